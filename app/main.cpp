@@ -1,0 +1,41 @@
+// The process entry: takes the host's parameter string from the command line
+// in the locale's code set, serves the request and turns its end into the
+// exit status. Only here are errors printed.
+#include <cstdio>
+#include <exception>
+
+#include "app/tolmex.h"
+#include "runtime/code_set.h"
+#include "runtime/command_line.h"
+
+namespace {
+
+constexpr int kExitNormal = 0;
+constexpr int kExitRuntimeError = 1;
+constexpr int kExitClientMissing = 2;
+
+int serve(int argc, char** argv) {
+  runtime::init_locale();
+  runtime::Text commandline =
+      runtime::from_ansi(runtime::command_line_tail(argc, argv));
+  tolmex app;
+  switch (app.open(commandline)) {
+    case tolmex::Outcome::kClientMissing:
+      return kExitClientMissing;
+    case tolmex::Outcome::kEmptyRequest:
+    case tolmex::Outcome::kNormal:
+      break;
+  }
+  return kExitNormal;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return serve(argc, argv);
+  } catch (const std::exception& e) {  // a RuntimeError, or out of memory
+    std::fprintf(stderr, "tolmex: %s\n", e.what());
+  }
+  return kExitRuntimeError;
+}

@@ -1,0 +1,65 @@
+#include "app/tolmex.h"
+
+#include "log/nvo_winapi.h"
+#include "result/nvo_payoutattrib.h"
+#include "runtime/files.h"
+#include "runtime/message_box.h"
+
+using runtime::Text;
+
+tolmex::Outcome tolmex::open(Text commandline) {
+  Globals& g = globals;
+  Text ls_commandline = commandline;
+  if (ls_commandline.is_null()) ls_commandline = u"";
+  if (runtime::is_true(runtime::equals(ls_commandline, u""))) {
+    return Outcome::kEmptyRequest;
+  }
+
+  g.gn_str = runtime::Ref<n_string>::create();
+  g.gn_ini = runtime::Ref<nvo_result_ini>::create();
+
+  Text ls_parms = u"," + ls_commandline + u",";
+  Text ls_api_stype =
+      g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 1);
+  g.gs_public_path =
+      g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 2);
+  g.gs_str_rsa =
+      g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 12);
+
+  ue_init();
+
+  g.gn_pay_log.of_init(g.gs_public_path + u"\\logpay");
+  g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline);
+
+  const Text client_program = g.gs_public_path + u"mart.exe";
+  runtime::delete_file(client_program);
+  [[maybe_unused]] int i =
+      runtime::copy_file(g.gs_public_path + u"mart.dll", client_program);
+  if (!runtime::file_exists(client_program)) {
+    runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
+    return Outcome::kClientMissing;
+  }
+
+  runwait(g.gs_public_path + u"mart.exe " + ls_commandline, 1);
+
+  if (runtime::file_exists(client_program))
+    runtime::delete_file(client_program);
+  return Outcome::kNormal;
+}
+
+void tolmex::ue_init() {
+  Globals& g = globals;
+  auto lnv_winapi = runtime::Ref<nvo_winapi>::create();
+  nvo_payoutattrib lnv_tolmexoutattrib;
+
+  g.gs_filepath_ini = g.gs_public_path + g.gs_file_ini;
+  if (!runtime::file_exists(g.gs_filepath_ini)) {
+    lnv_winapi.call(kTraceCode).of_create_file(g.gs_filepath_ini);
+  }
+  g.gn_ini.call(kTraceCode)
+      .uf_set_result(u"", g.gs_filepath_ini, lnv_tolmexoutattrib);
+}
+
+std::uint16_t tolmex::runwait(Text var_0, std::uint16_t var_1) {
+  return runtime::external_call(runwait_function, var_0, var_1);
+}

@@ -1,0 +1,60 @@
+// tolmex: the application object. It holds the globals of the run and serves
+// one payment request in its open event: prepare the result INI file, log the
+// request, copy the payment client, run it, wait for it and remove the copy.
+// Ordinary outcomes come back as the Outcome of open(); a failure of a
+// runtime service propagates as the runtime error and ends the run.
+#ifndef TOLMEX_APP_TOLMEX_H_
+#define TOLMEX_APP_TOLMEX_H_
+
+#include <cstdint>
+
+#include "log/nvo_pay_log.h"
+#include "result/nvo_result_ini.h"
+#include "runtime/external_call.h"
+#include "runtime/ref.h"
+#include "runtime/text.h"
+#include "runtime/trace.h"
+#include "strings/n_string.h"
+
+// The globals that every object of the run shares, with their initial values.
+struct Globals {
+  runtime::Ref<n_string> gn_str;
+  runtime::Text gs_public_path;
+  nvo_pay_log gn_pay_log;
+  runtime::Ref<nvo_result_ini> gn_ini;
+  runtime::Text gs_file_ini = u"tolmex.ini";
+  runtime::Text gs_filepath_ini;
+  runtime::Text gs_rsa_pkey = u"rsa_private_key.pem";
+  runtime::Text gs_rsa_pkey_path =
+      u"E:\\接口程序\\tolmex支付\\rsa_private_key.pem";
+  runtime::Text gs_str_rsa;
+};
+
+class tolmex {
+ public:
+  static constexpr runtime::TraceCode kTraceCode = 0x7cc;
+
+  // How the open event halted.
+  enum class Outcome {
+    kEmptyRequest,   // nothing done
+    kClientMissing,  // the message box was shown; the client did not run
+    kNormal,         // the client ran and its copy was removed
+  };
+
+  // Serves the request `commandline` (the parameter string) and halts.
+  Outcome open(runtime::Text commandline);
+
+  // Makes sure the result INI file exists and resets the outcome keys of its
+  // section "return" to empty values.
+  void ue_init();
+
+  // Starts the command line `var_0` and waits until the program has ended.
+  // `var_1` is a window show state. Reaches its body through the external
+  // call of `runwait_function`.
+  std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
+
+  Globals globals;
+  runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi"};
+};
+
+#endif  // TOLMEX_APP_TOLMEX_H_

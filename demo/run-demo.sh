@@ -1,0 +1,32 @@
+#!/bin/sh
+# Runs one demo request: the sample client becomes "mart.dll" in a fresh
+# public directory, tolmex serves the request, and what a host would then see
+# is printed: the section "return" of the result INI file, the day's log
+# record and the exit status.
+# Usage: run-demo.sh TOLMEX SAMPLE_CLIENT SCRATCH_DIR
+set -u
+tolmex=$1 client=$2 scratch=$3
+
+rm -rf "$scratch"
+mkdir -p "$scratch/public"
+public=$(cd "$scratch/public" && pwd)
+cp "$client" "$public/mart.dll"
+
+request="pay,$public/,ORDER-20261207-0001,12.50"
+echo "request:     $request"
+"$tolmex" "$request"
+status=$?
+
+echo "exit status: $status"
+echo
+echo "--- $public/tolmex.ini"
+cat "$public/tolmex.ini" | tr -d '\r'
+echo
+for log in "$public"/logpay/pay_log*.txt; do
+  printf -- "--- %s (CR shown as \\\\r)\n" "$log"
+  sed 's/\r/\\r/g' "$log"
+done
+echo
+echo "--- public directory after the run"
+ls -A "$public"
+exit "$status"

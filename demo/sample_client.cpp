@@ -1,0 +1,63 @@
+// A sample payment client: what tolmex starts as "mart.exe". It shows the
+// client's side of the contract and answers every request with a plausible
+// successful payment, without contacting any payment service.
+//
+// The contract: the client is started with the host's parameter string as
+// its one argument, in the locale's code set and byte for byte as the host
+// wrote it. Field 2 is the public directory; the client reports its outcome
+// by writing the keys of the section "return" of the file "tolmex.ini" there
+// (tolmex has set them all to empty values before it started the client).
+// Its exit status is not read. In this sample, field 3 is taken as the order
+// number and field 4 as the amount.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "runtime/code_set.h"
+#include "runtime/ini_file.h"
+#include "runtime/text.h"
+
+namespace {
+
+std::vector<runtime::Text> fields(const runtime::Text& parameters) {
+  std::vector<runtime::Text> out(1);
+  for (char16_t c : parameters.units()) {
+    if (c == u',') {
+      out.emplace_back();
+    } else {
+      out.back() = out.back() + std::u16string(1, c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "sample client: no parameter string\n");
+    return 2;
+  }
+  runtime::init_locale();
+  std::vector<runtime::Text> f = fields(runtime::from_ansi(argv[1]));
+  f.resize(std::max<std::size_t>(f.size(), 4));
+  const runtime::Text ini = f[1] + u"tolmex.ini";
+  const std::pair<const char16_t*, runtime::Text> answer[] = {
+      {u"result", u"SUCCESS"},
+      {u"sub_code", u"10000"},
+      {u"sub_desc", u"支付成功"},
+      {u"trade_no", u"2026120722001400000000000001"},
+      {u"out_trade_no", f[2]},
+      {u"buyer_user_id", u"2088000000000001"},
+      {u"buyer_logon_id", u"buy***@example.com"},
+      {u"total_amount", f[3]},
+  };
+  for (const auto& [key, value] : answer) {
+    if (runtime::set_profile_string(ini, u"return", key, value) == 0) {
+      std::fprintf(stderr, "sample client: cannot write %s\n",
+                   runtime::to_ansi(ini).c_str());
+      return 1;
+    }
+  }
+  return 0;
+}

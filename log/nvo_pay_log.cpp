@@ -1,0 +1,34 @@
+#include "log/nvo_pay_log.h"
+
+#include "runtime/clock.h"
+#include "runtime/files.h"
+
+using runtime::Text;
+
+int nvo_pay_log::of_write_log(Text as_text) {
+  Text ls_log =
+      runtime::format_date(runtime::now(), u"yyyy-mm-dd hh:mm:ss:fff") + u"\t" +
+      as_text + u"\r";
+  return of_write_file(is_log_file, ls_log);
+}
+
+int nvo_pay_log::of_set_path(Text as_path) {
+  is_path = as_path;
+  if (!runtime::directory_exists(as_path)) runtime::create_directory(as_path);
+  return 1;
+}
+
+int nvo_pay_log::of_init(Text as_filepath) {
+  if (of_set_path(as_filepath) < 0) return -1;
+  is_log_file = as_filepath + u"\\" + u"pay_log" +
+                runtime::format_date(runtime::now(), u"yyyymmdd") + u".txt";
+  return 1;
+}
+
+int nvo_pay_log::of_write_file(Text as_file, Text as_log) {
+  int li_handle = runtime::file_open(as_file, runtime::OpenMode::kAppend);
+  if (li_handle == -1) return -1;
+  runtime::file_write_line(li_handle, as_log);
+  runtime::file_close(li_handle);
+  return 1;
+}

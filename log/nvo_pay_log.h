@@ -1,0 +1,40 @@
+// nvo_pay_log: the daily payment log, one text file per day in a log
+// directory, to which time-stamped records are appended. A value type: a
+// variable holds its own log object, copied on assignment. Routines return 1
+// or -1 and never stop a request; a failure of a runtime service (the clock)
+// propagates as the runtime error.
+#ifndef TOLMEX_LOG_NVO_PAY_LOG_H_
+#define TOLMEX_LOG_NVO_PAY_LOG_H_
+
+#include "runtime/text.h"
+#include "runtime/trace.h"
+
+class nvo_pay_log {
+ public:
+  static constexpr runtime::TraceCode kTraceCode = 0x808;
+
+  // Appends the record: timestamp "yyyy-mm-dd hh:mm:ss:fff", TAB, `as_text`,
+  // CR, and the line end CR LF, to the file chosen by of_init(). -1 when the
+  // file cannot be opened (also before any of_init()).
+  int of_write_log(runtime::Text as_text);
+
+  // Keeps `as_path` and creates that directory (one level) when it is
+  // missing. Always 1.
+  int of_set_path(runtime::Text as_path);
+
+  // Chooses the file "pay_log" + today's "yyyymmdd" + ".txt" in the
+  // directory `as_filepath` (joined with a backslash) and creates the
+  // directory when needed. 1.
+  int of_init(runtime::Text as_filepath);
+
+  // Appends `as_log` as one line to the file `as_file`: 1 when the file could
+  // be opened, -1 when not.
+  int of_write_file(runtime::Text as_file, runtime::Text as_log);
+
+  // The log directory as last given to of_set_path(); kept, not read.
+  runtime::Text is_path;
+  // Full path of the file that records go to; set by of_init().
+  runtime::Text is_log_file;
+};
+
+#endif  // TOLMEX_LOG_NVO_PAY_LOG_H_

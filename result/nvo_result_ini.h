@@ -1,0 +1,33 @@
+// nvo_result_ini: writes a payment outcome into the section "return" of the
+// result INI file. Stateless. Every routine returns 0 when it completes,
+// whatever became of the writes; a failure of a runtime service propagates
+// as the runtime error.
+#ifndef TOLMEX_RESULT_NVO_RESULT_INI_H_
+#define TOLMEX_RESULT_NVO_RESULT_INI_H_
+
+#include "result/nvo_payoutattrib.h"
+#include "runtime/text.h"
+#include "runtime/trace.h"
+
+class nvo_result_ini {
+ public:
+  static constexpr runtime::TraceCode kTraceCode = 0x804;
+
+  // Sets one key of one section of the INI file `as_filepath`.
+  int of_set_ini(runtime::Text as_filepath, runtime::Text as_section,
+                 runtime::Text as_key, runtime::Text as_value);
+
+  // Writes "result" from `as_result`, then "sub_code", "sub_desc",
+  // "trade_no", "out_trade_no", "buyer_user_id", "buyer_logon_id" and
+  // "total_amount" from the record, in that order.
+  int uf_set_result(runtime::Text as_result, runtime::Text as_file_path,
+                    nvo_payoutattrib anv_tolmexoutattrib);
+
+  // Writes "result", "sub_code", "sub_desc", "trade_no" and "out_trade_no";
+  // the three other keys keep what the file held.
+  int uf_set_result(runtime::Text as_result, runtime::Text as_err_code,
+                    runtime::Text as_err_des, runtime::Text as_trade_no,
+                    runtime::Text as_out_trade_no, runtime::Text as_file_path);
+};
+
+#endif  // TOLMEX_RESULT_NVO_RESULT_INI_H_

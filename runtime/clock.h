@@ -1,0 +1,34 @@
+// The current local date and time, and its formatting with the two patterns
+// the application uses. now() raises the runtime error when the system clock
+// cannot be read; formatting never fails.
+#ifndef TOLMEX_RUNTIME_CLOCK_H_
+#define TOLMEX_RUNTIME_CLOCK_H_
+
+#include <functional>
+
+#include "runtime/text.h"
+
+namespace runtime {
+
+struct DateTime {
+  int year = 0, month = 0, day = 0;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// The local date and time, to the millisecond. The environment variable
+// TOLMEX_TEST_NOW ("yyyy-mm-dd hh:mm:ss.fff") pins it for whole-program tests.
+DateTime now();
+
+// Replaces the clock within this process; an empty function restores the
+// system clock. For unit tests.
+void set_clock_for_testing(std::function<DateTime()> clock);
+
+// Renders `when` by `pattern`: "yyyy" the year, "mm" the month (the minute
+// when it follows "hh"), "dd" the day, "hh" the hour 00-23, "ss" the second,
+// "fff" the millisecond; every other character stands as it is. A null
+// pattern gives null.
+Text format_date(const DateTime& when, const Text& pattern);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_CLOCK_H_

@@ -1,0 +1,24 @@
+#include "runtime/clock.h"
+
+#include <gtest/gtest.h>
+
+namespace runtime {
+namespace {
+
+TEST(ClockTest, FormatsBothPatterns) {
+  DateTime t{2026, 12, 6, 4, 3, 7, 45};
+  EXPECT_EQ(format_date(t, u"yyyy-mm-dd hh:mm:ss:fff"),
+            Text(u"2026-12-06 04:03:07:045"));
+  EXPECT_EQ(format_date(t, u"yyyymmdd"), Text(u"20261206"));
+  EXPECT_TRUE(format_date(t, Text::null()).is_null());
+}
+
+TEST(ClockTest, TestClockReplacesSystemClock) {
+  set_clock_for_testing([] { return DateTime{1999, 12, 31, 23, 59, 59, 999}; });
+  EXPECT_EQ(format_date(now(), u"yyyymmdd"), Text(u"19991231"));
+  set_clock_for_testing(nullptr);
+  EXPECT_GE(now().year, 2024);
+}
+
+}  // namespace
+}  // namespace runtime

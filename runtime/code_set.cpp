@@ -1,0 +1,205 @@
+#include "runtime/code_set.h"
+
+#include <langinfo.h>
+#include <strings.h>
+
+#include <bit>
+#include <cerrno>
+#include <clocale>
+#include <memory>
+
+#include "runtime/runtime_error.h"
+
+namespace runtime {
+namespace {
+
+constexpr const char* kUtf16 =
+    std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+
+constexpr char16_t kEscapeBase = 0xDC00;  // U+DC80..U+DCFF carry bytes 80..FF
+
+bool is_escape(char16_t u) { return u >= 0xDC80 && u <= 0xDCFF; }
+bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool is_ascii(unsigned char b) { return b < 0x80; }
+
+iconv_t open_iconv(const std::string& to, const std::string& from) {
+  iconv_t cd = iconv_open(to.c_str(), from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    throw_system_error("cannot convert between " + from + " and " + to);
+  }
+  return cd;
+}
+
+// Runs one iconv call over `in` into `out` (appended), growing `out` when it
+// runs short. Returns the number of input bytes consumed; `error` is 0 when
+// all of `in` was converted, else EILSEQ or EINVAL at the stop.
+template <class Out>
+std::size_t convert(iconv_t cd, const char* in, std::size_t size, Out& out,
+                    std::size_t bytes_per_input_byte, int& error) {
+  using Unit = typename Out::value_type;
+  char* inp = const_cast<char*>(in);
+  std::size_t inleft = size;
+  error = 0;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  for (;;) {
+    std::size_t old = out.size();
+    std::size_t room = inleft * bytes_per_input_byte + 16;
+    out.resize(old + room / sizeof(Unit));
+    char* outp = reinterpret_cast<char*>(out.data() + old);
+    std::size_t outleft = (out.size() - old) * sizeof(Unit);
+    std::size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
+    int saved = errno;
+    if (r != static_cast<std::size_t>(-1)) {
+      // Flush a shift state back to the initial one.
+      iconv(cd, nullptr, nullptr, &outp, &outleft);
+    }
+    out.resize(out.size() - outleft / sizeof(Unit));
+    if (r != static_cast<std::size_t>(-1)) break;
+    if (saved == E2BIG) continue;
+    error = saved;
+    break;
+  }
+  return size - inleft;
+}
+
+std::unique_ptr<CodeSet>& current_code_set() {
+  static std::unique_ptr<CodeSet> code_set;
+  return code_set;
+}
+
+}  // namespace
+
+CodeSet::CodeSet(std::string name)
+    : name_(std::move(name)),
+      utf8_(strcasecmp(name_.c_str(), "UTF-8") == 0 ||
+            strcasecmp(name_.c_str(), "UTF8") == 0),
+      to_utf16_(open_iconv(kUtf16, name_)),
+      from_utf16_(open_iconv(name_, kUtf16)) {}
+
+CodeSet::~CodeSet() {
+  iconv_close(to_utf16_);
+  iconv_close(from_utf16_);
+}
+
+CodeSet& CodeSet::current() {
+  std::unique_ptr<CodeSet>& code_set = current_code_set();
+  if (!code_set) code_set = std::make_unique<CodeSet>("UTF-8");
+  return *code_set;
+}
+
+void init_locale() {
+  std::setlocale(LC_ALL, "");
+  std::string name = nl_langinfo(CODESET);
+  if (name.empty() || name == "ANSI_X3.4-1968") name = "UTF-8";
+  current_code_set() = std::make_unique<CodeSet>(name);
+}
+
+std::u16string CodeSet::decode(std::string_view bytes) {
+  std::u16string text = decode_with_iconv(bytes);
+  // glibc's UTF-8 decoder accepts each byte sequence in one way only; other
+  // code sets may map two byte sequences to one character, so make sure the
+  // text encodes back to the very same bytes.
+  if (utf8_ || encode(text) == bytes) return text;
+  return decode_char_by_char(bytes);
+}
+
+std::u16string CodeSet::decode_with_iconv(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    unsigned char b = bytes[i];
+    if (is_ascii(b)) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    int error;
+    i += convert(to_utf16_, bytes.data() + i, bytes.size() - i, out, 4, error);
+    if (error != 0) {
+      out.push_back(kEscapeBase + static_cast<unsigned char>(bytes[i]));
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::u16string CodeSet::decode_char_by_char(std::string_view bytes) {
+  std::u16string out;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    unsigned char b = bytes[i];
+    if (is_ascii(b)) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    // The shortest sequence that decodes to one character and encodes back
+    // to itself; else the lead byte alone is carried as an escape.
+    std::size_t taken = 0;
+    for (std::size_t k = 1; k <= 4 && i + k <= bytes.size() && !taken; ++k) {
+      std::string_view seq = bytes.substr(i, k);
+      std::u16string units;
+      int error;
+      convert(to_utf16_, seq.data(), seq.size(), units, 4, error);
+      bool one_char = units.size() == 1 ||
+                      (units.size() == 2 && is_high_surrogate(units[0]));
+      if (error == 0 && one_char && encode_with_iconv(units) == seq) {
+        out += units;
+        taken = k;
+      }
+    }
+    if (!taken) {
+      out.push_back(kEscapeBase + b);
+      taken = 1;
+    }
+    i += taken;
+  }
+  return out;
+}
+
+std::string CodeSet::encode(std::u16string_view units) {
+  return encode_with_iconv(units);
+}
+
+std::string CodeSet::encode_with_iconv(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  std::size_t i = 0;
+  while (i < units.size()) {
+    char16_t u = units[i];
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+      ++i;
+      continue;
+    }
+    int error;
+    std::size_t used =
+        convert(from_utf16_, reinterpret_cast<const char*>(units.data() + i),
+                (units.size() - i) * sizeof(char16_t), out, 3, error);
+    i += used / sizeof(char16_t);
+    if (error == 0) continue;
+    u = units[i];
+    if (is_escape(u)) {
+      out.push_back(static_cast<char>(u - kEscapeBase));
+      ++i;
+    } else {
+      out.push_back('?');
+      bool pair = is_high_surrogate(u) && i + 1 < units.size() &&
+                  is_low_surrogate(units[i + 1]);
+      i += pair ? 2 : 1;
+    }
+  }
+  return out;
+}
+
+Text from_ansi(std::string_view bytes) {
+  return Text(CodeSet::current().decode(bytes));
+}
+
+std::string to_ansi(const Text& text) {
+  return CodeSet::current().encode(text.units());
+}
+
+}  // namespace runtime

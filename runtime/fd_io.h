@@ -1,0 +1,19 @@
+// Whole reads and writes on a file descriptor that go on after a signal and
+// after a short transfer. Failures are returned as false, never thrown.
+#ifndef TOLMEX_RUNTIME_FD_IO_H_
+#define TOLMEX_RUNTIME_FD_IO_H_
+
+#include <string>
+#include <string_view>
+
+namespace runtime {
+
+// Appends everything up to the end of the file to `out`.
+bool read_all(int fd, std::string& out);
+
+// Writes all of `data`; false when the file took less (a full disk).
+bool write_all(int fd, std::string_view data);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_FD_IO_H_

@@ -1,0 +1,197 @@
+#include "runtime/files.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runtime/code_set.h"
+#include "runtime/fd_io.h"
+#include "runtime/file_lock.h"
+#include "runtime/path.h"
+#include "runtime/unique_fd.h"
+
+namespace runtime {
+namespace {
+
+// The files this process has in use, each held by a shared lock.
+std::vector<std::pair<std::string, UniqueFd>>& files_in_use() {
+  static std::vector<std::pair<std::string, UniqueFd>> files;
+  return files;
+}
+
+void stop_using(const std::string& path) {
+  std::erase_if(files_in_use(),
+                [&](const auto& entry) { return entry.first == path; });
+}
+
+void start_using(const std::string& path, UniqueFd fd) {
+  stop_using(path);
+  files_in_use().emplace_back(path, std::move(fd));
+}
+
+std::string directory_of(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Moves the data of `from` into the empty file `to`: a reflink where the file
+// system offers one, else copy_file_range, else read and write.
+bool copy_data(int from, int to, off_t size) {
+  if (::ioctl(to, FICLONE, from) == 0) return true;
+  off_t done = 0;
+  while (done < size) {
+    ssize_t n = ::copy_file_range(from, nullptr, to, nullptr,
+                                  static_cast<std::size_t>(size - done), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  if (done == size) return true;
+  if (::lseek(from, done, SEEK_SET) < 0 || ::lseek(to, done, SEEK_SET) < 0) {
+    return false;
+  }
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(from, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!write_all(to, std::string_view(buf, static_cast<std::size_t>(n)))) {
+      return false;
+    }
+  }
+}
+
+// A file with the content and mode of `from`, not yet visible in the target's
+// directory, held by a shared lock and by no writer (a program file open for
+// writing cannot be started).
+struct StagedCopy {
+  UniqueFd reader;    // read-only, shared-locked
+  std::string named;  // its temporary name when the file system gave it one
+};
+
+bool stage_copy(int from, const struct stat& from_stat,
+                const std::string& target, StagedCopy& staged) {
+  std::string dir = directory_of(target);
+  UniqueFd writer(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (!writer.valid()) {
+    // No unnamed files here: stage under a name of our own.
+    staged.named = target + ".tmp-" + std::to_string(::getpid());
+    writer.reset(::open(staged.named.c_str(),
+                        O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!writer.valid()) return false;
+  }
+  bool ok = copy_data(from, writer.get(), from_stat.st_size) &&
+            ::fchmod(writer.get(), from_stat.st_mode & 07777) == 0;
+  if (ok) {
+    staged.reader.reset(
+        ::open(proc_path(writer.get()).c_str(), O_RDONLY | O_CLOEXEC));
+    ok = staged.reader.valid() && lock_file(staged.reader.get(), LOCK_SH) == 0;
+  }
+  if (!ok && !staged.named.empty()) ::unlink(staged.named.c_str());
+  return ok;
+}
+
+// Gives the staged file the name `target` unless a file is there already.
+bool link_staged(const StagedCopy& staged, const std::string& target) {
+  if (!staged.named.empty())
+    return ::link(staged.named.c_str(), target.c_str()) == 0;
+  return ::linkat(AT_FDCWD, proc_path(staged.reader.get()).c_str(), AT_FDCWD,
+                  target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+int place_copy(StagedCopy& staged, const std::string& target) {
+  for (;;) {
+    if (link_staged(staged, target)) {
+      start_using(target, std::move(staged.reader));
+      return 1;
+    }
+    if (errno != EEXIST) return -1;
+    UniqueFd old = open_locked(target, LOCK_EX | LOCK_NB);
+    if (old.valid()) {
+      // An older copy that nobody runs: take its place.
+      ::unlink(target.c_str());
+      continue;
+    }
+    if (errno == ENOENT) continue;
+    if (errno != EWOULDBLOCK) return -1;
+    // In use by another run: go on with that copy, as it cannot be replaced.
+    old = open_locked(target, LOCK_SH);
+    if (old.valid()) {
+      start_using(target, std::move(old));
+      return -1;
+    }
+    if (errno != ENOENT) return -1;
+  }
+}
+
+}  // namespace
+
+bool file_exists(const Text& path) {
+  struct stat st;
+  return ::stat(fs_path(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool directory_exists(const Text& path) {
+  struct stat st;
+  return ::stat(fs_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int create_directory(const Text& path) {
+  return ::mkdir(fs_path(path).c_str(), 0777) == 0 ? 1 : -1;
+}
+
+int delete_file(const Text& path) {
+  std::string p = fs_path(path);
+  stop_using(p);
+  UniqueFd fd = open_locked(p, LOCK_EX | LOCK_NB);
+  if (!fd.valid()) {
+    // A file we may not read cannot be in use by a run of ours.
+    if (errno != EACCES) return -1;
+    return ::unlink(p.c_str()) == 0 ? 1 : -1;
+  }
+  return ::unlink(p.c_str()) == 0 ? 1 : -1;
+}
+
+int copy_file(const Text& source, const Text& target) {
+  std::string from_path = fs_path(source);
+  std::string to_path = fs_path(target);
+  UniqueFd from(::open(from_path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat from_stat;
+  if (!from.valid() || ::fstat(from.get(), &from_stat) != 0 ||
+      !S_ISREG(from_stat.st_mode)) {
+    return -1;
+  }
+  StagedCopy staged;
+  if (!stage_copy(from.get(), from_stat, to_path, staged)) return -1;
+  int result = place_copy(staged, to_path);
+  if (!staged.named.empty()) ::unlink(staged.named.c_str());
+  return result;
+}
+
+int file_open(const Text& path, OpenMode mode) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  flags |= mode == OpenMode::kAppend ? O_APPEND : O_EXCL;
+  int fd = ::open(fs_path(path).c_str(), flags, 0666);
+  return fd >= 0 ? fd : -1;
+}
+
+int file_write_line(int file, const Text& line) {
+  std::string bytes = to_ansi(line);
+  bytes += "\r\n";
+  return write_all(file, bytes) ? 1 : -1;
+}
+
+int file_close(int file) { return ::close(file) == 0 ? 1 : -1; }
+
+}  // namespace runtime

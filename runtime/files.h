@@ -1,0 +1,61 @@
+// The file services of the application: existence tests, directories,
+// deletion and copy of the client program, and the open/write/close that the
+// log and the file helper use. Ordinary failures (a missing file, no rights,
+// a full disk) are returned as -1 or false; none of these functions throws.
+//
+// The payment client runs from a copy in a directory that several runs may
+// share. Like a running program's file on Windows, a copy that a run is about
+// to start or is running is "in use": other runs can neither delete nor
+// replace it, they go on with it instead. copy_file() marks the copy that it
+// places (or the one in use that it finds) as in use by this process;
+// delete_file() ends that and then deletes the file unless another run still
+// uses it. The marks are advisory locks (flock) on the file itself, so they
+// leave no file behind and vanish with a process that is killed.
+#ifndef TOLMEX_RUNTIME_FILES_H_
+#define TOLMEX_RUNTIME_FILES_H_
+
+#include "runtime/text.h"
+
+namespace runtime {
+
+// True when `path` names something that is not a directory.
+bool file_exists(const Text& path);
+
+// True when `path` names a directory.
+bool directory_exists(const Text& path);
+
+// Creates the directory `path`, one level only. 1, or -1 on failure.
+int create_directory(const Text& path);
+
+// Deletes the file `path` unless another process has it in use. 1 when the
+// file was deleted, -1 when it is missing, in use or cannot be deleted.
+int delete_file(const Text& path);
+
+// Copies `source` to `target`, keeping the mode bits: the data moves inside
+// the kernel into an unnamed file in the target's directory, which then takes
+// the target's name in one step, so nobody ever sees a half-written target.
+// An older target that nobody uses is replaced; one in use by another run is
+// kept and the result is -1, as copying onto a running program fails. Either
+// way the file left at `target` is in use by this process until it deletes
+// it. 1 on success, -1 on failure.
+int copy_file(const Text& source, const Text& target);
+
+enum class OpenMode {
+  kAppend,     // writes go to the end; a missing file is created
+  kCreateNew,  // creates the file; fails when it exists, so never truncates
+};
+
+// Opens `path` for writing. The file number, or -1 on failure.
+int file_open(const Text& path, OpenMode mode);
+
+// Writes `line` followed by CR LF in the current code set, in one write, so
+// lines that other processes append to the same file never interleave.
+// 1, or -1 when not all of it was written.
+int file_write_line(int file, const Text& line);
+
+// 1, or -1 on failure.
+int file_close(int file);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_FILES_H_

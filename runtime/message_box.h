@@ -1,0 +1,18 @@
+// The modal message box: the program's one message to the user. Never fails:
+// a missing or failing dialog tool still leaves the message on stderr.
+#ifndef TOLMEX_RUNTIME_MESSAGE_BOX_H_
+#define TOLMEX_RUNTIME_MESSAGE_BOX_H_
+
+#include "runtime/text.h"
+
+namespace runtime {
+
+// Writes "title: text" to stderr. When a graphical session is present
+// (DISPLAY or WAYLAND_DISPLAY set) also shows a dialog with an OK button
+// through the first of zenity, kdialog or xmessage found on PATH, and
+// returns once the user has closed it. Returns 1.
+int message_box(const Text& title, const Text& text);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_MESSAGE_BOX_H_

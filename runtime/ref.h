@@ -1,0 +1,42 @@
+// References to objects of the classes that are created explicitly: null
+// until an object is created and assigned, shared by every copy. A call
+// through a null reference writes the caller's trace line and raises the
+// null-object error (a RuntimeError).
+#ifndef TOLMEX_RUNTIME_REF_H_
+#define TOLMEX_RUNTIME_REF_H_
+
+#include <memory>
+
+#include "runtime/runtime_error.h"
+#include "runtime/trace.h"
+
+namespace runtime {
+
+template <class T>
+class Ref {
+ public:
+  Ref() = default;  // null
+
+  // Creates an object of class T, as the "create" statement does.
+  static Ref create() { return Ref(std::make_shared<T>()); }
+
+  bool is_null() const { return object_ == nullptr; }
+
+  // The object, for a call made by a routine of the class whose trace code
+  // is `caller`.
+  T& call(TraceCode caller) const {
+    if (object_ == nullptr) {
+      trace_failed_call(caller);
+      throw RuntimeError("null object reference");
+    }
+    return *object_;
+  }
+
+ private:
+  explicit Ref(std::shared_ptr<T> object) : object_(std::move(object)) {}
+  std::shared_ptr<T> object_;
+};
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_REF_H_

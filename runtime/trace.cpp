@@ -1,0 +1,27 @@
+#include "runtime/trace.h"
+
+#include <fcntl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/fd_io.h"
+#include "runtime/unique_fd.h"
+
+namespace runtime {
+
+void trace(const std::string& line) {
+  const char* path = std::getenv("TOLMEX_TRACE");
+  if (path == nullptr || *path == '\0') return;
+  UniqueFd fd(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (fd.valid()) write_all(fd.get(), line + "\n");
+}
+
+void trace_failed_call(TraceCode caller) {
+  char line[64];
+  std::snprintf(line, sizeof line, "*** WE HAVE A PROBLEM HERE. Error = %x ***",
+                static_cast<unsigned>(caller));
+  trace(line);
+}
+
+}  // namespace runtime

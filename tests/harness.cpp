@@ -1,0 +1,158 @@
+#include "tests/harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace testing_support {
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+std::vector<std::string> merged_environment(
+    const std::vector<std::string>& env) {
+  std::vector<std::string> out;
+  auto overridden = [&](const std::string& entry) {
+    std::string name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(env.begin(), env.end(), [&](const std::string& e) {
+      return e.compare(0, name.size(), name) == 0;
+    });
+  };
+  for (char** e = environ; *e; ++e) {
+    if (!overridden(*e)) out.push_back(*e);
+  }
+  for (const std::string& e : env) {
+    if (e.back() != '=') out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ =
+      std::string(base && *base ? base : "/tmp") + "/tolmex-test-XXXXXX";
+  if (::mkdtemp(templ.data()) == nullptr) fail("mkdtemp");
+  path_ = templ;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+  return path_ + "/" + name;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const std::string& path, const std::string& content, int mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+  if (fd < 0) fail("cannot write " + path);
+  bool ok = ::write(fd, content.data(), content.size()) ==
+            static_cast<ssize_t>(content.size());
+  ok = ::fchmod(fd, mode) == 0 && ok;
+  ::close(fd);
+  if (!ok) fail("cannot write " + path);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+RunResult run(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env) {
+  TempDir io;
+  std::string out_path = io / "out", err_path = io / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> args = argv;
+  std::vector<std::string> environment = merged_environment(env);
+  std::vector<char*> c_args = c_strings(args);
+  std::vector<char*> c_env = c_strings(environment);
+  pid_t pid;
+  int err = ::posix_spawn(&pid, c_args[0], &actions, nullptr, c_args.data(),
+                          c_env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) {
+    errno = err;
+    fail("cannot start " + argv[0]);
+  }
+  int status;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) fail("waitpid");
+  }
+  RunResult result;
+  result.status =
+      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+RunResult run_tolmex(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
+  std::vector<std::string> argv{TOLMEX_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> environment{"DISPLAY=", "WAYLAND_DISPLAY="};
+  environment.insert(environment.end(), env.begin(), env.end());
+  return run(argv, environment);
+}
+
+std::string recording_client(const std::string& record_dir) {
+  return "#!/bin/sh\n"
+         "rec='" +
+         record_dir +
+         "'\n"
+         "public=$(dirname \"$0\")\n"
+         "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$rec/args\"\n"
+         "cat \"$public/tolmex.ini\" > \"$rec/ini\" 2>/dev/null\n"
+         "echo \"$$\" >> \"$rec/runs\"\n";
+}
+
+}  // namespace testing_support

@@ -1,0 +1,62 @@
+// Helpers for tests that work on real files and processes: a temporary
+// directory, whole-file reads and writes, and a run of a program with its
+// exit status and output. Failures abort the test with a message.
+#ifndef TOLMEX_TESTS_HARNESS_H_
+#define TOLMEX_TESTS_HARNESS_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with all it holds when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The directory, without a trailing slash.
+  const std::string& path() const { return path_; }
+  // path() + "/" + name.
+  std::string operator/(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content,
+                int mode = 0644);
+bool exists(const std::string& path);
+// The names in `dir`, sorted; "." and ".." left out.
+std::vector<std::string> list_dir(const std::string& dir);
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs `argv` (argv[0] a path) with the environment `env` added to this
+// process's one ("NAME=value" entries; "NAME=" alone removes NAME) and waits.
+RunResult run(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env = {});
+
+// Runs the tolmex program built with the tests, with DISPLAY and
+// WAYLAND_DISPLAY removed so that no dialog opens.
+RunResult run_tolmex(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
+
+// A shell script that, run as the payment client, records in the directory
+// `record_dir`: its arguments ("args", NUL-terminated each), the result INI
+// file as it found it ("ini"), and one line per run in "runs". The public
+// directory is where the script itself lies.
+std::string recording_client(const std::string& record_dir);
+
+}  // namespace testing_support
+
+#endif  // TOLMEX_TESTS_HARNESS_H_
