@@ -123,4 +123,34 @@ TEST_F(RequestTest, BytesInvalidInCodeSetAndLongRequestsReachClientExactly) {
   }
 }
 
+TEST_F(RequestTest, PublicDirectoryIsField2WhateverTheOtherFieldsHold) {
+  const std::string dir = pub.path() + "/";
+  const std::string requests[] = {
+      "," + dir + ",,,,,,,,,,rsa,13,14,15",  // empty fields, more than 12
+      dir,                                   // one field only: field 2 is ""
+      std::string(39000, 'x') + "," + dir + ",tail",  // beyond 32,767 units
+  };
+  auto r = run_tolmex({requests[0]});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(client_args(), std::vector<std::string>{requests[0]});
+
+  // With field 2 empty the names are relative to the working directory,
+  // where no "mart.dll" lies: the message, no client.
+  r = run_tolmex({requests[1]});
+  EXPECT_EQ(r.status, 2);
+
+  r = run_tolmex({requests[2]});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(client_args(), std::vector<std::string>{requests[2]});
+  EXPECT_EQ(client_runs(), 2);
+}
+
+TEST_F(RequestTest, RuntimeErrorEndsWithStatus1AndOneLine) {
+  auto r = run_tolmex({"pay," + pub.path() + "/"}, {"TOLMEX_TEST_NOW=soon"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tolmex: TOLMEX_TEST_NOW is not \"yyyy-mm-dd hh:mm:ss.fff\"\n");
+  EXPECT_EQ(client_runs(), 0);
+}
+
 }  // namespace
