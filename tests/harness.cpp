@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -101,10 +102,18 @@ std::vector<std::string> list_dir(const std::string& dir) {
   return names;
 }
 
-RunResult run(const std::vector<std::string>& argv,
+namespace {
+
+// A started process whose output goes to files in its own directory.
+struct Started {
+  pid_t pid;
+  std::unique_ptr<TempDir> io;
+};
+
+Started start(const std::vector<std::string>& argv,
               const std::vector<std::string>& env) {
-  TempDir io;
-  std::string out_path = io / "out", err_path = io / "err";
+  Started started{0, std::make_unique<TempDir>()};
+  std::string out_path = *started.io / "out", err_path = *started.io / "err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
@@ -115,33 +124,64 @@ RunResult run(const std::vector<std::string>& argv,
   std::vector<std::string> environment = merged_environment(env);
   std::vector<char*> c_args = c_strings(args);
   std::vector<char*> c_env = c_strings(environment);
-  pid_t pid;
-  int err = ::posix_spawn(&pid, c_args[0], &actions, nullptr, c_args.data(),
-                          c_env.data());
+  int err = ::posix_spawn(&started.pid, c_args[0], &actions, nullptr,
+                          c_args.data(), c_env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) {
     errno = err;
     fail("cannot start " + argv[0]);
   }
+  return started;
+}
+
+RunResult finish(Started& started) {
   int status;
-  while (::waitpid(pid, &status, 0) < 0) {
+  while (::waitpid(started.pid, &status, 0) < 0) {
     if (errno != EINTR) fail("waitpid");
   }
   RunResult result;
   result.status =
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.out = read_file(*started.io / "out");
+  result.err = read_file(*started.io / "err");
   return result;
+}
+
+std::vector<std::string> tolmex_argv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{TOLMEX_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+std::vector<std::string> without_display(const std::vector<std::string>& env) {
+  std::vector<std::string> environment{"DISPLAY=", "WAYLAND_DISPLAY="};
+  environment.insert(environment.end(), env.begin(), env.end());
+  return environment;
+}
+
+}  // namespace
+
+RunResult run(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env) {
+  Started started = start(argv, env);
+  return finish(started);
 }
 
 RunResult run_tolmex(const std::vector<std::string>& args,
                      const std::vector<std::string>& env) {
-  std::vector<std::string> argv{TOLMEX_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> environment{"DISPLAY=", "WAYLAND_DISPLAY="};
-  environment.insert(environment.end(), env.begin(), env.end());
-  return run(argv, environment);
+  return run(tolmex_argv(args), without_display(env));
+}
+
+std::vector<RunResult> run_tolmex_at_once(
+    const std::vector<std::vector<std::string>>& requests,
+    const std::vector<std::string>& env) {
+  std::vector<Started> all;
+  for (const auto& args : requests) {
+    all.push_back(start(tolmex_argv(args), without_display(env)));
+  }
+  std::vector<RunResult> results;
+  for (Started& started : all) results.push_back(finish(started));
+  return results;
 }
 
 std::string recording_client(const std::string& record_dir) {

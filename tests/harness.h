@@ -51,6 +51,12 @@ RunResult run(const std::vector<std::string>& argv,
 RunResult run_tolmex(const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {});
 
+// Starts one tolmex per element of `requests` (its arguments) at once, as
+// run_tolmex() does, and waits for all of them.
+std::vector<RunResult> run_tolmex_at_once(
+    const std::vector<std::vector<std::string>>& requests,
+    const std::vector<std::string>& env = {});
+
 // A shell script that, run as the payment client, records in the directory
 // `record_dir`: its arguments ("args", NUL-terminated each), the result INI
 // file as it found it ("ini"), and one line per run in "runs". The public

@@ -1,0 +1,60 @@
+#include "runtime/process.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/harness.h"
+
+namespace runtime {
+namespace {
+
+using testing_support::TempDir;
+using testing_support::write_file;
+
+TEST(SplitCommandLineTest, ProgramNameAndOneTail) {
+  TempDir dir;
+  const std::string d = dir.path();
+  ::mkdir((dir / "my dir").c_str(), 0755);
+  write_file(dir / "my dir/mart.exe", "", 0755);
+  write_file(dir / "two words", "", 0755);
+  ::mkdir((dir / "sub dir").c_str(), 0755);
+  struct Case {
+    std::string line, program, tail;
+  } cases[] = {
+      {"\"" + d + "/a b.exe\"  x, y ", d + "/a b.exe", "x, y "},
+      {"\"unclosed x", "unclosed x", ""},
+      {d + "/my dir/mart.exe a,b c", d + "/my dir/mart.exe", "a,b c"},
+      {d + "\\my dir\\mart.exe a", d + "\\my dir\\mart.exe", "a"},
+      // The shortest prefix that names a file wins, as on Windows.
+      {d + "/two words/mart.exe a", d + "/two", "words/mart.exe a"},
+      {d + "/two words x", d + "/two words", "x"},
+      // A directory is not a program; nothing matches: up to the first blank.
+      {d + "/sub dir/x y", d + "/sub", "dir/x y"},
+      {"prog", "prog", ""},
+      {"prog \t ", "prog", ""},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    SplitCommand got = split_command_line(c.line);
+    EXPECT_EQ(got.program, c.program) << c.line;
+    EXPECT_EQ(got.tail, c.tail) << c.line;
+  }
+}
+
+TEST(RunWaitTest, ResultIsExitStatusSignalOrNotStarted) {
+  TempDir dir;
+  write_file(dir / "exit7", "#!/bin/sh\nexit 7\n", 0755);
+  write_file(dir / "killed", "#!/bin/sh\nkill -TERM $$\n", 0755);
+  write_file(dir / "args", "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" = ' a\"b ' ]\n",
+             0755);
+  write_file(dir / "noargs", "#!/bin/sh\nexit $#\n", 0755);
+  write_file(dir / "not-executable", "#!/bin/sh\n", 0644);
+  EXPECT_EQ(run_wait({dir / "exit7", ""}), 7);
+  EXPECT_EQ(run_wait({dir / "killed", ""}), 128 + 15);
+  EXPECT_EQ(run_wait({dir / "args", " a\"b "}), 0);
+  EXPECT_EQ(run_wait({dir / "noargs", ""}), 0);
+  EXPECT_EQ(run_wait({dir / "not-executable", "x"}), kNotStarted);
+  EXPECT_EQ(run_wait({dir / "missing", "x"}), kNotStarted);
+}
+
+}  // namespace
+}  // namespace runtime

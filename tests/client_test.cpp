@@ -1,0 +1,118 @@
+// Whole-program tests of how tolmex copies, starts and removes the payment
+// client, alone and with many runs on one public directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "tests/harness.h"
+
+namespace {
+
+using testing_support::exists;
+using testing_support::list_dir;
+using testing_support::read_file;
+using testing_support::run_tolmex;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+const std::vector<std::string> kAfterRun = {"logpay", "mart.dll", "tolmex.ini"};
+
+TEST(ClientTest, ClientGetsTheParameterStringUnchanged) {
+  TempDir pub;
+  TempDir rec;
+  write_file(pub / "mart.dll", testing_support::recording_client(rec.path()),
+             0755);
+  const std::string request = "p," + pub.path() +
+                              "/,\"x y\",$(id);`id`,a\\b\\\\c,  two  spaces,"
+                              "\xb1\xed\x81\x5c,*,~,'q',%s%n, ";
+  auto r = run_tolmex({request}, {"LC_ALL=C"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(rec / "args"), request + '\0');
+}
+
+TEST(ClientTest, PublicDirectoryWithBlanksStartsTheRightClient) {
+  TempDir base;
+  const std::string pub = base / "pay  dir x";
+  ::mkdir(pub.c_str(), 0755);
+  write_file(pub + "/mart.dll",
+             "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/ran\"\n",
+             0755);
+  auto r = run_tolmex({"a," + pub + "/,c"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(pub + "/ran"), "a," + pub + "/,c");
+  EXPECT_FALSE(exists(pub + "/mart.exe"));
+}
+
+TEST(ClientTest, RunEndsAndCopyGoesWhateverTheClientDoes) {
+  const std::pair<std::string, std::string> clients[] = {
+      {"#!/bin/sh\nexit 7\n", "ended with 7"},
+      {"#!/bin/sh\nkill -KILL $$\n", "ended with 137"},
+      {"not a program\n", "ended with 65535"},
+  };
+  for (const auto& [client, traced] : clients) {
+    TempDir pub;
+    write_file(pub / "mart.dll", client, 0755);
+    auto r = run_tolmex({"a," + pub.path() + "/"},
+                        {"TOLMEX_TRACE=" + pub.path() + "/trace"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(pub / "trace").find(traced), std::string::npos)
+        << traced;
+    std::remove((pub / "trace").c_str());
+    EXPECT_EQ(list_dir(pub.path()), kAfterRun);
+  }
+}
+
+TEST(ClientTest, LargeClientIsCopiedWholeWithItsMode) {
+  TempDir pub;
+  // The client checks its own copy while it runs: same bytes, same mode.
+  std::string client =
+      "#!/bin/sh\n"
+      "d=$(dirname \"$0\")\n"
+      "cmp -s \"$0\" \"$d/mart.dll\" && stat -c %a \"$0\" > \"$d/checked\"\n"
+      "exit 0\n";
+  client.resize(20 << 20, '#');
+  write_file(pub / "mart.dll", client, 0750);
+  auto r = run_tolmex({"a," + pub.path() + "/"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(pub / "checked"), "750\n");
+  EXPECT_FALSE(exists(pub / "mart.exe"));
+}
+
+TEST(ClientTest, TwentyRunsAtOnceEachRunTheirClientOnce) {
+  TempDir pub;
+  TempDir rec;
+  write_file(pub / "mart.dll",
+             "#!/bin/sh\n"
+             "echo \"start $1\" >> '" +
+                 rec.path() +
+                 "/log'\n"
+                 "sleep 0.0$(( $$ % 10 ))$(( $$ % 7 ))\n"
+                 "echo \"end $1\" >> '" +
+                 rec.path() + "/log'\n",
+             0755);
+  std::vector<std::vector<std::string>> requests;
+  for (int i = 0; i < 20; ++i) {
+    requests.push_back({"a," + pub.path() + "/," + std::to_string(i)});
+  }
+  auto results = testing_support::run_tolmex_at_once(requests);
+  for (const auto& r : results) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  std::map<std::string, int> lines;
+  std::string log = read_file(rec / "log");
+  for (std::size_t at = 0, nl; (nl = log.find('\n', at)) != std::string::npos;
+       at = nl + 1) {
+    ++lines[log.substr(at, nl - at)];
+  }
+  EXPECT_EQ(lines.size(), 40u);
+  for (const auto& request : requests) {
+    std::string id = request[0];
+    EXPECT_EQ(lines["start " + id], 1) << id;
+    EXPECT_EQ(lines["end " + id], 1) << id;
+  }
+  EXPECT_EQ(list_dir(pub.path()), kAfterRun);
+}
+
+}  // namespace
