@@ -102,14 +102,6 @@ std::vector<std::string> list_dir(const std::string& dir) {
   return names;
 }
 
-namespace {
-
-// A started process whose output goes to files in its own directory.
-struct Started {
-  pid_t pid;
-  std::unique_ptr<TempDir> io;
-};
-
 Started start(const std::vector<std::string>& argv,
               const std::vector<std::string>& env) {
   Started started{0, std::make_unique<TempDir>()};
@@ -147,6 +139,8 @@ RunResult finish(Started& started) {
   return result;
 }
 
+namespace {
+
 std::vector<std::string> tolmex_argv(const std::vector<std::string>& args) {
   std::vector<std::string> argv{TOLMEX_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -182,6 +176,22 @@ std::vector<RunResult> run_tolmex_at_once(
   std::vector<RunResult> results;
   for (Started& started : all) results.push_back(finish(started));
   return results;
+}
+
+std::string configparser_dump(const std::string& ini) {
+  RunResult r = run({"/usr/bin/env", "python3",
+                     TOLMEX_SOURCE_DIR "/tests/ini_check.py", "dump", ini});
+  if (r.status != 0) return "configparser failed: " + r.out + r.err;
+  return r.out;
+}
+
+std::string configparser_rejects(const std::vector<std::string>& files) {
+  std::vector<std::string> argv{"/usr/bin/env", "python3",
+                                TOLMEX_SOURCE_DIR "/tests/ini_check.py",
+                                "parse"};
+  argv.insert(argv.end(), files.begin(), files.end());
+  RunResult r = run(argv);
+  return r.status == 0 ? "" : r.out + r.err;
 }
 
 std::string recording_client(const std::string& record_dir) {

@@ -4,6 +4,7 @@
 #ifndef TOLMEX_TESTS_HARNESS_H_
 #define TOLMEX_TESTS_HARNESS_H_
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,18 @@ struct RunResult {
   std::string err;  // standard error
 };
 
+// A process started by start(), with its output going to files.
+struct Started {
+  int pid = 0;
+  std::unique_ptr<TempDir> io;
+};
+
+// Starts `argv` (argv[0] a path) with the environment `env` added to this
+// process's one; finish() waits for it and collects its output.
+Started start(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env = {});
+RunResult finish(Started& started);
+
 // Runs `argv` (argv[0] a path) with the environment `env` added to this
 // process's one ("NAME=value" entries; "NAME=" alone removes NAME) and waits.
 RunResult run(const std::vector<std::string>& argv,
@@ -56,6 +69,13 @@ RunResult run_tolmex(const std::vector<std::string>& args,
 std::vector<RunResult> run_tolmex_at_once(
     const std::vector<std::vector<std::string>>& requests,
     const std::vector<std::string>& env = {});
+
+// What Python's configparser reads from `ini`: "[section]" and "key=value"
+// lines, or a line that says why it could not.
+std::string configparser_dump(const std::string& ini);
+
+// "" when configparser reads every one of `files`; else what it said.
+std::string configparser_rejects(const std::vector<std::string>& files);
 
 // A shell script that, run as the payment client, records in the directory
 // `record_dir`: its arguments ("args", NUL-terminated each), the result INI

@@ -1,0 +1,130 @@
+#include "runtime/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/code_set.h"
+#include "tests/harness.h"
+
+namespace runtime {
+namespace {
+
+using testing_support::exists;
+using testing_support::list_dir;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+struct Case {
+  const char* name;
+  std::string before, section, key, value, after;
+};
+
+TEST(SetIniKeyTest, ChangesOnlyTheKeyLine) {
+  const std::string odd =
+      "; head\r\n[Other]\r\n a = 1 \r\n\r\n[ Return ] \r\n  Result = old ; "
+      "x\r\n"
+      "extra=keep\r\n\r\n[tail]\r\nz=9";
+  const Case cases[] = {
+      {"empty file", "", "return", "result", "", "[return]\r\nresult=\r\n"},
+      {"existing key keeps its spelling and position", odd, "return", "result",
+       "new",
+       "; head\r\n[Other]\r\n a = 1 \r\n\r\n[ Return ] \r\n  Result =new\r\n"
+       "extra=keep\r\n\r\n[tail]\r\nz=9"},
+      {"new key after the last key of its section", odd, "RETURN", "sub_code",
+       "1",
+       "; head\r\n[Other]\r\n a = 1 \r\n\r\n[ Return ] \r\n  Result = old ; "
+       "x\r\n"
+       "extra=keep\r\nsub_code=1\r\n\r\n[tail]\r\nz=9"},
+      {"new key after a last line without line end", odd, "tail", "y", "2",
+       odd + "\r\ny=2"},
+      {"new section at the end", odd, "new", "k", "v",
+       odd + "\r\n[new]\r\nk=v\r\n"},
+      {"LF file stays LF", "[a]\nk=v\n", "a", "n", "1", "[a]\nk=v\nn=1\n"},
+      {"LF file, new section", "[a]\nk=v\n", "b", "n", "1",
+       "[a]\nk=v\n[b]\nn=1\n"},
+      {"section without keys", "[a]\r\n; c\r\n", "a", "k", "",
+       "[a]\r\nk=\r\n; c\r\n"},
+      {"first of a doubled key", "[a]\r\nk=1\r\nk=2\r\n", "a", "K", "3",
+       "[a]\r\nk=3\r\nk=2\r\n"},
+      {"comment that looks like the key", "[a]\r\n;k=1\r\n", "a", "k", "2",
+       "[a]\r\nk=2\r\n;k=1\r\n"},
+      {"byte-order mark kept", "\xEF\xBB\xBF[a]\r\nk=1\r\n", "a", "k", "2",
+       "\xEF\xBB\xBF[a]\r\nk=2\r\n"},
+      {"keys before any section are not the section's", "k=1\r\n", "a", "k",
+       "2", "k=1\r\n[a]\r\nk=2\r\n"},
+  };
+  for (const Case& c : cases) {
+    auto got = set_ini_key(c.before, c.section, c.key, c.value);
+    ASSERT_TRUE(got) << c.name;
+    EXPECT_EQ(*got, c.after) << c.name;
+    EXPECT_EQ(get_ini_key(*got, c.section, c.key), c.value) << c.name;
+  }
+}
+
+TEST(SetIniKeyTest, RefusesWhatWouldChangeOtherLines) {
+  const std::pair<std::string, std::string> refused[] = {
+      {"key", "a\r\n[evil]"},
+      {"key", "a\nb"},
+      {"key", "a\rb"},
+      {"key", std::string("a\0b", 3)},
+      {"k=x", "v"},
+      {"", "v"},
+      {"  ", "v"},
+      {"[k", "v"},
+      {";k", "v"},
+      {"#k", "v"},
+      {"k\n", "v"},
+  };
+  for (const auto& [key, value] : refused) {
+    EXPECT_FALSE(set_ini_key("[a]\r\n", "a", key, value))
+        << key << "=" << value;
+  }
+  EXPECT_FALSE(set_ini_key("", "a]b", "k", "v"));
+  EXPECT_FALSE(set_ini_key("", "", "k", "v"));
+  EXPECT_FALSE(set_ini_key("", "a\r\n", "k", "v"));
+}
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  Text path(const std::string& name) { return from_ansi(dir / name); }
+  TempDir dir;
+};
+
+TEST_F(ProfileTest, CreatesMissingFileNotMissingDirectory) {
+  EXPECT_EQ(set_profile_string(path("a.ini"), u"return", u"result", u"中"), 1);
+  EXPECT_EQ(read_file(dir / "a.ini"), "[return]\r\nresult=\xe4\xb8\xad\r\n");
+  EXPECT_EQ(get_profile_string(path("a.ini"), u"Return", u"RESULT"),
+            Text(u"中"));
+  EXPECT_EQ(set_profile_string(path("no/a.ini"), u"return", u"result", u""), 0);
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
+}
+
+TEST_F(ProfileTest, RefusalAndNullLeaveTheFileAlone) {
+  write_file(dir / "a.ini", "[return]\nresult=1\n", 0640);
+  EXPECT_EQ(
+      set_profile_string(path("a.ini"), u"return", u"result", u"x\r\n[y]"), 0);
+  EXPECT_EQ(
+      set_profile_string(path("a.ini"), u"return", u"result", Text::null()), 0);
+  EXPECT_EQ(set_profile_string(path("b.ini"), u"return", Text::null(), u""), 0);
+  EXPECT_EQ(read_file(dir / "a.ini"), "[return]\nresult=1\n");
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
+}
+
+TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {
+  ::mkdir((dir / "real").c_str(), 0755);
+  write_file(dir / "real/t.ini", "[x]\r\n", 0604);
+  ASSERT_EQ(::symlink("real/t.ini", (dir / "link.ini").c_str()), 0);
+  EXPECT_EQ(set_profile_string(path("link.ini"), u"x", u"k", u"v"), 1);
+  struct stat st;
+  ASSERT_EQ(::lstat((dir / "link.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(read_file(dir / "real/t.ini"), "[x]\r\nk=v\r\n");
+  ASSERT_EQ(::stat((dir / "real/t.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(list_dir(dir / "real"), std::vector<std::string>{"t.ini"});
+}
+
+}  // namespace
+}  // namespace runtime

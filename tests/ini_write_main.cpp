@@ -1,0 +1,32 @@
+// A test helper that writes INI keys through tolmex's INI writer:
+//   ini_write FILE SECTION PREFIX COUNT [loop]
+// sets PREFIX0=0 ... PREFIX<COUNT-1>=<COUNT-1> in SECTION of FILE, over and
+// over with "loop" (until it is killed). Exits 1 when a write fails.
+#include <cstdio>
+#include <string>
+
+#include "runtime/code_set.h"
+#include "runtime/ini_file.h"
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: ini_write FILE SECTION PREFIX COUNT [loop]\n");
+    return 2;
+  }
+  runtime::init_locale();
+  const runtime::Text file = runtime::from_ansi(argv[1]);
+  const runtime::Text section = runtime::from_ansi(argv[2]);
+  const int count = std::stoi(argv[4]);
+  do {
+    for (int i = 0; i < count; ++i) {
+      std::string n = std::to_string(i);
+      if (runtime::set_profile_string(file, section,
+                                      runtime::from_ansi(argv[3] + n),
+                                      runtime::from_ansi(n)) != 1) {
+        std::fprintf(stderr, "ini_write: cannot write %s\n", argv[1]);
+        return 1;
+      }
+    }
+  } while (argc > 5);
+  return 0;
+}
