@@ -43,12 +43,12 @@ class CodeSet {
 
   std::string name_;
   bool utf8_;
-  iconv_t to_utf16_;
-  iconv_t from_utf16_;
+  iconv_t to_utf16_ = nullptr;  // not used for UTF-8
+  iconv_t from_utf16_ = nullptr;
 };
 
-// Sets the process locale from the environment (LC_ALL, LC_CTYPE, LANG) and
-// chooses the current code set from it.
+// Takes the code set of the process from the locale environment (LC_ALL,
+// LC_CTYPE, LANG) and makes it the current one.
 void init_locale();
 
 // Text from the current code set, and back.

@@ -143,6 +143,8 @@ bool replace_file_content(const std::string& path, std::string_view section,
   std::optional<std::string> content =
       set_ini_key(old_content, section, key, value);
   if (!content) return false;
+  // The key holds that value already: nothing to replace.
+  if (*content == old_content) return true;
   // Only the lock holder uses this name, so one left by a writer that died
   // is simply reused.
   std::size_t slash = target.find_last_of('/');

@@ -112,6 +112,19 @@ TEST_F(ProfileTest, RefusalAndNullLeaveTheFileAlone) {
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
 }
 
+TEST_F(ProfileTest, RewritesOnlyWhenTheContentChanges) {
+  write_file(dir / "a.ini", "[return]\r\nresult=\r\n");
+  auto inode = [&] {
+    struct stat st;
+    return ::stat((dir / "a.ini").c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const auto before = inode();
+  EXPECT_EQ(set_profile_string(path("a.ini"), u"return", u"result", u""), 1);
+  EXPECT_EQ(inode(), before);
+  EXPECT_EQ(set_profile_string(path("a.ini"), u"return", u"result", u"1"), 1);
+  EXPECT_NE(inode(), before);
+}
+
 TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {
   ::mkdir((dir / "real").c_str(), 0755);
   write_file(dir / "real/t.ini", "[x]\r\n", 0604);
