@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <memory>
 
 #include "runtime/runtime_error.h"
@@ -161,6 +162,25 @@ std::string encode_utf8(std::u16string_view units) {
   return out;
 }
 
+// The locale that setlocale(LC_CTYPE, "") would load: the first of LC_ALL,
+// LC_CTYPE and LANG that is set and not empty.
+std::string_view ctype_locale_name() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return {};
+}
+
+// True for names such as "zh_CN.UTF-8", "C.utf8" or "en_US.UTF-8@euro".
+bool names_utf8(std::string_view locale) {
+  std::size_t dot = locale.find('.');
+  if (dot == std::string_view::npos) return false;
+  std::string codeset(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
+  return strcasecmp(codeset.c_str(), "UTF-8") == 0 ||
+         strcasecmp(codeset.c_str(), "utf8") == 0;
+}
+
 std::unique_ptr<CodeSet>& current_code_set() {
   static std::unique_ptr<CodeSet> code_set;
   return code_set;
@@ -194,11 +214,18 @@ CodeSet& CodeSet::current() {
 }
 
 void init_locale() {
-  // The code set is all the program takes from the locale (LC_ALL, LC_CTYPE
-  // or LANG, as for every program), so only that category is loaded.
-  std::setlocale(LC_CTYPE, "");
-  std::string name = nl_langinfo(CODESET);
-  if (name.empty() || name == "ANSI_X3.4-1968") name = "UTF-8";
+  // The code set is all the program takes from the locale, so only that
+  // category is loaded, and not even that when the locale's name already
+  // says UTF-8 (or names the C locale, which counts as UTF-8): a run is
+  // short, and loading a locale costs as much as a quarter of it.
+  std::string name = "UTF-8";
+  std::string_view locale = ctype_locale_name();
+  if (!locale.empty() && locale != "C" && locale != "POSIX" &&
+      !names_utf8(locale)) {
+    std::setlocale(LC_CTYPE, "");
+    name = nl_langinfo(CODESET);
+    if (name.empty() || name == "ANSI_X3.4-1968") name = "UTF-8";
+  }
   current_code_set() = std::make_unique<CodeSet>(name);
 }
 

@@ -178,8 +178,8 @@ std::optional<std::string> set_ini_key(std::string_view ini,
   auto found = find_section(ini, lines, section);
   if (!found) {
     if (!out.empty() && out.back() != '\n') out += eol;
-    out += "[" + std::string(section) + "]" + std::string(eol) + entry +
-           std::string(eol);
+    out.append("[").append(section).append("]").append(eol);
+    out.append(entry).append(eol);
     return out;
   }
   auto [header, end] = *found;

@@ -128,7 +128,7 @@ TEST_F(RequestTest, PublicDirectoryIsField2WhateverTheOtherFieldsHold) {
   const std::string requests[] = {
       "," + dir + ",,,,,,,,,,rsa,13,14,15",  // empty fields, more than 12
       dir,                                   // one field only: field 2 is ""
-      std::string(39000, 'x') + "," + dir + ",tail",  // beyond 32,767 units
+      std::string(40000, 'x') + "," + dir + ",tail",  // beyond 32,767 units
   };
   auto r = run_tolmex({requests[0]});
   EXPECT_EQ(r.status, 0) << r.err;

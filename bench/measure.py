@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Measures tolmex against the client started directly and against a shell
+script doing the same steps, side by side, for a no-op client and a 20 MB one.
+
+usage: measure.py RUNNER TOLMEX NOOP_CLIENT HANDMADE_SCRIPT SCRATCH_DIR [RUNS]
+
+RUNNER (bench/runner.cpp) interleaves the runs (a, b, c, a, b, c, ...) so
+that drift of the machine hits every case alike, and reports median wall
+time and peak resident memory (of the process and the children it waited
+for). Prints them with the ratios against the targets.
+"""
+import os
+import shutil
+import subprocess
+import statistics
+import sys
+import time
+
+
+def run_interleaved(runner, runs, commands):
+    argv = [runner, str(runs)]
+    for command in commands:
+        argv += command + ["--"]
+    out = subprocess.run(argv[:-1], check=True, capture_output=True, text=True)
+    return [(float(ms), int(kib)) for ms, kib in
+            (line.split() for line in out.stdout.splitlines())]
+
+
+def copy_time(src, dst_dir, runs):
+    times = []
+    for _ in range(runs):
+        dst = os.path.join(dst_dir, "copy.tmp")
+        start = time.perf_counter()
+        with open(src, "rb") as f, open(dst, "wb") as g:
+            left = os.fstat(f.fileno()).st_size
+            while left > 0:
+                left -= os.copy_file_range(f.fileno(), g.fileno(), left)
+        os.unlink(dst)
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def main():
+    runner, tolmex, noop, handmade, scratch = sys.argv[1:6]
+    runs = int(sys.argv[6]) if len(sys.argv) > 6 else 300
+    shutil.rmtree(scratch, ignore_errors=True)
+    clients = {}
+    for name, size in (("no-op", 0), ("20 MB", 20 << 20)):
+        pub = os.path.join(scratch, name.replace(" ", "")) + "/"
+        os.makedirs(pub)
+        dll = pub + "mart.dll"
+        shutil.copyfile(noop, dll)
+        if size:
+            with open(dll, "ab") as f:
+                f.truncate(size)
+            with open(dll, "r+b") as f:  # real blocks, not a sparse file
+                f.seek(os.path.getsize(noop))
+                f.write(os.urandom(size - os.path.getsize(noop)))
+        os.chmod(dll, 0o755)
+        # The direct case runs a copy of its own, as tolmex runs mart.exe.
+        direct = pub + "direct-client"
+        shutil.copy2(dll, direct)
+        request = f"pay,{pub},ORDER-1,12.50"
+        clients[name] = {
+            "a": [direct, request],
+            "b": [tolmex, request],
+            "c": ["/bin/sh", handmade, request],
+            "pub": pub,
+        }
+
+    results = {}
+    for name, cases in clients.items():
+        measured = run_interleaved(runner, runs, [cases[k] for k in "abc"])
+        results[name] = dict(zip("abc", measured))
+    copy_ms = copy_time(clients["20 MB"]["pub"] + "mart.dll", scratch, 30) * 1e3
+
+    labels = {"a": "client started directly", "b": "tolmex", "c": "shell script"}
+    print(f"{runs} interleaved runs each; median wall time, peak RSS")
+    for name, r in results.items():
+        print(f"\n{name} client")
+        for k in "abc":
+            ms, kib = r[k]
+            print(f"  ({k}) {labels[k]:<24} {ms:8.3f} ms  {kib / 1024:6.2f} MiB")
+        print(f"  b/a = {r['b'][0] / r['a'][0]:.2f}   c/b = {r['c'][0] / r['b'][0]:.2f}")
+    noop, big = results["no-op"], results["20 MB"]
+    over_noop = noop["b"][0] - noop["a"][0]
+    over_big = big["b"][0] - big["a"][0]
+    print(f"\nin-kernel copy of 20 MB: {copy_ms:.3f} ms")
+    print(f"overhead of tolmex: {over_noop:.3f} ms (no-op), {over_big:.3f} ms (20 MB)")
+
+    checks = [
+        ("b/a <= 3.0 (no-op client)", noop["b"][0] / noop["a"][0] <= 3.0),
+        ("c/b >= 8 (no-op client)", noop["c"][0] / noop["b"][0] >= 8),
+        ("peak memory of tolmex < 4 MiB", max(noop["b"][1], big["b"][1]) < 4096),
+        ("20 MB overhead <= 1.2 x no-op overhead + one copy",
+         over_big <= 1.2 * over_noop + copy_ms),
+    ]
+    print()
+    for text, ok in checks:
+        print(f"  {'met ' if ok else 'MISSED'}  {text}")
+    return 0 if all(ok for _, ok in checks) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
