@@ -7,6 +7,19 @@
 
 using runtime::Text;
 
+namespace {
+
+// The log directory "\logpay" of the public directory. With no public
+// directory (field 2 empty) every other name of the request lies in the
+// current directory, and so does the log: "\logpay" alone would be the
+// root of the file system.
+Text log_directory(const Text& public_path) {
+  if (runtime::is_true(runtime::equals(public_path, u""))) return u"logpay";
+  return public_path + u"\\logpay";
+}
+
+}  // namespace
+
 tolmex::Outcome tolmex::open(Text commandline) {
   Globals& g = globals;
   Text ls_commandline = commandline;
@@ -28,7 +41,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
 
   ue_init();
 
-  g.gn_pay_log.of_init(g.gs_public_path + u"\\logpay");
+  g.gn_pay_log.of_init(log_directory(g.gs_public_path));
   g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline);
 
   const Text client_program = g.gs_public_path + u"mart.exe";

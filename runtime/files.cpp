@@ -189,7 +189,18 @@ int file_open(const Text& path, OpenMode mode) {
 int file_write_line(int file, const Text& line) {
   std::string bytes = to_ansi(line);
   bytes += "\r\n";
-  return write_all(file, bytes) ? 1 : -1;
+  // Writers of the file take turns, so that a line that does not fit (a
+  // full disk) can be taken back whole instead of leaving its start behind.
+  if (lock_file(file, LOCK_EX) != 0) return -1;
+  struct stat st;
+  bool ok = ::fstat(file, &st) == 0;
+  if (ok && !write_all(file, bytes)) {
+    while (::ftruncate(file, st.st_size) != 0 && errno == EINTR) {
+    }
+    ok = false;
+  }
+  lock_file(file, LOCK_UN);
+  return ok ? 1 : -1;
 }
 
 int file_close(int file) { return ::close(file) == 0 ? 1 : -1; }

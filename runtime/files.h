@@ -48,9 +48,10 @@ enum class OpenMode {
 // Opens `path` for writing. The file number, or -1 on failure.
 int file_open(const Text& path, OpenMode mode);
 
-// Writes `line` followed by CR LF in the current code set, in one write, so
-// lines that other processes append to the same file never interleave.
-// 1, or -1 when not all of it was written.
+// Writes `line` followed by CR LF in the current code set, in one write
+// under an exclusive flock, so lines that other processes append to the
+// same file never interleave. A line that cannot be written whole (a full
+// disk) is taken back. 1, or -1 when the line was not written.
 int file_write_line(int file, const Text& line);
 
 // 1, or -1 on failure.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -52,7 +53,10 @@ std::vector<Line> split_lines(std::string_view ini) {
   while (begin < ini.size()) {
     std::size_t lf = ini.find('\n', begin);
     if (lf == std::string_view::npos) {
-      lines.push_back({begin, ini.size(), ini.size()});
+      // A last line without LF: a CR at its end is the start of a line end,
+      // as it will be once a line is added after it.
+      std::size_t end = ini.back() == '\r' ? ini.size() - 1 : ini.size();
+      lines.push_back({begin, std::max(begin, end), ini.size()});
       break;
     }
     std::size_t end = lf > begin && ini[lf - 1] == '\r' ? lf - 1 : lf;
@@ -101,6 +105,13 @@ std::optional<std::pair<std::size_t, std::size_t>> find_section(
   return std::nullopt;
 }
 
+// What ends the last line of `ini` when a line is added after it: nothing
+// when it is ended already, LF after a lone CR, else `eol`.
+std::string end_of_last_line(std::string_view ini, std::string_view eol) {
+  if (ini.empty() || ini.back() == '\n') return "";
+  return ini.back() == '\r' ? "\n" : std::string(eol);
+}
+
 bool has_line_break(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) !=
          std::string_view::npos;
@@ -143,13 +154,15 @@ bool replace_file_content(const std::string& path, std::string_view section,
   std::optional<std::string> content =
       set_ini_key(old_content, section, key, value);
   if (!content) return false;
-  // The key holds that value already: nothing to replace.
-  if (*content == old_content) return true;
   // Only the lock holder uses this name, so one left by a writer that died
-  // is simply reused.
+  // is simply reused, or removed.
   std::size_t slash = target.find_last_of('/');
   std::string temp = target.substr(0, slash + 1) + "." +
                      target.substr(slash + 1) + ".tolmex-tmp";
+  if (*content == old_content) {  // the key holds that value already
+    ::unlink(temp.c_str());
+    return true;
+  }
   UniqueFd out(::open(temp.c_str(),
                       O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
                       0600));
@@ -169,15 +182,15 @@ std::optional<std::string> set_ini_key(std::string_view ini,
   if (!acceptable(section, key, value)) return std::nullopt;
   std::size_t lf = ini.find('\n');
   std::string_view eol =
-      lf != std::string_view::npos && lf > 0 && ini[lf - 1] != '\r' ? "\n"
-                                                                    : "\r\n";
+      lf != std::string_view::npos && (lf == 0 || ini[lf - 1] != '\r') ? "\n"
+                                                                       : "\r\n";
   std::vector<Line> lines = split_lines(ini);
   std::string entry = std::string(key) + "=" + std::string(value);
   std::string out(ini);
 
   auto found = find_section(ini, lines, section);
   if (!found) {
-    if (!out.empty() && out.back() != '\n') out += eol;
+    out += end_of_last_line(ini, eol);
     out.append("[").append(section).append("]").append(eol);
     out.append(entry).append(eol);
     return out;
@@ -197,8 +210,10 @@ std::optional<std::string> set_ini_key(std::string_view ini,
     last_entry = i;
   }
   const Line& after = lines[last_entry];
-  if (after.next == after.end) {  // the last line, with no line end
-    out.insert(after.next, std::string(eol) + entry);
+  if (after.next == ini.size() && !ini.ends_with('\n')) {
+    // After a last line that has no line end: end it, and leave the new
+    // last line without one, as the file was.
+    out.insert(after.next, end_of_last_line(ini, eol) + entry);
   } else {
     out.insert(after.next, entry + std::string(eol));
   }

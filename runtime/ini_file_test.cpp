@@ -52,6 +52,11 @@ TEST(SetIniKeyTest, ChangesOnlyTheKeyLine) {
        "[a]\r\nk=2\r\n;k=1\r\n"},
       {"byte-order mark kept", "\xEF\xBB\xBF[a]\r\nk=1\r\n", "a", "k", "2",
        "\xEF\xBB\xBF[a]\r\nk=2\r\n"},
+      {"last line ended by a lone CR", "k=1\n[Return\r", "return", "k", "2",
+       "k=1\n[Return\r\nk=2"},
+      {"new section after a lone CR", "[a]\r", "b", "k", "",
+       "[a]\r\n[b]\r\nk=\r\n"},
+      {"first line empty: LF file", "\n[a]\n", "a", "k", "", "\n[a]\nk=\n"},
       {"keys before any section are not the section's", "k=1\r\n", "a", "k",
        "2", "k=1\r\n[a]\r\nk=2\r\n"},
   };

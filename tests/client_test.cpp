@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <map>
-
 #include "tests/harness.h"
 
 namespace {
@@ -77,42 +75,6 @@ TEST(ClientTest, LargeClientIsCopiedWholeWithItsMode) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(pub / "checked"), "750\n");
   EXPECT_FALSE(exists(pub / "mart.exe"));
-}
-
-TEST(ClientTest, TwentyRunsAtOnceEachRunTheirClientOnce) {
-  TempDir pub;
-  TempDir rec;
-  write_file(pub / "mart.dll",
-             "#!/bin/sh\n"
-             "echo \"start $1\" >> '" +
-                 rec.path() +
-                 "/log'\n"
-                 "sleep 0.0$(( $$ % 10 ))$(( $$ % 7 ))\n"
-                 "echo \"end $1\" >> '" +
-                 rec.path() + "/log'\n",
-             0755);
-  std::vector<std::vector<std::string>> requests;
-  for (int i = 0; i < 20; ++i) {
-    requests.push_back({"a," + pub.path() + "/," + std::to_string(i)});
-  }
-  auto results = testing_support::run_tolmex_at_once(requests);
-  for (const auto& r : results) {
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-  }
-  std::map<std::string, int> lines;
-  std::string log = read_file(rec / "log");
-  for (std::size_t at = 0, nl; (nl = log.find('\n', at)) != std::string::npos;
-       at = nl + 1) {
-    ++lines[log.substr(at, nl - at)];
-  }
-  EXPECT_EQ(lines.size(), 40u);
-  for (const auto& request : requests) {
-    std::string id = request[0];
-    EXPECT_EQ(lines["start " + id], 1) << id;
-    EXPECT_EQ(lines["end " + id], 1) << id;
-  }
-  EXPECT_EQ(list_dir(pub.path()), kAfterRun);
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ std::vector<std::string> list_dir(const std::string& dir) {
 }
 
 Started start(const std::vector<std::string>& argv,
-              const std::vector<std::string>& env) {
+              const std::vector<std::string>& env, const std::string& cwd) {
   Started started{0, std::make_unique<TempDir>()};
   std::string out_path = *started.io / "out", err_path = *started.io / "err";
   posix_spawn_file_actions_t actions;
@@ -112,6 +112,7 @@ Started start(const std::vector<std::string>& argv,
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   std::vector<std::string> args = argv;
   std::vector<std::string> environment = merged_environment(env);
   std::vector<char*> c_args = c_strings(args);
@@ -162,8 +163,10 @@ RunResult run(const std::vector<std::string>& argv,
 }
 
 RunResult run_tolmex(const std::vector<std::string>& args,
-                     const std::vector<std::string>& env) {
-  return run(tolmex_argv(args), without_display(env));
+                     const std::vector<std::string>& env,
+                     const std::string& cwd) {
+  Started started = start(tolmex_argv(args), without_display(env), cwd);
+  return finish(started);
 }
 
 std::vector<RunResult> run_tolmex_at_once(

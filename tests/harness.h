@@ -49,9 +49,11 @@ struct Started {
 };
 
 // Starts `argv` (argv[0] a path) with the environment `env` added to this
-// process's one; finish() waits for it and collects its output.
+// process's one, in the directory `cwd` (this process's when empty);
+// finish() waits for it and collects its output.
 Started start(const std::vector<std::string>& argv,
-              const std::vector<std::string>& env = {});
+              const std::vector<std::string>& env = {},
+              const std::string& cwd = "");
 RunResult finish(Started& started);
 
 // Runs `argv` (argv[0] a path) with the environment `env` added to this
@@ -62,7 +64,8 @@ RunResult run(const std::vector<std::string>& argv,
 // Runs the tolmex program built with the tests, with DISPLAY and
 // WAYLAND_DISPLAY removed so that no dialog opens.
 RunResult run_tolmex(const std::vector<std::string>& args,
-                     const std::vector<std::string>& env = {});
+                     const std::vector<std::string>& env = {},
+                     const std::string& cwd = "");
 
 // Starts one tolmex per element of `requests` (its arguments) at once, as
 // run_tolmex() does, and waits for all of them.

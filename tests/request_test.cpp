@@ -134,10 +134,13 @@ TEST_F(RequestTest, PublicDirectoryIsField2WhateverTheOtherFieldsHold) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(client_args(), std::vector<std::string>{requests[0]});
 
-  // With field 2 empty the names are relative to the working directory,
-  // where no "mart.dll" lies: the message, no client.
-  r = run_tolmex({requests[1]});
+  // With field 2 empty every name lies in the working directory, the log
+  // included; no "mart.dll" lies there: the message, no client.
+  TempDir cwd;
+  r = run_tolmex({requests[1]}, {}, cwd.path());
   EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(list_dir(cwd.path()),
+            (std::vector<std::string>{"logpay", "tolmex.ini"}));
 
   r = run_tolmex({requests[2]});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -1,0 +1,218 @@
+// Whole-program tests under faults and load: runs killed at random moments,
+// fifty runs at once, a full and a read-only public directory, bad requests.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <random>
+
+#include "tests/harness.h"
+
+namespace {
+
+using namespace testing_support;
+
+const std::string kPrefix = "接收的参数字符串：";
+const std::vector<std::string> kAfterRun = {"logpay", "mart.dll", "tolmex.ini"};
+
+// The records of a log file; fails the test on anything that is not a whole
+// record "yyyy-mm-dd hh:mm:ss:fff<TAB>text<CR><CR><LF>".
+std::vector<std::string> records(const std::string& log) {
+  std::vector<std::string> texts;
+  std::size_t at = 0;
+  for (std::size_t end; (end = log.find("\r\r\n", at)) != std::string::npos;
+       at = end + 3) {
+    std::string record = log.substr(at, end - at);
+    const std::string shape = "dddd-dd-dd dd:dd:dd:ddd\t";
+    bool whole = record.size() >= shape.size();
+    for (std::size_t i = 0; whole && i < shape.size(); ++i) {
+      whole = shape[i] == 'd'
+                  ? std::isdigit(static_cast<unsigned char>(record[i]))
+                  : record[i] == shape[i];
+    }
+    EXPECT_TRUE(whole) << record;
+    texts.push_back(record.substr(std::min(record.size(), shape.size())));
+  }
+  EXPECT_EQ(at, log.size()) << "torn end: " << log.substr(at);
+  return texts;
+}
+
+std::string only_log(const std::string& pub) {
+  std::vector<std::string> logs = list_dir(pub + "/logpay");
+  EXPECT_EQ(logs.size(), 1u);
+  return logs.empty() ? "" : read_file(pub + "/logpay/" + logs[0]);
+}
+
+TEST(FaultTest, RequestsKilledAtRandomMomentsLeaveWholeFiles) {
+  TempDir pub;
+  TempDir snapshots;
+  write_file(pub / "mart.dll", read_file(SAMPLE_CLIENT_BINARY), 0755);
+  write_file(pub / "tolmex.ini", "[host]\r\nterminal=7\r\n");
+  const std::string request = "pay," + pub.path() + "/,ORDER-7,1.00";
+  // Kills fall anywhere within the time a whole request takes here.
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(run_tolmex({request}).status, 0);
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now() - t0)
+                         .count();
+  std::mt19937 random(7);
+  std::vector<std::string> inis;
+  for (int i = 0; i < 300; ++i) {
+    Started run = start({TOLMEX_BINARY, request}, {"DISPLAY="});
+    ::usleep(std::uniform_int_distribution<unsigned>(
+        0, static_cast<unsigned>(whole))(random));
+    ::kill(run.pid, SIGKILL);
+    finish(run);
+    inis.push_back(snapshots / std::to_string(i));
+    write_file(inis.back(), read_file(pub / "tolmex.ini"));
+  }
+  ::usleep(200000);  // clients of killed runs finish on their own
+  EXPECT_EQ(configparser_rejects(inis), "");
+  // The next run clears what killed runs left: a client copy, a temporary.
+  EXPECT_EQ(run_tolmex({request}).status, 0);
+  EXPECT_EQ(list_dir(pub.path()), kAfterRun);
+  EXPECT_NE(configparser_dump(pub / "tolmex.ini").find("result=SUCCESS"),
+            std::string::npos);
+  for (const std::string& text : records(only_log(pub.path()))) {
+    EXPECT_EQ(text, kPrefix + request);
+  }
+}
+
+TEST(FaultTest, FiftyRunsAtOnceEachRunTheirClientOnceAndLogOnce) {
+  TempDir pub;
+  TempDir rec;
+  write_file(pub / "mart.dll",
+             "#!/bin/sh\n"
+             "echo \"start $1\" >> '" +
+                 rec.path() +
+                 "/log'\n"
+                 "sleep 0.0$(( $$ % 10 ))$(( $$ % 7 ))\n"
+                 "echo \"end $1\" >> '" +
+                 rec.path() + "/log'\n",
+             0755);
+  std::vector<std::vector<std::string>> requests;
+  for (int i = 0; i < 50; ++i) {
+    requests.push_back({"a," + pub.path() + "/," + std::to_string(i)});
+  }
+  for (const auto& r : run_tolmex_at_once(requests)) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  std::map<std::string, int> lines;
+  std::string log = read_file(rec / "log");
+  for (std::size_t at = 0, nl; (nl = log.find('\n', at)) != std::string::npos;
+       at = nl + 1) {
+    ++lines[log.substr(at, nl - at)];
+  }
+  std::map<std::string, int> logged;
+  for (const std::string& text : records(only_log(pub.path()))) ++logged[text];
+  EXPECT_EQ(logged.size(), 50u);
+  for (const auto& request : requests) {
+    EXPECT_EQ(lines["start " + request[0]], 1) << request[0];
+    EXPECT_EQ(lines["end " + request[0]], 1) << request[0];
+    EXPECT_EQ(logged[kPrefix + request[0]], 1) << request[0];
+  }
+  EXPECT_EQ(lines.size(), 100u);
+  EXPECT_EQ(
+      configparser_dump(pub / "tolmex.ini"),
+      "[return]\nresult=\nsub_code=\nsub_desc=\ntrade_no=\nout_trade_no=\n"
+      "buyer_user_id=\nbuyer_logon_id=\ntotal_amount=\n");
+  EXPECT_EQ(list_dir(pub.path()), kAfterRun);
+}
+
+// A small tmpfs of the test's own, unmounted at the end.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const std::string& dir) : dir_(dir) {
+    mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  bool make_read_only() {
+    return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
+                   "size=256k") == 0;
+  }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
+  const std::string ini = "[host]\r\nterminal=7\r\n[return]\r\nresult=old\r\n";
+  const std::string log =
+      "2026-12-06 09:00:00:000\t" + kPrefix + "earlier\r\r\n";
+  for (const char* fault : {"full", "read-only"}) {
+    TempDir pub;
+    SmallFileSystem fs(pub.path());
+    if (!fs.mounted()) {
+      GTEST_SKIP() << "cannot mount a tmpfs here (needs root): full and "
+                      "read-only public directories not tested";
+    }
+    write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+    write_file(pub / "tolmex.ini", ini);
+    ::mkdir((pub / "logpay").c_str(), 0755);
+    write_file(pub / "logpay/pay_log20261206.txt", log);
+    if (std::string(fault) == "full") {
+      std::string block(4096, 'x');
+      std::FILE* filler = std::fopen((pub / "filler").c_str(), "wb");
+      while (std::fwrite(block.data(), 1, block.size(), filler) ==
+                 block.size() &&
+             std::fflush(filler) == 0) {
+      }
+      std::fclose(filler);
+    } else {
+      ASSERT_TRUE(fs.make_read_only());
+    }
+    // A record longer than a page cannot fit into the log's last one.
+    auto r = run_tolmex({"a," + pub.path() + "/," + std::string(6000, 'c')},
+                        {"TOLMEX_TEST_NOW=2026-12-06 10:00:00.000"});
+    // The copy of the client cannot be made: the message, no client.
+    EXPECT_EQ(r.status, 2) << fault << r.err;
+    EXPECT_EQ(read_file(pub / "tolmex.ini"), ini) << fault;
+    EXPECT_EQ(read_file(pub / "logpay/pay_log20261206.txt"), log) << fault;
+    EXPECT_FALSE(exists(pub / "mart.exe")) << fault;
+  }
+}
+
+TEST(FaultTest, BadRequestsEndClearlyAndWriteOnlyWhereTheyPoint) {
+  TempDir base;
+  write_file(base / "file", "not a directory");
+  ::mkdir((base / "pub").c_str(), 0755);
+  write_file(base / "pub/mart.dll", "#!/bin/sh\n", 0755);
+  for (const std::string& dir : {base / "missing/", base / "file/"}) {
+    auto r = run_tolmex({"a," + dir + ",c"});
+    EXPECT_EQ(r.status, 2) << dir;
+    EXPECT_NE(r.err.find("缺少关键性文件"), std::string::npos);
+  }
+  auto r = run_tolmex({"..," + base.path() + "/pub/../pub/,../..,..\\.."});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(list_dir(base.path()), (std::vector<std::string>{"file", "pub"}));
+  EXPECT_EQ(list_dir(base / "pub"), kAfterRun);
+  EXPECT_EQ(read_file(base / "file"), "not a directory");
+
+  // Junk without separators names no directory: all stays in the current
+  // one, and the process ends on its own terms.
+  std::mt19937 random(11);
+  for (int i = 0; i < 20; ++i) {
+    std::string junk(std::uniform_int_distribution<int>(1, 300)(random), ' ');
+    for (char& c : junk) {
+      do {
+        c = static_cast<char>(
+            std::uniform_int_distribution<int>(1, 255)(random));
+      } while (c == '/' || c == '\\');
+    }
+    TempDir cwd;
+    auto j = run_tolmex({junk}, {}, cwd.path());
+    EXPECT_TRUE(j.status == 0 || j.status == 2) << j.status << j.err;
+    EXPECT_FALSE(exists("/logpay"));
+  }
+}
+
+}  // namespace
