@@ -45,7 +45,7 @@ int message_box(const Text& title, const Text& text) {
   std::fprintf(stderr, "%s: %s\n", t.c_str(), m.c_str());
   std::fflush(stderr);
   if (!graphical_session()) return 1;
-  // Dialog tools take their arguments in UTF-8 whatever the locale.
+  // The dialog gets its texts in UTF-8, and a UTF-8 locale to read them in.
   CodeSet utf8("UTF-8");
   std::string title8 = utf8.encode(title.units());
   std::string text8 = utf8.encode(text.units());
@@ -56,7 +56,7 @@ int message_box(const Text& title, const Text& text) {
   };
   for (const auto& dialog : dialogs) {
     if (on_path(dialog[0])) {
-      run_tool(dialog);
+      run_tool(dialog, {"LC_ALL=C.UTF-8"});
       break;
     }
   }

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "runtime/code_set.h"
 #include "runtime/path.h"
@@ -27,15 +29,17 @@ bool names_regular_file(const std::string& name) {
 }
 
 // Starts argv[0] (a path, or a name looked up on PATH when `search_path`)
-// and waits for it. The wait status, or -1 when it could not be started.
-int spawn_and_wait(const std::vector<std::string>& args, bool search_path) {
+// with the environment `envp` and waits for it. The wait status, or -1 when
+// it could not be started.
+int spawn_and_wait(const std::vector<std::string>& args, bool search_path,
+                   char** envp) {
   std::vector<char*> argv;
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid;
   if (search_path) {
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) !=
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp) !=
         0) {
       return -1;
     }
@@ -47,7 +51,7 @@ int spawn_and_wait(const std::vector<std::string>& args, bool search_path) {
     volatile int exec_error = 0;
     pid = ::vfork();
     if (pid == 0) {
-      ::execve(argv[0], argv.data(), environ);
+      ::execve(argv[0], argv.data(), envp);
       exec_error = errno;
       ::_exit(127);
     }
@@ -97,15 +101,28 @@ SplitCommand split_command_line(const std::string& line) {
 std::uint16_t run_wait(const SplitCommand& command) {
   std::vector<std::string> args{program_path(command.program)};
   if (!command.tail.empty()) args.push_back(command.tail);
-  int status = spawn_and_wait(args, false);
+  int status = spawn_and_wait(args, false, environ);
   if (status < 0) return kNotStarted;
   if (WIFSIGNALED(status))
     return static_cast<std::uint16_t>(128 + WTERMSIG(status));
   return static_cast<std::uint16_t>(WEXITSTATUS(status));
 }
 
-bool run_tool(const std::vector<std::string>& argv) {
-  int status = spawn_and_wait(argv, true);
+bool run_tool(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env) {
+  std::vector<std::string> entries = env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view entry = *e;
+    std::string_view name = entry.substr(0, entry.find('=') + 1);
+    bool replaced =
+        std::any_of(env.begin(), env.end(),
+                    [&](const std::string& c) { return c.starts_with(name); });
+    if (!replaced) entries.emplace_back(entry);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  int status = spawn_and_wait(argv, true, envp.data());
   return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -34,9 +34,11 @@ SplitCommand split_command_line(const std::string& command_line);
 // kNotStarted when it could not be started.
 std::uint16_t run_wait(const SplitCommand& command);
 
-// Runs `argv` (found on PATH) and waits for it; false when it could not be
-// started or did not exit with 0. For helper tools such as dialogs.
-bool run_tool(const std::vector<std::string>& argv);
+// Runs `argv` (found on PATH) with this process's environment changed by
+// the "NAME=value" entries of `env`, and waits for it; false when it could
+// not be started or did not exit with 0. For helper tools such as dialogs.
+bool run_tool(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env = {});
 
 }  // namespace runtime
 
