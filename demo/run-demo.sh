@@ -13,20 +13,21 @@ public=$(cd "$scratch/public" && pwd)
 cp "$client" "$public/mart.dll"
 
 request="pay,$public/,ORDER-20261207-0001,12.50"
-echo "request:     $request"
+echo "request: tolmex '$request'"
 "$tolmex" "$request"
 status=$?
 
-echo "exit status: $status"
 echo
-echo "--- $public/tolmex.ini"
-cat "$public/tolmex.ini" | tr -d '\r'
-echo
+echo "--- section [return] of $public/tolmex.ini"
+sed -n '/^\[return\]/,/^\[/p' "$public/tolmex.ini" | tr -d '\r'
 for log in "$public"/logpay/pay_log*.txt; do
+  echo
   printf -- "--- %s (CR shown as \\\\r)\n" "$log"
   sed 's/\r/\\r/g' "$log"
 done
 echo
 echo "--- public directory after the run"
 ls -A "$public"
+echo
+echo "exit status: $status"
 exit "$status"
