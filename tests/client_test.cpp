@@ -16,19 +16,6 @@ using testing_support::write_file;
 
 const std::vector<std::string> kAfterRun = {"logpay", "mart.dll", "tolmex.ini"};
 
-TEST(ClientTest, ClientGetsTheParameterStringUnchanged) {
-  TempDir pub;
-  TempDir rec;
-  write_file(pub / "mart.dll", testing_support::recording_client(rec.path()),
-             0755);
-  const std::string request = "p," + pub.path() +
-                              "/,\"x y\",$(id);`id`,a\\b\\\\c,  two  spaces,"
-                              "\xb1\xed\x81\x5c,*,~,'q',%s%n, ";
-  auto r = run_tolmex({request}, {"LC_ALL=C"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read_file(rec / "args"), request + '\0');
-}
-
 TEST(ClientTest, PublicDirectoryWithBlanksStartsTheRightClient) {
   TempDir base;
   const std::string pub = base / "pay  dir x";

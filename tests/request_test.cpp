@@ -64,8 +64,11 @@ TEST_F(RequestTest, EmptyOrBlankCommandLineDoesNothing) {
 }
 
 TEST_F(RequestTest, NormalRequestRunsClientOnceWithWholeParameterString) {
-  const std::string request =
-      "pay," + pub.path() + "/,a b,,\"q\",$HOME;x\\y,last ";
+  // Shell and format characters, quotes, backslashes, blanks and bytes that
+  // are not UTF-8: none is interpreted on the way to the client.
+  const std::string request = "pay," + pub.path() +
+                              "/,a b,,\"q\",$HOME;x\\y,$(id)`id`,'q',%s%n,"
+                              "\xb1\xed\x81\x5c,last ";
   auto r = run_tolmex({request}, {"TOLMEX_TEST_NOW=2026-12-06 14:03:07.045"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(client_runs(), 1);
