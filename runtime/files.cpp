@@ -80,26 +80,41 @@ struct StagedCopy {
   std::string named;  // its temporary name when the file system gave it one
 };
 
-bool stage_copy(int from, const struct stat& from_stat,
-                const std::string& target, StagedCopy& staged) {
-  std::string dir = directory_of(target);
-  UniqueFd writer(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (!writer.valid()) {
-    // No unnamed files here: stage under a name of our own.
+// Stages the copy in an unnamed file of the target's directory (`unnamed`)
+// or under a temporary name beside the target.
+bool stage_copy_as(bool unnamed, int from, const struct stat& from_stat,
+                   const std::string& target, StagedCopy& staged) {
+  UniqueFd writer;
+  if (unnamed) {
+    writer.reset(::open(directory_of(target).c_str(),
+                        O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  } else {
     staged.named = target + ".tmp-" + std::to_string(::getpid());
     writer.reset(::open(staged.named.c_str(),
                         O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!writer.valid()) return false;
   }
-  bool ok = copy_data(from, writer.get(), from_stat.st_size) &&
+  bool ok = writer.valid() && ::lseek(from, 0, SEEK_SET) == 0 &&
+            copy_data(from, writer.get(), from_stat.st_size) &&
             ::fchmod(writer.get(), from_stat.st_mode & 07777) == 0;
   if (ok) {
-    staged.reader.reset(
-        ::open(proc_path(writer.get()).c_str(), O_RDONLY | O_CLOEXEC));
+    // Reopened for reading only: the writer goes away before the start.
+    std::string reopen = unnamed ? proc_path(writer.get()) : staged.named;
+    staged.reader.reset(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC));
     ok = staged.reader.valid() && lock_file(staged.reader.get(), LOCK_SH) == 0;
   }
-  if (!ok && !staged.named.empty()) ::unlink(staged.named.c_str());
+  if (!ok && !staged.named.empty()) {
+    ::unlink(staged.named.c_str());
+    staged.named.clear();
+  }
   return ok;
+}
+
+// An unnamed file where the file system and /proc allow one (nothing is
+// left behind by a run killed meanwhile), else a temporary name.
+bool stage_copy(int from, const struct stat& from_stat,
+                const std::string& target, StagedCopy& staged) {
+  return stage_copy_as(true, from, from_stat, target, staged) ||
+         stage_copy_as(false, from, from_stat, target, staged);
 }
 
 // Gives the staged file the name `target` unless a file is there already.
