@@ -32,7 +32,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
   g.gn_ini = runtime::Ref<nvo_result_ini>::create();
 
   Text ls_parms = u"," + ls_commandline + u",";
-  Text ls_api_stype =
+  [[maybe_unused]] Text ls_api_stype =
       g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 1);
   g.gs_public_path =
       g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 2);
