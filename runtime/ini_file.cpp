@@ -129,13 +129,20 @@ bool acceptable(std::string_view section, std::string_view key,
          k[0] != ';' && k[0] != '#';
 }
 
-// The file to replace: the target of a symbolic link, else `path` itself.
+// The file to replace: the target of a symbolic link (one that does not
+// exist yet too), else `path` itself.
 std::string replaced_file(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
   char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
+  if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+  ssize_t n = ::readlink(path.c_str(), resolved, sizeof resolved);
+  if (n <= 0 || static_cast<std::size_t>(n) == sizeof resolved) return path;
+  std::string target(resolved, static_cast<std::size_t>(n));
+  if (target[0] == '/') return target;
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? target
+                                    : path.substr(0, slash + 1) + target;
 }
 
 bool replace_file_content(const std::string& path, std::string_view section,

@@ -142,6 +142,12 @@ TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {
   ASSERT_EQ(::stat((dir / "real/t.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
   EXPECT_EQ(list_dir(dir / "real"), std::vector<std::string>{"t.ini"});
+  // A link to a file that is not there yet: the file is made, the link stays.
+  ASSERT_EQ(::symlink("real/new.ini", (dir / "dangling.ini").c_str()), 0);
+  EXPECT_EQ(set_profile_string(path("dangling.ini"), u"x", u"k", u"v"), 1);
+  EXPECT_EQ(read_file(dir / "real/new.ini"), "[x]\r\nk=v\r\n");
+  ASSERT_EQ(::lstat((dir / "dangling.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 }  // namespace
