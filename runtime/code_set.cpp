@@ -172,13 +172,18 @@ std::string_view ctype_locale_name() {
   return {};
 }
 
-// True for names such as "zh_CN.UTF-8", "C.utf8" or "en_US.UTF-8@euro".
+// True for "UTF-8" and "utf8" in any case.
+bool is_utf8_name(std::string_view code_set) {
+  std::string name(code_set);
+  return strcasecmp(name.c_str(), "UTF-8") == 0 ||
+         strcasecmp(name.c_str(), "UTF8") == 0;
+}
+
+// True for locale names such as "zh_CN.UTF-8", "C.utf8" or "en_US.UTF-8@euro".
 bool names_utf8(std::string_view locale) {
   std::size_t dot = locale.find('.');
   if (dot == std::string_view::npos) return false;
-  std::string codeset(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
-  return strcasecmp(codeset.c_str(), "UTF-8") == 0 ||
-         strcasecmp(codeset.c_str(), "utf8") == 0;
+  return is_utf8_name(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
 }
 
 std::unique_ptr<CodeSet>& current_code_set() {
@@ -189,9 +194,7 @@ std::unique_ptr<CodeSet>& current_code_set() {
 }  // namespace
 
 CodeSet::CodeSet(std::string name)
-    : name_(std::move(name)),
-      utf8_(strcasecmp(name_.c_str(), "UTF-8") == 0 ||
-            strcasecmp(name_.c_str(), "UTF8") == 0) {
+    : name_(std::move(name)), utf8_(is_utf8_name(name_)) {
   // UTF-8 is converted here directly, sparing every run the loading of a
   // conversion module; other code sets go through iconv.
   if (!utf8_) {

@@ -170,11 +170,8 @@ int delete_file(const Text& path) {
   std::string p = fs_path(path);
   stop_using(p);
   UniqueFd fd = open_locked(p, LOCK_EX | LOCK_NB);
-  if (!fd.valid()) {
-    // A file we may not read cannot be in use by a run of ours.
-    if (errno != EACCES) return -1;
-    return ::unlink(p.c_str()) == 0 ? 1 : -1;
-  }
+  // A file we may not read cannot be in use by a run of ours.
+  if (!fd.valid() && errno != EACCES) return -1;
   return ::unlink(p.c_str()) == 0 ? 1 : -1;
 }
 

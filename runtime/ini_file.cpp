@@ -47,6 +47,11 @@ struct Line {
   std::size_t begin, end, next;
 };
 
+// The text of `line`, without its line end.
+std::string_view text_of(std::string_view ini, const Line& line) {
+  return ini.substr(line.begin, line.end - line.begin);
+}
+
 std::vector<Line> split_lines(std::string_view ini) {
   std::vector<Line> lines;
   std::size_t begin = ini.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
@@ -91,13 +96,10 @@ std::optional<std::pair<std::size_t, std::size_t>> find_section(
     std::string_view ini, const std::vector<Line>& lines,
     std::string_view section) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    auto name =
-        header_name(ini.substr(lines[i].begin, lines[i].end - lines[i].begin));
+    auto name = header_name(text_of(ini, lines[i]));
     if (!name || !same_name(*name, section)) continue;
     std::size_t j = i + 1;
-    while (j < lines.size() &&
-           !header_name(
-               ini.substr(lines[j].begin, lines[j].end - lines[j].begin))) {
+    while (j < lines.size() && !header_name(text_of(ini, lines[j]))) {
       ++j;
     }
     return std::make_pair(i, j);
@@ -205,8 +207,7 @@ std::optional<std::string> set_ini_key(std::string_view ini,
   auto [header, end] = *found;
   std::size_t last_entry = header;
   for (std::size_t i = header + 1; i < end; ++i) {
-    std::string_view text =
-        ini.substr(lines[i].begin, lines[i].end - lines[i].begin);
+    std::string_view text = text_of(ini, lines[i]);
     auto eq = key_equals(text);
     if (!eq) continue;
     if (same_name(text.substr(0, *eq), key)) {
@@ -234,8 +235,7 @@ std::optional<std::string> get_ini_key(std::string_view ini,
   auto found = find_section(ini, lines, section);
   if (!found) return std::nullopt;
   for (std::size_t i = found->first + 1; i < found->second; ++i) {
-    std::string_view text =
-        ini.substr(lines[i].begin, lines[i].end - lines[i].begin);
+    std::string_view text = text_of(ini, lines[i]);
     auto eq = key_equals(text);
     if (eq && same_name(text.substr(0, *eq), key)) {
       return std::string(trim(text.substr(*eq + 1)));
