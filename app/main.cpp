@@ -7,21 +7,29 @@
 #include "app/tolmex.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
+#include "runtime/ini_file.h"
 
 namespace {
 
 constexpr int kExitNormal = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitClientMissing = 2;
+constexpr int kExitResultNotReset = 3;
 
 int serve(int argc, char** argv) {
   runtime::init_locale();
   runtime::Text commandline =
       runtime::from_ansi(runtime::command_line_tail(argc, argv));
   tolmex app;
-  switch (app.open(commandline)) {
+  tolmex::Outcome outcome = app.open(commandline);
+  // The run halts: INI writes still kept go to their file.
+  runtime::flush_profile_strings();
+  switch (outcome) {
     case tolmex::Outcome::kClientMissing:
       return kExitClientMissing;
+    case tolmex::Outcome::kResultNotReset:
+      std::fprintf(stderr, "tolmex: %s\n", app.failure.message().c_str());
+      return kExitResultNotReset;
     case tolmex::Outcome::kEmptyRequest:
     case tolmex::Outcome::kNormal:
       break;

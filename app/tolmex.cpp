@@ -3,6 +3,7 @@
 #include "log/nvo_winapi.h"
 #include "result/nvo_payoutattrib.h"
 #include "runtime/files.h"
+#include "runtime/ini_file.h"
 #include "runtime/message_box.h"
 
 using runtime::Text;
@@ -40,9 +41,18 @@ tolmex::Outcome tolmex::open(Text commandline) {
       g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 12);
 
   ue_init();
+  // The reset must be on disk before any client starts: a host that read
+  // an older payment's outcome during this request would take it for this
+  // one's.
+  failure = runtime::flush_profile_strings();
 
   g.gn_pay_log.of_init(log_directory(g.gs_public_path));
   g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline);
+
+  if (!failure.ok()) {
+    runtime::message_box(u"系统错误", u"无法写入结果文件,请与供应商联系! ");
+    return Outcome::kResultNotReset;
+  }
 
   const Text client_program = g.gs_public_path + u"mart.exe";
   runtime::delete_file(client_program);

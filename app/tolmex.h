@@ -12,6 +12,7 @@
 #include "result/nvo_result_ini.h"
 #include "runtime/external_call.h"
 #include "runtime/ref.h"
+#include "runtime/status.h"
 #include "runtime/text.h"
 #include "runtime/trace.h"
 #include "strings/n_string.h"
@@ -36,9 +37,12 @@ class tolmex {
 
   // How the open event halted.
   enum class Outcome {
-    kEmptyRequest,   // nothing done
-    kClientMissing,  // the message box was shown; the client did not run
-    kNormal,         // the client ran and its copy was removed
+    kEmptyRequest,    // nothing done
+    kClientMissing,   // the message box was shown; the client did not run
+    kNormal,          // the client ran and its copy was removed
+    kResultNotReset,  // the result file could not be reset: the message box
+                      // was shown, the client was neither copied nor run;
+                      // `failure` says why
   };
 
   // Serves the request `commandline` (the parameter string) and halts.
@@ -54,6 +58,7 @@ class tolmex {
   std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
 
   Globals globals;
+  runtime::Status failure;  // why the run did not end normally
   runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi"};
 };
 

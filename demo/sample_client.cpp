@@ -53,11 +53,13 @@ int main(int argc, char** argv) {
       {u"total_amount", f[3]},
   };
   for (const auto& [key, value] : answer) {
-    if (runtime::set_profile_string(ini, u"return", key, value) == 0) {
-      std::fprintf(stderr, "sample client: cannot write %s\n",
-                   runtime::to_ansi(ini).c_str());
-      return 1;
-    }
+    runtime::set_profile_string(ini, u"return", key, value);
+  }
+  // The eight keys reach the file together, in one replacement.
+  runtime::Status written = runtime::flush_profile_strings();
+  if (!written.ok()) {
+    std::fprintf(stderr, "sample client: %s\n", written.message().c_str());
+    return 1;
   }
   return 0;
 }

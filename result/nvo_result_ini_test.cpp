@@ -4,6 +4,7 @@
 
 #include "log/nvo_winapi.h"
 #include "runtime/code_set.h"
+#include "runtime/ini_file.h"
 #include "tests/harness.h"
 
 namespace {
@@ -17,6 +18,11 @@ using testing_support::write_file;
 class ResultIniTest : public ::testing::Test {
  protected:
   Text ini() { return runtime::from_ansi(dir / "tolmex.ini"); }
+  // The file once the writes kept for it have reached it.
+  std::string written() {
+    EXPECT_TRUE(runtime::flush_profile_strings().ok());
+    return read_file(dir / "tolmex.ini");
+  }
   TempDir dir;
   nvo_result_ini writer;
 };
@@ -31,7 +37,7 @@ TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrderFromItsOwnCopy) {
   record.is_total_amount = u"12.50";
   EXPECT_EQ(writer.uf_set_result(u"FAIL", ini(), record), 0);
   EXPECT_EQ(record.is_sub_code, Text(u"40004"));
-  EXPECT_EQ(read_file(dir / "tolmex.ini"),
+  EXPECT_EQ(written(),
             "[return]\r\nresult=FAIL\r\nsub_code=40004\r\nsub_desc=\r\n"
             "trade_no=\r\nout_trade_no=\r\nbuyer_user_id=\r\n"
             "buyer_logon_id=\r\ntotal_amount=12.50\r\n");
@@ -43,7 +49,7 @@ TEST_F(ResultIniTest, SixStringFormLeavesTheThreeBuyerKeysAndOtherSections) {
              "sub_desc=3\r\ntrade_no=4\r\nout_trade_no=5\r\nbuyer_user_id=6\r\n"
              "buyer_logon_id=7\r\ntotal_amount=8\r\nclient_key=9\r\n");
   EXPECT_EQ(writer.uf_set_result(u"a", u"b", u"c", u"d", u"e", ini()), 0);
-  EXPECT_EQ(read_file(dir / "tolmex.ini"),
+  EXPECT_EQ(written(),
             "[host]\r\nterminal=7\r\n[return]\r\nresult=a\r\nsub_code=b\r\n"
             "sub_desc=c\r\ntrade_no=d\r\nout_trade_no=e\r\nbuyer_user_id=6\r\n"
             "buyer_logon_id=7\r\ntotal_amount=8\r\nclient_key=9\r\n");
@@ -53,6 +59,8 @@ TEST_F(ResultIniTest, FailedWritesStillReturnZero) {
   Text missing = runtime::from_ansi(dir / "no/tolmex.ini");
   EXPECT_EQ(writer.of_set_ini(missing, u"return", u"result", u""), 0);
   EXPECT_EQ(writer.uf_set_result(u"", missing, nvo_payoutattrib()), 0);
+  // The writer's caller learns of it from the flush.
+  EXPECT_EQ(runtime::flush_profile_strings().error(), ENOENT);
   EXPECT_FALSE(exists(dir / "no"));
 }
 

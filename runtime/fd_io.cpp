@@ -27,4 +27,15 @@ bool write_all(int fd, std::string_view data) {
   return true;
 }
 
+bool write_all_at(int fd, std::string_view data, off_t offset) {
+  while (!data.empty()) {
+    ssize_t n = ::pwrite(fd, data.data(), data.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return true;
+}
+
 }  // namespace runtime

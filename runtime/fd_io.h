@@ -3,6 +3,8 @@
 #ifndef TOLMEX_RUNTIME_FD_IO_H_
 #define TOLMEX_RUNTIME_FD_IO_H_
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,9 @@ bool read_all(int fd, std::string& out);
 
 // Writes all of `data`; false when the file took less (a full disk).
 bool write_all(int fd, std::string_view data);
+
+// Writes all of `data` at `offset`, leaving the file offset alone.
+bool write_all_at(int fd, std::string_view data, off_t offset);
 
 }  // namespace runtime
 

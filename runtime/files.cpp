@@ -36,12 +36,6 @@ void start_using(const std::string& path, UniqueFd fd) {
   files_in_use().emplace_back(path, std::move(fd));
 }
 
-std::string directory_of(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Moves the data of `from` into the empty file `to`: a reflink where the file

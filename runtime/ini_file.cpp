@@ -1,16 +1,17 @@
 #include "runtime/ini_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
-#include "runtime/code_set.h"
 #include "runtime/fd_io.h"
 #include "runtime/file_lock.h"
 #include "runtime/path.h"
@@ -19,120 +20,11 @@
 namespace runtime {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// No result file is this large; a larger one is not read into memory.
+constexpr off_t kMaxIniSize = 1 << 20;
 
-std::string_view trim(std::string_view s) {
-  std::size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  a = trim(a);
-  b = trim(b);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](unsigned char c) {
-      return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-// One line of the file: [begin, end) is its text without the line end,
-// `next` where the following line starts.
-struct Line {
-  std::size_t begin, end, next;
-};
-
-// The text of `line`, without its line end.
-std::string_view text_of(std::string_view ini, const Line& line) {
-  return ini.substr(line.begin, line.end - line.begin);
-}
-
-std::vector<Line> split_lines(std::string_view ini) {
-  std::vector<Line> lines;
-  std::size_t begin = ini.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  while (begin < ini.size()) {
-    std::size_t lf = ini.find('\n', begin);
-    if (lf == std::string_view::npos) {
-      // A last line without LF: a CR at its end is the start of a line end,
-      // as it will be once a line is added after it.
-      std::size_t end = ini.back() == '\r' ? ini.size() - 1 : ini.size();
-      lines.push_back({begin, std::max(begin, end), ini.size()});
-      break;
-    }
-    std::size_t end = lf > begin && ini[lf - 1] == '\r' ? lf - 1 : lf;
-    lines.push_back({begin, end, lf + 1});
-    begin = lf + 1;
-  }
-  return lines;
-}
-
-// The section name when `text` is a header line.
-std::optional<std::string_view> header_name(std::string_view text) {
-  text = trim(text);
-  if (!text.starts_with('[')) return std::nullopt;
-  text.remove_prefix(1);
-  return text.substr(0, text.find(']'));
-}
-
-// Where "=" stands when `text` is a key line (not a comment or header).
-std::optional<std::size_t> key_equals(std::string_view text) {
-  std::string_view t = trim(text);
-  if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') {
-    return std::nullopt;
-  }
-  std::size_t eq = text.find('=');
-  if (eq == std::string_view::npos) return std::nullopt;
-  return eq;
-}
-
-// The lines of the first section named `section`: [first, last) indexes,
-// `first` being the header; nullopt when there is none.
-std::optional<std::pair<std::size_t, std::size_t>> find_section(
-    std::string_view ini, const std::vector<Line>& lines,
-    std::string_view section) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    auto name = header_name(text_of(ini, lines[i]));
-    if (!name || !same_name(*name, section)) continue;
-    std::size_t j = i + 1;
-    while (j < lines.size() && !header_name(text_of(ini, lines[j]))) {
-      ++j;
-    }
-    return std::make_pair(i, j);
-  }
-  return std::nullopt;
-}
-
-// What ends the last line of `ini` when a line is added after it: nothing
-// when it is ended already, LF after a lone CR, else `eol`.
-std::string end_of_last_line(std::string_view ini, std::string_view eol) {
-  if (ini.empty() || ini.back() == '\n') return "";
-  return ini.back() == '\r' ? "\n" : std::string(eol);
-}
-
-bool has_line_break(std::string_view s) {
-  return s.find_first_of(std::string_view("\r\n\0", 3)) !=
-         std::string_view::npos;
-}
-
-bool acceptable(std::string_view section, std::string_view key,
-                std::string_view value) {
-  if (has_line_break(section) || has_line_break(key) || has_line_break(value)) {
-    return false;
-  }
-  std::string_view k = trim(key);
-  return !trim(section).empty() &&
-         section.find(']') == std::string_view::npos && !k.empty() &&
-         key.find('=') == std::string_view::npos && k[0] != '[' &&
-         k[0] != ';' && k[0] != '#';
-}
-
-// The file to replace: the target of a symbolic link (one that does not
-// exist yet too), else `path` itself.
+// The file to write: the target of a symbolic link (one that does not exist
+// yet too), else `path` itself.
 std::string replaced_file(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
@@ -147,121 +39,235 @@ std::string replaced_file(const std::string& path) {
                                     : path.substr(0, slash + 1) + target;
 }
 
-bool replace_file_content(const std::string& path, std::string_view section,
-                          std::string_view key, std::string_view value) {
-  if (!acceptable(section, key, value)) return false;
-  std::string target = replaced_file(path);
-  // The lock is on the file itself; a writer that waited for it finds the
-  // file replaced and locks the new one.
-  UniqueFd locked = open_locked(target, LOCK_EX, O_CREAT);
-  std::string old_content;
-  struct stat st;
-  if (!locked.valid() || !read_all(locked.get(), old_content) ||
-      ::fstat(locked.get(), &st) != 0) {
+Status cannot_write(const std::string& path, int error) {
+  return Status::failure("cannot write " + path, error);
+}
+
+// Opens the file `path` for writing, creating it when missing, and locks it
+// exclusively. When the file was replaced while the lock was awaited, goes
+// on with what the path names now.
+Status open_for_update(const std::string& path, UniqueFd& fd, bool& created) {
+  for (;;) {
+    created = false;
+    fd.reset(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid() && errno == ENOENT) {
+      fd.reset(
+          ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      if (!fd.valid() && errno == EEXIST) continue;
+      created = fd.valid();
+    }
+    if (!fd.valid()) return cannot_write(path, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return cannot_write(path, errno);
+    if (!S_ISREG(st.st_mode)) {
+      return Status::failure("cannot write " + path + ": not a regular file",
+                             0);
+    }
+    if (lock_file(fd.get(), LOCK_EX) != 0) return cannot_write(path, errno);
+    if (names_same_file(fd.get(), path)) return Status();
+  }
+}
+
+bool in_group(gid_t gid) {
+  if (gid == ::getegid()) return true;
+  gid_t groups[NGROUPS_MAX];
+  int n = ::getgroups(NGROUPS_MAX, groups);
+  for (int i = 0; i < n; ++i) {
+    if (groups[i] == gid) return true;
+  }
+  return false;
+}
+
+// True when a new file made by this process in `dir` and renamed over the
+// file `st` would be the same file to everyone who looks: owner, group,
+// links and extended attributes (ACLs among them).
+bool replaceable(int fd, const struct stat& st, const std::string& dir) {
+  struct stat dir_st;
+  if (st.st_nlink != 1 || st.st_uid != ::geteuid() ||
+      ::stat(dir.c_str(), &dir_st) != 0) {
     return false;
   }
-  std::optional<std::string> content =
-      set_ini_key(old_content, section, key, value);
-  if (!content) return false;
-  // Only the lock holder uses this name, so one left by a writer that died
-  // is simply reused, or removed.
-  std::size_t slash = target.find_last_of('/');
-  std::string temp = target.substr(0, slash + 1) + "." +
-                     target.substr(slash + 1) + ".tolmex-tmp";
-  if (*content == old_content) {  // the key holds that value already
-    ::unlink(temp.c_str());
-    return true;
+  gid_t new_gid = dir_st.st_mode & S_ISGID ? dir_st.st_gid : ::getegid();
+  if (st.st_gid != new_gid || !in_group(st.st_gid)) return false;
+  ssize_t attrs = ::flistxattr(fd, nullptr, 0);
+  return attrs == 0 || (attrs < 0 && errno == ENOTSUP);
+}
+
+void sync_directory(const std::string& dir) {
+  UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d.valid()) ::fsync(d.get());
+}
+
+// The prefix of the temporary names of `path`'s replacements.
+std::string temporary_prefix(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return "." + path.substr(slash + 1) + ".tolmex-";
+}
+
+// Removes temporary files that writers killed before their rename left.
+// Only the holder of the file's lock makes them, so any there now is such
+// a leftover.
+void remove_leftovers(const std::string& dir, const std::string& prefix) {
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (const dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    struct stat st;
+    if (name.starts_with(prefix) &&
+        ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+      ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
   }
-  UniqueFd out(::open(temp.c_str(),
-                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                      0600));
-  bool ok = out.valid() && ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
-            write_all(out.get(), *content) && ::close(out.release()) == 0 &&
-            ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  ::closedir(d);
+}
+
+// Puts `content` at `path` through a new file renamed over it: a crash
+// leaves the old file or the new one. False when that cannot be done.
+bool replace_by_rename(const std::string& path, const struct stat& st,
+                       const std::string& content) {
+  const std::string dir = directory_of(path);
+  const std::string prefix = temporary_prefix(path);
+  remove_leftovers(dir, prefix);
+  std::string temp = dir + "/" + prefix + "XXXXXX";
+  UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!out.valid()) return false;
+  struct stat out_st;
+  bool ok = ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
+            ::fstat(out.get(), &out_st) == 0 && out_st.st_uid == st.st_uid &&
+            out_st.st_gid == st.st_gid && write_all(out.get(), content) &&
+            ::fdatasync(out.get()) == 0 && ::close(out.release()) == 0 &&
+            ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  sync_directory(dir);
+  return true;
+}
+
+// Rewrites the open file `fd` from `old_content` to `content` in place. A
+// write that fails midway puts the old content back.
+Status rewrite_in_place(const std::string& path, int fd,
+                        const std::string& old_content,
+                        const std::string& content, bool created) {
+  if (content.size() > old_content.size() &&
+      ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0,
+                  static_cast<off_t>(content.size())) != 0 &&
+      errno != EOPNOTSUPP) {
+    return cannot_write(path, errno);  // a full disk: nothing changed yet
+  }
+  if (!write_all_at(fd, content, 0) ||
+      (content.size() < old_content.size() &&
+       ::ftruncate(fd, static_cast<off_t>(content.size())) != 0) ||
+      ::fdatasync(fd) != 0) {
+    int error = errno;
+    write_all_at(fd, old_content, 0);
+    while (::ftruncate(fd, static_cast<off_t>(old_content.size())) != 0 &&
+           errno == EINTR) {
+    }
+    return cannot_write(path, error);
+  }
+  if (created) sync_directory(directory_of(path));
+  return Status();
+}
+
+// Applies `edits` to the INI file `path` in one replacement.
+Status write_ini_file(const std::string& path,
+                      const std::vector<IniEdit>& edits) {
+  const std::string target = replaced_file(path);
+  UniqueFd fd;
+  bool created;
+  Status opened = open_for_update(target, fd, created);
+  if (!opened.ok()) return opened;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return cannot_write(target, errno);
+  // The open for writing has checked the permissions, except for root,
+  // who still leaves a file alone that nobody may write (read-only).
+  if ((st.st_mode & 0222) == 0) return cannot_write(target, EACCES);
+  if (st.st_size > kMaxIniSize) return cannot_write(target, EFBIG);
+  std::string old_content;
+  if (!read_all(fd.get(), old_content)) return cannot_write(target, errno);
+  std::optional<std::string> content = edit_ini_file(old_content, edits);
+  if (!content) return cannot_write(target, EINVAL);
+  // What is about to be written must read back as written (as the value
+  // reads from a file of that key alone), or the file is left alone.
+  for (const IniEdit& e : edits) {
+    Text expected = read_ini_file(*edit_ini_file("", {e}), e.section, e.key);
+    if (read_ini_file(*content, e.section, e.key) != expected) {
+      return Status::failure(
+          "cannot write " + target + ": the written keys do not read back", 0);
+    }
+  }
+  if (*content == old_content) return Status();
+  if (replaceable(fd.get(), st, directory_of(target)) &&
+      replace_by_rename(target, st, *content)) {
+    return Status();
+  }
+  return rewrite_in_place(target, fd.get(), old_content, *content, created);
+}
+
+// The key writes kept for the next flush.
+struct Pending {
+  std::string path;
+  std::vector<IniEdit> edits;
+  Status failure;  // the first failure of an earlier flush, not yet returned
+};
+
+Pending& pending() {
+  static Pending p;
+  return p;
+}
+
+void write_pending() {
+  Pending& p = pending();
+  if (p.edits.empty()) return;
+  Status s = write_ini_file(p.path, p.edits);
+  p.edits.clear();
+  if (p.failure.ok()) p.failure = s;
 }
 
 }  // namespace
 
-std::optional<std::string> set_ini_key(std::string_view ini,
-                                       std::string_view section,
-                                       std::string_view key,
-                                       std::string_view value) {
-  if (!acceptable(section, key, value)) return std::nullopt;
-  std::size_t lf = ini.find('\n');
-  std::string_view eol =
-      lf != std::string_view::npos && (lf == 0 || ini[lf - 1] != '\r') ? "\n"
-                                                                       : "\r\n";
-  std::vector<Line> lines = split_lines(ini);
-  std::string entry = std::string(key) + "=" + std::string(value);
-  std::string out(ini);
-
-  auto found = find_section(ini, lines, section);
-  if (!found) {
-    out += end_of_last_line(ini, eol);
-    out.append("[").append(section).append("]").append(eol);
-    out.append(entry).append(eol);
-    return out;
-  }
-  auto [header, end] = *found;
-  std::size_t last_entry = header;
-  for (std::size_t i = header + 1; i < end; ++i) {
-    std::string_view text = text_of(ini, lines[i]);
-    auto eq = key_equals(text);
-    if (!eq) continue;
-    if (same_name(text.substr(0, *eq), key)) {
-      out.replace(lines[i].begin + *eq + 1,
-                  lines[i].end - lines[i].begin - *eq - 1, value);
-      return out;
-    }
-    last_entry = i;
-  }
-  const Line& after = lines[last_entry];
-  if (after.next == ini.size() && !ini.ends_with('\n')) {
-    // After a last line that has no line end: end it, and leave the new
-    // last line without one, as the file was.
-    out.insert(after.next, end_of_last_line(ini, eol) + entry);
-  } else {
-    out.insert(after.next, entry + std::string(eol));
-  }
-  return out;
-}
-
-std::optional<std::string> get_ini_key(std::string_view ini,
-                                       std::string_view section,
-                                       std::string_view key) {
-  std::vector<Line> lines = split_lines(ini);
-  auto found = find_section(ini, lines, section);
-  if (!found) return std::nullopt;
-  for (std::size_t i = found->first + 1; i < found->second; ++i) {
-    std::string_view text = text_of(ini, lines[i]);
-    auto eq = key_equals(text);
-    if (eq && same_name(text.substr(0, *eq), key)) {
-      return std::string(trim(text.substr(*eq + 1)));
-    }
-  }
-  return std::nullopt;
-}
-
 int set_profile_string(const Text& path, const Text& section, const Text& key,
                        const Text& value) {
-  if (path.is_null() || section.is_null() || key.is_null() || value.is_null()) {
-    return 0;
+  if (path.is_null()) return 0;
+  IniEdit edit{section, key, value};
+  if (!edit_ini_file("", {edit})) return 0;  // refused in any file
+  Pending& p = pending();
+  std::string file = fs_path(path);
+  if (file != p.path) write_pending();
+  p.path = file;
+  // A later write of a key kept already only changes the value to write.
+  for (IniEdit& kept : p.edits) {
+    if (same_ini_name(kept.section.units(), section.units()) &&
+        same_ini_name(kept.key.units(), key.units())) {
+      kept.value = value;
+      return 1;
+    }
   }
-  return replace_file_content(fs_path(path), to_ansi(section), to_ansi(key),
-                              to_ansi(value))
-             ? 1
-             : 0;
+  p.edits.push_back(std::move(edit));
+  return 1;
+}
+
+Status flush_profile_strings() {
+  write_pending();
+  Status s = pending().failure;
+  pending().failure = Status();
+  return s;
 }
 
 Text get_profile_string(const Text& path, const Text& section,
                         const Text& key) {
-  UniqueFd fd(::open(fs_path(path).c_str(), O_RDONLY | O_CLOEXEC));
+  write_pending();
+  UniqueFd fd(::open(fs_path(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
   std::string content;
-  if (!fd.valid() || !read_all(fd.get(), content)) return Text::null();
-  auto value = get_ini_key(content, to_ansi(section), to_ansi(key));
-  return value ? from_ansi(*value) : Text::null();
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > kMaxIniSize || !read_all(fd.get(), content)) {
+    return Text::null();
+  }
+  return read_ini_file(content, section, key);
 }
 
 }  // namespace runtime

@@ -1,51 +1,44 @@
-// INI files as the Windows profile functions that hosts know read and write
-// them: sections "[name]" of "key=value" lines, names matched without regard
-// to ASCII case and to the blanks around them.
+// INI files on disk as the Windows profile functions keep them (the dialect
+// is in runtime/ini_text.h), with their cache: key writes are gathered and
+// reach the file together, in one replacement, when they are flushed.
 //
-// set_profile_string() reports failure through its result and never throws.
-// It replaces the file in one step and serializes writers of several
-// processes, so a crash at any moment leaves the old file or the new one and
-// no writer loses another's key.
+// set_profile_string() and get_profile_string() report through their
+// results; flush_profile_strings() returns a Status that says which file
+// could not be written and why. None of them throws. Writers of several
+// processes take turns under an exclusive flock on the file, so no writer
+// loses another's key. A file is replaced by a rename only where the new
+// file would be indistinguishable from the old one (same owner and group,
+// one link, no extended attributes); any other file is rewritten in place,
+// keeping its identity. A file without any write permission bit is never
+// written, not even by root. Changed files are on disk (data and directory
+// entry) when the flush returns. The cache belongs to the process and is
+// not meant for several threads.
 #ifndef TOLMEX_RUNTIME_INI_FILE_H_
 #define TOLMEX_RUNTIME_INI_FILE_H_
 
-#include <optional>
-#include <string>
-#include <string_view>
-
+#include "runtime/ini_text.h"
+#include "runtime/status.h"
 #include "runtime/text.h"
 
 namespace runtime {
 
-// The content `ini` with `key` of `section` set to `value`, all in one 8-bit
-// code set. An existing key keeps its line, its position and its spelling up
-// to "=" and gets the new value (the first one where a key stands twice); a
-// new key goes after the last key of its section, or right after the header;
-// a missing section is added at the end. Every other byte stays, and new
-// lines end as the file's first line does (CR LF when it has none). Nullopt
-// when the write is refused: a name or value holding CR, LF or NUL, an empty
-// name, a section name with "]", a key with "=" or starting with "[", ";" or
-// "#" (each would change other lines or not read back).
-std::optional<std::string> set_ini_key(std::string_view ini,
-                                       std::string_view section,
-                                       std::string_view key,
-                                       std::string_view value);
-
-// The value of `key` in `section` of `ini` with the blanks around it cut, or
-// nullopt when the key is not there.
-std::optional<std::string> get_ini_key(std::string_view ini,
-                                       std::string_view section,
-                                       std::string_view key);
-
-// Sets `key` of `section` in the INI file `path` to `value`. The texts go out
-// in the current code set. A missing file is created (a missing directory is
-// not); a file reached through a symbolic link is replaced at its target. A
-// null argument is refused. 1 on success, 0 on failure or refusal.
+// Sets `key` of `section` in the INI file `path` to `value`. The write is
+// kept with the other writes to the same file and reaches it at the next
+// flush; a write to another file flushes the kept ones first. A missing file
+// is created (a missing directory is not); a file reached through a
+// symbolic link is written at its target. 1 when the write is taken, 0 when
+// it is refused (a null, or a name or value that would not read back).
 int set_profile_string(const Text& path, const Text& section, const Text& key,
                        const Text& value);
 
-// The value of `key` in `section` of the file `path`; null when the file or
-// the key is missing.
+// Writes the kept key writes into their file in one replacement, when they
+// change it, and checks that every key written reads back with its value.
+// Call it before starting another program and before the run ends. The
+// first failure since the last flush, or success.
+Status flush_profile_strings();
+
+// The value of `key` in `section` of the file `path`, after a flush; null
+// when the file cannot be read or the lookup gives the default.
 Text get_profile_string(const Text& path, const Text& section, const Text& key);
 
 }  // namespace runtime

@@ -52,10 +52,23 @@ TEST(SetIniKeyTest, ChangesOnlyTheKeyLine) {
        "[a]\r\nk=2\r\n;k=1\r\n"},
       {"byte-order mark kept", "\xEF\xBB\xBF[a]\r\nk=1\r\n", "a", "k", "2",
        "\xEF\xBB\xBF[a]\r\nk=2\r\n"},
-      {"last line ended by a lone CR", "k=1\n[Return\r", "return", "k", "2",
-       "k=1\n[Return\r\nk=2"},
-      {"new section after a lone CR", "[a]\r", "b", "k", "",
-       "[a]\r\n[b]\r\nk=\r\n"},
+      {"a header needs its \"]\"", "k=1\n[Return\r", "return", "k", "2",
+       "k=1\n[Return\r[return]\nk=2\n"},
+      {"lone CR line ends", "[a]\rk=old\rj=1\r", "a", "k", "",
+       "[a]\rk=\rj=1\r"},
+      {"new lines end as the first", "[a]\r", "b", "k", "", "[a]\r[b]\rk=\r"},
+      {"mixed line ends", "[a]\r\nx=1\ry=2\n", "a", "y", "3",
+       "[a]\r\nx=1\ry=3\n"},
+      {"broken header is a line of the section above",
+       "[b]\r\n[return\r\nresult=x\r\n[Return]\r\nresult=old\r\n", "return",
+       "result", "", "[b]\r\n[return\r\nresult=x\r\n[Return]\r\nresult=\r\n"},
+      {"text after \"]\" ignored", "[ a ] x\r\nk=1\r\n", "A", "k", "2",
+       "[ a ] x\r\nk=2\r\n"},
+      {"key alone gets its value in its place",
+       "[a]\r\n Result \r\nresult=old\r\n", "a", "result", "",
+       "[a]\r\n Result =\r\nresult=old\r\n"},
+      {"\"#\" starts a key line", "[a]\r\n#k=1\r\n", "a", "j", "2",
+       "[a]\r\n#k=1\r\nj=2\r\n"},
       {"first line empty: LF file", "\n[a]\n", "a", "k", "", "\n[a]\nk=\n"},
       {"keys before any section are not the section's", "k=1\r\n", "a", "k",
        "2", "k=1\r\n[a]\r\nk=2\r\n"},
@@ -66,6 +79,43 @@ TEST(SetIniKeyTest, ChangesOnlyTheKeyLine) {
     EXPECT_EQ(*got, c.after) << c.name;
     EXPECT_EQ(get_ini_key(*got, c.section, c.key), c.value) << c.name;
   }
+}
+
+TEST(GetIniKeyTest, ReadsAsTheProfileFunctions) {
+  const std::string ini =
+      "k=top\r[a]\r\n\tk = \" v \" \rnoeq\nnoeq=1\r\n; j=c\r\n#j=h\r\n"
+      "[broken\r\nb=1\r\n[A]\r\nlater=1\r\n";
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"k", "\" v \""},        // the blanks around the value are cut
+      {"noeq", std::nullopt},  // a key alone hides the later line
+      {"j", std::nullopt},     // a comment is not a key
+      {"#j", "h"},
+      {"b", "1"},               // under a "[" line without "]"
+      {"later", std::nullopt},  // only the first section of a name counts
+  };
+  for (const auto& [key, value] : cases) {
+    EXPECT_EQ(get_ini_key(ini, "a", key), value) << key;
+  }
+  // The name of a section ends at the last "]" of its line.
+  EXPECT_EQ(get_ini_key("[a]b] x\nk=1", "a]b", "k"), "1");
+}
+
+TEST(EditIniFileTest, KeepsTheFilesEncoding) {
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("[a]\r\nk=old\r\n")) utf16 += {c, '\0'};
+  auto got = edit_ini_file(utf16, {{u"a", u"k", u"中"}, {u"b", u"n", u""}});
+  ASSERT_TRUE(got);
+  std::string expected = "\xFF\xFE";
+  for (char16_t c : std::u16string(u"[a]\r\nk=中\r\n[b]\r\nn=\r\n")) {
+    expected += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  }
+  EXPECT_EQ(*got, expected);
+  EXPECT_EQ(read_ini_file(*got, u"A", u"K"), Text(u"中"));
+
+  // A UTF-8 mark makes the file UTF-8 whatever the locale; none: the locale.
+  EXPECT_EQ(edit_ini_file("\xEF\xBB\xBF[a]\n", {{u"a", u"k", u"中"}}),
+            "\xEF\xBB\xBF[a]\nk=\xE4\xB8\xAD\n");
+  EXPECT_FALSE(edit_ini_file("", {{u"a", u"k", u"ok"}, {u"a", u"k\n", u""}}));
 }
 
 TEST(SetIniKeyTest, RefusesWhatWouldChangeOtherLines) {
@@ -94,25 +144,29 @@ TEST(SetIniKeyTest, RefusesWhatWouldChangeOtherLines) {
 class ProfileTest : public ::testing::Test {
  protected:
   Text path(const std::string& name) { return from_ansi(dir / name); }
+  // One key written and flushed: 1, or 0 when refused or not written.
+  int set(const std::string& name, const Text& section, const Text& key,
+          const Text& value) {
+    int taken = set_profile_string(path(name), section, key, value);
+    return flush_profile_strings().ok() ? taken : 0;
+  }
   TempDir dir;
 };
 
 TEST_F(ProfileTest, CreatesMissingFileNotMissingDirectory) {
-  EXPECT_EQ(set_profile_string(path("a.ini"), u"return", u"result", u"中"), 1);
+  EXPECT_EQ(set("a.ini", u"return", u"result", u"中"), 1);
   EXPECT_EQ(read_file(dir / "a.ini"), "[return]\r\nresult=\xe4\xb8\xad\r\n");
   EXPECT_EQ(get_profile_string(path("a.ini"), u"Return", u"RESULT"),
             Text(u"中"));
-  EXPECT_EQ(set_profile_string(path("no/a.ini"), u"return", u"result", u""), 0);
+  EXPECT_EQ(set("no/a.ini", u"return", u"result", u""), 0);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
 }
 
 TEST_F(ProfileTest, RefusalAndNullLeaveTheFileAlone) {
   write_file(dir / "a.ini", "[return]\nresult=1\n", 0640);
-  EXPECT_EQ(
-      set_profile_string(path("a.ini"), u"return", u"result", u"x\r\n[y]"), 0);
-  EXPECT_EQ(
-      set_profile_string(path("a.ini"), u"return", u"result", Text::null()), 0);
-  EXPECT_EQ(set_profile_string(path("b.ini"), u"return", Text::null(), u""), 0);
+  EXPECT_EQ(set("a.ini", u"return", u"result", u"x\r\n[y]"), 0);
+  EXPECT_EQ(set("a.ini", u"return", u"result", Text::null()), 0);
+  EXPECT_EQ(set("b.ini", u"return", Text::null(), u""), 0);
   EXPECT_EQ(read_file(dir / "a.ini"), "[return]\nresult=1\n");
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
 }
@@ -124,9 +178,9 @@ TEST_F(ProfileTest, RewritesOnlyWhenTheContentChanges) {
     return ::stat((dir / "a.ini").c_str(), &st) == 0 ? st.st_ino : 0;
   };
   const auto before = inode();
-  EXPECT_EQ(set_profile_string(path("a.ini"), u"return", u"result", u""), 1);
+  EXPECT_EQ(set("a.ini", u"return", u"result", u""), 1);
   EXPECT_EQ(inode(), before);
-  EXPECT_EQ(set_profile_string(path("a.ini"), u"return", u"result", u"1"), 1);
+  EXPECT_EQ(set("a.ini", u"return", u"result", u"1"), 1);
   EXPECT_NE(inode(), before);
 }
 
@@ -134,7 +188,7 @@ TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {
   ::mkdir((dir / "real").c_str(), 0755);
   write_file(dir / "real/t.ini", "[x]\r\n", 0604);
   ASSERT_EQ(::symlink("real/t.ini", (dir / "link.ini").c_str()), 0);
-  EXPECT_EQ(set_profile_string(path("link.ini"), u"x", u"k", u"v"), 1);
+  EXPECT_EQ(set("link.ini", u"x", u"k", u"v"), 1);
   struct stat st;
   ASSERT_EQ(::lstat((dir / "link.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -144,7 +198,7 @@ TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {
   EXPECT_EQ(list_dir(dir / "real"), std::vector<std::string>{"t.ini"});
   // A link to a file that is not there yet: the file is made, the link stays.
   ASSERT_EQ(::symlink("real/new.ini", (dir / "dangling.ini").c_str()), 0);
-  EXPECT_EQ(set_profile_string(path("dangling.ini"), u"x", u"k", u"v"), 1);
+  EXPECT_EQ(set("dangling.ini", u"x", u"k", u"v"), 1);
   EXPECT_EQ(read_file(dir / "real/new.ini"), "[x]\r\nk=v\r\n");
   ASSERT_EQ(::lstat((dir / "dangling.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));

@@ -12,4 +12,10 @@ std::string fs_path(const Text& path) {
   return CodeSet::current().encode(units);
 }
 
+std::string directory_of(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace runtime

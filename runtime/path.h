@@ -16,6 +16,10 @@ namespace runtime {
 // no file.
 std::string fs_path(const Text& path);
 
+// The directory part of a file system path: "." for a bare name, "/" for a
+// name at the root.
+std::string directory_of(const std::string& path);
+
 }  // namespace runtime
 
 #endif  // TOLMEX_RUNTIME_PATH_H_

@@ -18,6 +18,9 @@ using namespace testing_support;
 
 const std::string kPrefix = "接收的参数字符串：";
 const std::vector<std::string> kAfterRun = {"logpay", "mart.dll", "tolmex.ini"};
+const char kEmptyReturnDump[] =
+    "[return]\nresult=\nsub_code=\nsub_desc=\ntrade_no=\nout_trade_no=\n"
+    "buyer_user_id=\nbuyer_logon_id=\ntotal_amount=\n";
 
 // The records of a log file; fails the test on anything that is not a whole
 // record "yyyy-mm-dd hh:mm:ss:fff<TAB>text<CR><CR><LF>".
@@ -173,9 +176,21 @@ TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
     // A record longer than a page cannot fit into the log's last one.
     auto r = run_tolmex({"a," + pub.path() + "/," + std::string(6000, 'c')},
                         {"TOLMEX_TEST_NOW=2026-12-06 10:00:00.000"});
-    // The copy of the client cannot be made: the message, no client.
-    EXPECT_EQ(r.status, 2) << fault << r.err;
-    EXPECT_EQ(read_file(pub / "tolmex.ini"), ini) << fault;
+    if (std::string(fault) == "full") {
+      // The reset fits into the file's own block, so it is rewritten in
+      // place; the copy of the client cannot be made: the message, status 2.
+      EXPECT_EQ(r.status, 2) << r.err;
+      EXPECT_EQ(configparser_dump(pub / "tolmex.ini"),
+                "[host]\nterminal=7\n" + std::string(kEmptyReturnDump));
+    } else {
+      // The reset cannot take: the file as it was, the reason, status 3.
+      EXPECT_EQ(r.status, 3) << r.err;
+      EXPECT_EQ(read_file(pub / "tolmex.ini"), ini);
+      EXPECT_NE(r.err.find("tolmex: cannot write " + pub.path() +
+                           "/tolmex.ini: Read-only file system"),
+                std::string::npos)
+          << r.err;
+    }
     EXPECT_EQ(read_file(pub / "logpay/pay_log20261206.txt"), log) << fault;
     EXPECT_FALSE(exists(pub / "mart.exe")) << fault;
   }
@@ -186,10 +201,14 @@ TEST(FaultTest, BadRequestsEndClearlyAndWriteOnlyWhereTheyPoint) {
   write_file(base / "file", "not a directory");
   ::mkdir((base / "pub").c_str(), 0755);
   write_file(base / "pub/mart.dll", "#!/bin/sh\n", 0755);
+  // No result file can be made there: the reset guard stops the run.
   for (const std::string& dir : {base / "missing/", base / "file/"}) {
     auto r = run_tolmex({"a," + dir + ",c"});
-    EXPECT_EQ(r.status, 2) << dir;
-    EXPECT_NE(r.err.find("缺少关键性文件"), std::string::npos);
+    EXPECT_EQ(r.status, 3) << dir;
+    EXPECT_NE(r.err.find("无法写入结果文件"), std::string::npos);
+    EXPECT_NE(r.err.find("tolmex: cannot write " + dir + "tolmex.ini: "),
+              std::string::npos)
+        << r.err;
   }
   auto r = run_tolmex({"..," + base.path() + "/pub/../pub/,../..,..\\.."});
   EXPECT_EQ(r.status, 0) << r.err;

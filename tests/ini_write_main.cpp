@@ -20,10 +20,13 @@ int main(int argc, char** argv) {
   do {
     for (int i = 0; i < count; ++i) {
       std::string n = std::to_string(i);
-      if (runtime::set_profile_string(file, section,
-                                      runtime::from_ansi(argv[3] + n),
-                                      runtime::from_ansi(n)) != 1) {
-        std::fprintf(stderr, "ini_write: cannot write %s\n", argv[1]);
+      runtime::set_profile_string(file, section,
+                                  runtime::from_ansi(argv[3] + n),
+                                  runtime::from_ansi(n));
+      // Each key on its own, so that writers interleave as often as can be.
+      runtime::Status written = runtime::flush_profile_strings();
+      if (!written.ok()) {
+        std::fprintf(stderr, "ini_write: %s\n", written.message().c_str());
         return 1;
       }
     }

@@ -1,0 +1,76 @@
+// The text of INI files as the Windows profile functions read and write it,
+// as pure functions on a file's content. None of them touches a file or
+// fails; a write that would not read back is refused through the result.
+//
+// The dialect: CR, LF and CR LF each end a line. A line whose first
+// non-blank character is "[" and that holds a "]" is a section header; the
+// name lies between the "[" and the last "]", blanks around it cut, and text
+// after that "]" is ignored. A "[" line without "]" is an ordinary line. A
+// line whose first non-blank character is ";" is a comment; every other
+// non-blank line is a key line, "key=value" or a key alone, which has no
+// value: a lookup gives the default for it and it hides later lines of the
+// same key. Names match without regard to ASCII case and to the blanks
+// around them, and only the first section of a name counts. A file starting
+// with the UTF-16LE byte-order mark is UTF-16LE text; one starting with the
+// UTF-8 mark is UTF-8; any other file is in the current code set.
+#ifndef TOLMEX_RUNTIME_INI_TEXT_H_
+#define TOLMEX_RUNTIME_INI_TEXT_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/text.h"
+
+namespace runtime {
+
+// The content `ini` with `key` of `section` set to `value`, all in one
+// character type. An existing key line keeps its place and its spelling up
+// to "=" and gets the new value (a key alone gets "=" and the value); a new
+// key goes after the last key line of its section, or right after the
+// header; a missing section is added at the end. Every other character
+// stays, and new lines end as the file's first line does (CR LF when it has
+// none). Nullopt when the write is refused: a name or value holding CR, LF
+// or NUL, an empty name, a section name with "]", a key with "=" or starting
+// with "[", ";" or "#" (each would change other lines or not read back).
+std::optional<std::string> set_ini_key(std::string_view ini,
+                                       std::string_view section,
+                                       std::string_view key,
+                                       std::string_view value);
+std::optional<std::u16string> set_ini_key(std::u16string_view ini,
+                                          std::u16string_view section,
+                                          std::u16string_view key,
+                                          std::u16string_view value);
+
+// The value of `key` in `section` of `ini` with the blanks around it cut;
+// nullopt when the lookup gives the default (no such key, or a key alone).
+std::optional<std::string> get_ini_key(std::string_view ini,
+                                       std::string_view section,
+                                       std::string_view key);
+std::optional<std::u16string> get_ini_key(std::u16string_view ini,
+                                          std::u16string_view section,
+                                          std::u16string_view key);
+
+// True when two section or key names name the same thing.
+bool same_ini_name(std::u16string_view a, std::u16string_view b);
+
+// One key write.
+struct IniEdit {
+  Text section, key, value;
+};
+
+// The bytes of an INI file with `edits` applied in order, in the file's own
+// encoding (see above). Nullopt when an edit is refused or holds a null;
+// then no edit is applied.
+std::optional<std::string> edit_ini_file(std::string_view bytes,
+                                         const std::vector<IniEdit>& edits);
+
+// The value of `key` in `section` of the INI file `bytes`; null when the
+// lookup gives the default.
+Text read_ini_file(std::string_view bytes, const Text& section,
+                   const Text& key);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_INI_TEXT_H_

@@ -1,0 +1,43 @@
+// Status: the outcome of a runtime operation that can fail for a reason the
+// user should hear: success, or what failed (with the path it failed on)
+// and the system's error number. It prints as "cannot write
+// /srv/pay/tolmex.ini: Permission denied". Making or reading one never fails.
+// A Status is a plain value; copies are independent.
+#ifndef TOLMEX_RUNTIME_STATUS_H_
+#define TOLMEX_RUNTIME_STATUS_H_
+
+#include <string>
+#include <utility>
+
+namespace runtime {
+
+class Status {
+ public:
+  // Success.
+  Status() = default;
+
+  // A failure: `what` says what failed, e.g. "cannot write /a/tolmex.ini";
+  // `error` is the errno value that says why (0: no system reason).
+  static Status failure(std::string what, int error) {
+    return Status(std::move(what), error);
+  }
+
+  bool ok() const { return !failed_; }
+  int error() const { return error_; }
+
+  // "" for success; else `what`, then ": " and the system's text for the
+  // error when there is one.
+  std::string message() const;
+
+ private:
+  Status(std::string what, int error)
+      : failed_(true), what_(std::move(what)), error_(error) {}
+
+  bool failed_ = false;
+  std::string what_;
+  int error_ = 0;
+};
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_STATUS_H_

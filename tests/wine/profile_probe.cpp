@@ -1,0 +1,92 @@
+// A Windows program for the differential tests of the INI writer: it reads
+// and writes INI files through the platform's own profile functions, so that
+// run under Wine it shows what a Windows host would read.
+//
+//   profile_probe JOBS
+//
+// JOBS holds one job per line, fields separated by TAB:
+//   D <file>                          dump what the platform reads
+//   G <file> <section> <key>          look one key up
+//   W <file> <section> <key> <value>  WritePrivateProfileStringA
+// A dump prints "F <file>", then "<section> TAB <key> TAB <value>" for each
+// key of each section as the lookup of that key returns it ("\x01" when it
+// returns the default), then "E". A lookup prints "G TAB <value>", a write "W
+// 1" or "W 0".
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t at = s.find(sep, start);
+    out.push_back(s.substr(start, at - start));
+    if (at == std::string::npos) return out;
+    start = at + 1;
+  }
+}
+
+// A list of NUL-terminated strings ending in an empty one.
+std::vector<std::string> names(const std::vector<char>& buf, DWORD n) {
+  std::vector<std::string> out;
+  for (DWORD at = 0; at < n && buf[at] != '\0';) {
+    std::string name(&buf[at]);
+    at += static_cast<DWORD>(name.size()) + 1;
+    out.push_back(name);
+  }
+  return out;
+}
+
+void dump(const std::string& file) {
+  std::vector<char> buf(1 << 20);
+  std::printf("F\t%s\n", file.c_str());
+  DWORD n =
+      GetPrivateProfileSectionNamesA(buf.data(), buf.size(), file.c_str());
+  for (const std::string& section : names(buf, n)) {
+    std::vector<char> keys(1 << 20);
+    DWORD k = GetPrivateProfileStringA(section.c_str(), nullptr, "",
+                                       keys.data(), keys.size(), file.c_str());
+    for (const std::string& key : names(keys, k)) {
+      GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buf.data(),
+                               buf.size(), file.c_str());
+      std::printf("%s\t%s\t%s\n", section.c_str(), key.c_str(), buf.data());
+    }
+  }
+  std::printf("E\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: profile_probe JOBS\n");
+    return 2;
+  }
+  std::ifstream jobs(argv[1], std::ios::binary);
+  std::string line;
+  while (std::getline(jobs, line)) {
+    std::vector<std::string> f = split(line, '\t');
+    if (f[0] == "D" && f.size() == 2) {
+      dump(f[1]);
+    } else if (f[0] == "G" && f.size() == 4) {
+      std::vector<char> buf(1 << 20);
+      GetPrivateProfileStringA(f[2].c_str(), f[3].c_str(), "\x01", buf.data(),
+                               buf.size(), f[1].c_str());
+      std::printf("G\t%s\n", buf.data());
+    } else if (f[0] == "W" && f.size() == 5) {
+      BOOL ok = WritePrivateProfileStringA(f[2].c_str(), f[3].c_str(),
+                                           f[4].c_str(), f[1].c_str());
+      std::printf("W\t%d\n", ok ? 1 : 0);
+    } else {
+      std::fprintf(stderr, "profile_probe: bad job: %s\n", line.c_str());
+      return 2;
+    }
+  }
+  return 0;
+}
