@@ -10,14 +10,17 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/ini_file.h"
+#include "runtime/ini_text.h"
 
 namespace {
 
+// The blanks the profile functions cut around a value.
+constexpr std::string_view kBlanks(" \t\v\f\x1a");
+
 std::string_view trim(std::string_view s) {
-  std::size_t a = s.find_first_not_of(" \t");
+  std::size_t a = s.find_first_not_of(kBlanks);
   if (a == std::string_view::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+  return s.substr(a, s.find_last_not_of(kBlanks) - a + 1);
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "runtime/code_set.h"
 #include "tests/harness.h"
@@ -182,6 +185,67 @@ TEST_F(ProfileTest, RewritesOnlyWhenTheContentChanges) {
   EXPECT_EQ(inode(), before);
   EXPECT_EQ(set("a.ini", u"return", u"result", u"1"), 1);
   EXPECT_NE(inode(), before);
+}
+
+TEST_F(ProfileTest, ReplacesOnlyAFileNobodyCouldTellFromItsReplacement) {
+  // Each case gets its own file; `prepare` makes it what the case says.
+  struct Shape {
+    const char* name;
+    bool replaced;  // by a new file (rename), not rewritten in place
+    std::function<bool(const std::string&)> prepare;
+  };
+  const Shape cases[] = {
+      {"a plain file of ours", true, [](auto&) { return true; }},
+      {"a second hard link", false,
+       [](const std::string& f) {
+         return ::link(f.c_str(), (f + "2").c_str()) == 0;
+       }},
+      {"another group", false,
+       [](const std::string& f) {
+         return ::geteuid() == 0 && ::chown(f.c_str(), 0, 65533) == 0;
+       }},
+      {"an extended attribute", false,
+       [](const std::string& f) {
+         return ::setxattr(f.c_str(), "user.tolmex", "1", 1, 0) == 0;
+       }},
+  };
+  for (const Shape& c : cases) {
+    const std::string name = std::string("f") + std::to_string(&c - cases);
+    write_file(dir / name, "[return]\r\nresult=old\r\n", 0640);
+    if (!c.prepare(dir / name)) {
+      std::printf("not tested here: %s\n", c.name);
+      continue;
+    }
+    struct stat before, after;
+    ASSERT_EQ(::stat((dir / name).c_str(), &before), 0);
+    EXPECT_EQ(set(name, u"return", u"result", u""), 1) << c.name;
+    ASSERT_EQ(::stat((dir / name).c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino != before.st_ino, c.replaced) << c.name;
+    EXPECT_EQ(after.st_gid, before.st_gid) << c.name;
+    EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+    EXPECT_EQ(read_file(dir / name), "[return]\r\nresult=\r\n") << c.name;
+  }
+}
+
+TEST_F(ProfileTest, ReadOnlyOrOddFilesAreNotWritten) {
+  write_file(dir / "ro.ini", "[return]\r\nresult=old\r\n", 0444);
+  ASSERT_EQ(::mkdir((dir / "dir.ini").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0666), 0);
+  const std::pair<const char*, const char*> cases[] = {
+      {"ro.ini", "Permission denied"},
+      {"dir.ini", ""},
+      {"fifo.ini", "not a regular file"},
+  };
+  for (const auto& [name, reason] : cases) {
+    set_profile_string(path(name), u"return", u"result", u"");
+    Status s = flush_profile_strings();
+    EXPECT_FALSE(s.ok()) << name;
+    EXPECT_NE(s.message().find(std::string("cannot write ") + (dir / name)),
+              std::string::npos)
+        << s.message();
+    EXPECT_NE(s.message().find(reason), std::string::npos) << s.message();
+  }
+  EXPECT_EQ(read_file(dir / "ro.ini"), "[return]\r\nresult=old\r\n");
 }
 
 TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -127,16 +129,42 @@ Started start(const std::vector<std::string>& argv,
   return started;
 }
 
-RunResult finish(Started& started) {
-  int status;
-  while (::waitpid(started.pid, &status, 0) < 0) {
-    if (errno != EINTR) fail("waitpid");
-  }
+namespace {
+
+RunResult collect(Started& started, int status) {
   RunResult result;
   result.status =
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = read_file(*started.io / "out");
   result.err = read_file(*started.io / "err");
+  return result;
+}
+
+}  // namespace
+
+RunResult finish(Started& started) {
+  int status;
+  while (::waitpid(started.pid, &status, 0) < 0) {
+    if (errno != EINTR) fail("waitpid");
+  }
+  return collect(started, status);
+}
+
+RunResult finish_within(Started& started, int seconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int status;
+  for (;;) {
+    pid_t done = ::waitpid(started.pid, &status, WNOHANG);
+    if (done < 0 && errno != EINTR) fail("waitpid");
+    if (done == started.pid) return collect(started, status);
+    if (std::chrono::steady_clock::now() > deadline) break;
+    ::usleep(2000);
+  }
+  ::kill(started.pid, SIGKILL);
+  finish(started);
+  RunResult result;
+  result.err = "timed out after " + std::to_string(seconds) + " s";
   return result;
 }
 

@@ -55,6 +55,9 @@ Started start(const std::vector<std::string>& argv,
               const std::vector<std::string>& env = {},
               const std::string& cwd = "");
 RunResult finish(Started& started);
+// As finish(), but kills the process when it has not ended within
+// `seconds`; the result's status is then -1 and `err` says so.
+RunResult finish_within(Started& started, int seconds);
 
 // Runs `argv` (argv[0] a path) with the environment `env` added to this
 // process's one ("NAME=value" entries; "NAME=" alone removes NAME) and waits.

@@ -2,6 +2,7 @@
 // Python's configparser, under crashes, concurrent writers and code sets.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -9,6 +10,7 @@
 #include <tuple>
 
 #include "runtime/ini_file.h"
+#include "runtime/ini_text.h"
 #include "tests/harness.h"
 
 namespace {
@@ -83,6 +85,106 @@ TEST(IniFileTest, WriterKilledAtRandomMomentsNeverLeavesATornFile) {
   // A temporary file of a killed writer goes with the next write.
   EXPECT_EQ(run({INI_WRITE_BINARY, ini, "return", "k", "1"}).status, 0);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"tolmex.ini"});
+}
+
+const char16_t* const kResetKeys[] = {
+    u"result",       u"sub_code",      u"sub_desc",       u"trade_no",
+    u"out_trade_no", u"buyer_user_id", u"buyer_logon_id", u"total_amount"};
+
+// The reset as the client sees it: "" when the eight keys read empty by
+// the platform's rules, else the first key that does not.
+std::string stale_key(const std::string& ini) {
+  for (const char16_t* key : kResetKeys) {
+    if (runtime::read_ini_file(ini, u"return", key) != runtime::Text(u"")) {
+      return std::string(key, key + std::char_traits<char16_t>::length(key));
+    }
+  }
+  return "";
+}
+
+// A public directory with a recording client as "mart.dll".
+class ResultFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(pub / "mart.dll", recording_client(rec.path()), 0755);
+  }
+  std::string request() { return "pay," + pub.path() + "/,ORDER-1"; }
+  bool client_ran() { return exists(rec / "runs"); }
+  TempDir pub, rec;
+};
+
+TEST_F(ResultFileTest, NoStaleOutcomeWhereOtherWritersHideIt) {
+  const std::string files[] = {
+      // Lone CR line ends.
+      "[return]\rresult=SUCCESS\rtrade_no=T-9\r[host]\rterminal=7\r",
+      // A broken header above the real section.
+      "[host]\r\nterminal=7\r\n[return\r\n[Return]\r\nresult=SUCCESS\r\n",
+      // A key alone hides the line with its value.
+      "[host]\nterminal=7\n[return]\nresult\nresult=SUCCESS\nsub_code=1\n",
+  };
+  for (const std::string& before : files) {
+    write_file(pub / "tolmex.ini", before);
+    auto r = run_tolmex({request()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(stale_key(read_file(rec / "ini")), "") << before;
+    EXPECT_EQ(runtime::read_ini_file(read_file(pub / "tolmex.ini"), u"host",
+                                     u"terminal"),
+              runtime::Text(u"7"))
+        << before;
+  }
+}
+
+TEST_F(ResultFileTest, ReadOnlyFileStopsTheRunUnchanged) {
+  const std::string before = "[return]\r\nresult=SUCCESS\r\n";
+  write_file(pub / "tolmex.ini", before, 0444);
+  auto r = run_tolmex({request()});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(read_file(pub / "tolmex.ini"), before);
+  EXPECT_FALSE(client_ran());
+  EXPECT_FALSE(exists(pub / "mart.exe"));
+  EXPECT_NE(r.err.find("系统错误: 无法写入结果文件,请与供应商联系! "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("tolmex: cannot write " + pub.path() +
+                       "/tolmex.ini: Permission denied"),
+            std::string::npos)
+      << r.err;
+  // The request is logged all the same.
+  EXPECT_EQ(list_dir(pub / "logpay").size(), 1u);
+}
+
+TEST_F(ResultFileTest, AnotherUsersFileInAStickyDirectoryKeepsItsIdentity) {
+  if (::geteuid() != 0 || !exists("/usr/bin/setpriv")) {
+    GTEST_SKIP() << "needs root and setpriv to run as two other users";
+  }
+  constexpr uid_t kOwner = 65533, kRunner = 65534;
+  ASSERT_EQ(::chmod(pub.path().c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(rec.path().c_str(), 0777), 0);
+  TempDir elsewhere;
+  const std::string ini = pub / "tolmex.ini";
+  write_file(ini, "[host]\r\nterminal=7\r\n[return]\r\nresult=SUCCESS\r\n",
+             0666);
+  ASSERT_EQ(::chown(ini.c_str(), kOwner, kOwner), 0);
+  ASSERT_EQ(::link(ini.c_str(), (elsewhere / "link.ini").c_str()), 0);
+  struct stat before;
+  ASSERT_EQ(::stat(ini.c_str(), &before), 0);
+
+  Started run = start({"/usr/bin/setpriv", "--reuid=" + std::to_string(kRunner),
+                       "--regid=" + std::to_string(kRunner), "--clear-groups",
+                       TOLMEX_BINARY, request()},
+                      {"DISPLAY=", "WAYLAND_DISPLAY="});
+  RunResult r = finish_within(run, 30);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(client_ran());
+  EXPECT_EQ(stale_key(read_file(rec / "ini")), "");
+  struct stat after;
+  ASSERT_EQ(::stat(ini.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, kOwner);
+  EXPECT_EQ(after.st_gid, kOwner);
+  EXPECT_EQ(after.st_mode & 07777, 0666u);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(read_file(elsewhere / "link.ini"), read_file(ini));
 }
 
 TEST(CodeSetTest, LogIsWrittenInTheLocalesCodeSet) {
