@@ -2,7 +2,13 @@
 """Measures tolmex against the client started directly and against a shell
 script doing the same steps, side by side, for a no-op client and a 20 MB one.
 
-usage: measure.py RUNNER TOLMEX NOOP_CLIENT HANDMADE_SCRIPT SCRATCH_DIR [RUNS]
+Then measures tolmex against the floor (bench/floor.c: only the system
+calls a bridge needs), for the no-op client and for a client that writes
+all eight keys (the sample client), so that every request finds a result
+to reset.
+
+usage: measure.py RUNNER TOLMEX NOOP_CLIENT HANDMADE_SCRIPT FLOOR
+                  WRITING_CLIENT SCRATCH_DIR [RUNS]
 
 RUNNER (bench/runner.cpp) interleaves the runs (a, b, c, a, b, c, ...) so
 that drift of the machine hits every case alike, and reports median wall
@@ -24,22 +30,45 @@ def run_interleaved(runner, runs, commands, copy=None):
             (line.split() for line in out.stdout.splitlines())]
 
 
+def measure_floor(runner, runs, scratch, tolmex, floor, clients):
+    """tolmex and the floor, interleaved, each on a public directory of its
+    own; returns tolmex/floor by client."""
+    commands = []
+    for client_name, client in clients.items():
+        for program in (floor, tolmex):
+            pub = os.path.join(scratch, "floor", client_name.replace(" ", "-"),
+                               os.path.basename(program)) + "/"
+            os.makedirs(pub)
+            shutil.copyfile(client, pub + "mart.dll")
+            os.chmod(pub + "mart.dll", 0o755)
+            commands.append([program, f"pay,{pub},ORDER-1,12.50"])
+    measured = run_interleaved(runner, runs, commands)
+    print("\nagainst the floor (only the system calls a bridge needs)")
+    ratios = {}
+    for i, client_name in enumerate(clients):
+        floor_ms, tolmex_ms = measured[2 * i][0], measured[2 * i + 1][0]
+        ratios[client_name] = tolmex_ms / floor_ms
+        print(f"  {client_name:<10} client: floor {floor_ms:7.3f} ms, tolmex "
+              f"{tolmex_ms:7.3f} ms, tolmex/floor = {ratios[client_name]:.2f}")
+    return ratios
+
+
 def main():
-    runner, tolmex, noop, handmade, scratch = sys.argv[1:6]
-    runs = int(sys.argv[6]) if len(sys.argv) > 6 else 300
+    runner, tolmex, noop_client, handmade, floor, writing, scratch = sys.argv[1:8]
+    runs = int(sys.argv[8]) if len(sys.argv) > 8 else 300
     shutil.rmtree(scratch, ignore_errors=True)
     clients = {}
     for name, size in (("no-op", 0), ("20 MB", 20 << 20)):
         pub = os.path.join(scratch, name.replace(" ", "")) + "/"
         os.makedirs(pub)
         dll = pub + "mart.dll"
-        shutil.copyfile(noop, dll)
+        shutil.copyfile(noop_client, dll)
         if size:
             with open(dll, "ab") as f:
                 f.truncate(size)
             with open(dll, "r+b") as f:  # real blocks, not a sparse file
-                f.seek(os.path.getsize(noop))
-                f.write(os.urandom(size - os.path.getsize(noop)))
+                f.seek(os.path.getsize(noop_client))
+                f.write(os.urandom(size - os.path.getsize(noop_client)))
         os.chmod(dll, 0o755)
         # The direct case runs a copy of its own, as tolmex runs mart.exe.
         direct = pub + "direct-client"
@@ -83,6 +112,10 @@ def main():
         ("20 MB overhead <= 1.2 x no-op overhead + one copy",
          over_big <= 1.2 * over_noop + copy_ms),
     ]
+    floor_ratios = measure_floor(runner, runs, scratch, tolmex, floor,
+                                 {"no-op": noop_client, "eight keys": writing})
+    for client, ratio in floor_ratios.items():
+        checks.append((f"tolmex/floor <= 1.10 ({client} client)", ratio <= 1.10))
     print()
     for text, ok in checks:
         print(f"  {'met ' if ok else 'MISSED'}  {text}")

@@ -100,8 +100,10 @@ void sync_directory(const std::string& dir) {
 
 // The prefix of the temporary names of `path`'s replacements.
 std::string temporary_prefix(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  return "." + path.substr(slash + 1) + ".tolmex-";
+  std::string prefix = ".";
+  prefix += std::string_view(path).substr(path.find_last_of('/') + 1);
+  prefix += ".tolmex-";
+  return prefix;
 }
 
 // Removes temporary files that writers killed before their rename left.
