@@ -8,15 +8,26 @@
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
 #include "runtime/ini_file.h"
+#include "runtime/process.h"
 
 namespace {
 
+// The exit statuses; README.md and the manual page list them.
 constexpr int kExitNormal = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitClientMissing = 2;
 constexpr int kExitResultNotReset = 3;
+constexpr int kExitClientNotStarted = 4;
+constexpr int kExitSignalBase = 128;
+
+void print_failure(const runtime::Status& failure) {
+  if (!failure.ok()) {
+    std::fprintf(stderr, "tolmex: %s\n", failure.message().c_str());
+  }
+}
 
 int serve(int argc, char** argv) {
+  runtime::init_signals();
   runtime::init_locale();
   runtime::Text commandline =
       runtime::from_ansi(runtime::command_line_tail(argc, argv));
@@ -24,16 +35,20 @@ int serve(int argc, char** argv) {
   tolmex::Outcome outcome = app.open(commandline);
   // The run halts: INI writes still kept go to their file.
   runtime::flush_profile_strings();
+  print_failure(app.failure);
   switch (outcome) {
     case tolmex::Outcome::kClientMissing:
       return kExitClientMissing;
     case tolmex::Outcome::kResultNotReset:
-      std::fprintf(stderr, "tolmex: %s\n", app.failure.message().c_str());
       return kExitResultNotReset;
+    case tolmex::Outcome::kClientNotStarted:
+      return kExitClientNotStarted;
     case tolmex::Outcome::kEmptyRequest:
     case tolmex::Outcome::kNormal:
       break;
   }
+  // A signal passed on to the client ends the run with its number.
+  if (int sig = runtime::signal_passed_on()) return kExitSignalBase + sig;
   return kExitNormal;
 }
 

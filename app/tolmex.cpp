@@ -5,6 +5,7 @@
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/message_box.h"
+#include "runtime/process.h"
 
 using runtime::Text;
 
@@ -59,14 +60,23 @@ tolmex::Outcome tolmex::open(Text commandline) {
   [[maybe_unused]] int i =
       runtime::copy_file(g.gs_public_path + u"mart.dll", client_program);
   if (!runtime::file_exists(client_program)) {
+    failure = runtime::last_failure();
     runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
     return Outcome::kClientMissing;
   }
 
-  runwait(g.gs_public_path + u"mart.exe " + ls_commandline, 1);
+  const std::uint16_t li_result =
+      runwait(g.gs_public_path + u"mart.exe " + ls_commandline, 1);
 
   if (runtime::file_exists(client_program))
     runtime::delete_file(client_program);
+  // A client that could not be started is, for the operator, a client that
+  // is missing; the host learns the difference from the exit status.
+  if (li_result == runtime::kNotStarted) {
+    failure = runtime::last_failure();
+    runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
+    return Outcome::kClientNotStarted;
+  }
   return Outcome::kNormal;
 }
 

@@ -37,12 +37,15 @@ class tolmex {
 
   // How the open event halted.
   enum class Outcome {
-    kEmptyRequest,    // nothing done
-    kClientMissing,   // the message box was shown; the client did not run
-    kNormal,          // the client ran and its copy was removed
-    kResultNotReset,  // the result file could not be reset: the message box
-                      // was shown, the client was neither copied nor run;
-                      // `failure` says why
+    kEmptyRequest,      // nothing done
+    kNormal,            // the client ran and its copy was removed
+    kClientMissing,     // the copy could not be made: the message box was
+                        // shown, the client did not run
+    kResultNotReset,    // the result file could not be reset: the message
+                        // box was shown, the client was neither copied nor
+                        // run
+    kClientNotStarted,  // the copy could not be started: the message box
+                        // was shown, the copy was removed
   };
 
   // Serves the request `commandline` (the parameter string) and halts.
@@ -58,7 +61,7 @@ class tolmex {
   std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
 
   Globals globals;
-  runtime::Status failure;  // why the run did not end normally
+  runtime::Status failure;  // why the run did not end normally, when known
   runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi"};
 };
 

@@ -1,7 +1,6 @@
 #include "runtime/clock.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 #include "runtime/runtime_error.h"
@@ -12,17 +11,6 @@ namespace {
 std::function<DateTime()>& test_clock() {
   static std::function<DateTime()> clock;
   return clock;
-}
-
-bool parse_date_time(const char* s, DateTime& out) {
-  DateTime d;
-  int used = 0;
-  int n =
-      std::sscanf(s, "%4d-%2d-%2d %2d:%2d:%2d.%3d%n", &d.year, &d.month, &d.day,
-                  &d.hour, &d.minute, &d.second, &d.millisecond, &used);
-  if (n != 7 || s[used] != '\0') return false;
-  out = d;
-  return true;
 }
 
 DateTime system_now() {
@@ -53,13 +41,6 @@ void append_digits(std::u16string& out, int value, int width) {
 
 DateTime now() {
   if (test_clock()) return test_clock()();
-  if (const char* pinned = std::getenv("TOLMEX_TEST_NOW")) {
-    DateTime d;
-    if (!parse_date_time(pinned, d)) {
-      throw RuntimeError("TOLMEX_TEST_NOW is not \"yyyy-mm-dd hh:mm:ss.fff\"");
-    }
-    return d;
-  }
   return system_now();
 }
 

@@ -1,6 +1,6 @@
-// The current local date and time, and its formatting with the two patterns
-// the application uses. now() raises the runtime error when the system clock
-// cannot be read; formatting never fails.
+// The current local date and time, and its formatting by date patterns.
+// now() raises the runtime error when the system clock cannot be read;
+// formatting never fails.
 #ifndef TOLMEX_RUNTIME_CLOCK_H_
 #define TOLMEX_RUNTIME_CLOCK_H_
 
@@ -15,8 +15,7 @@ struct DateTime {
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
-// The local date and time, to the millisecond. The environment variable
-// TOLMEX_TEST_NOW ("yyyy-mm-dd hh:mm:ss.fff") pins it for whole-program tests.
+// The local date and time, to the millisecond.
 DateTime now();
 
 // Replaces the clock within this process; an empty function restores the

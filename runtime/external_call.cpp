@@ -5,6 +5,7 @@
 #include "runtime/code_set.h"
 #include "runtime/process.h"
 #include "runtime/runtime_error.h"
+#include "runtime/status.h"
 #include "runtime/trace.h"
 
 namespace runtime {
@@ -15,9 +16,15 @@ namespace {
 std::uint16_t run_wait_entry(const std::string& command_line,
                              std::uint16_t /*show*/) {
   SplitCommand command = split_command_line(command_line);
-  std::uint16_t result = run_wait(command);
-  trace("RunWait: " + command.program + " ended with " +
-        std::to_string(result));
+  std::uint16_t result;
+  Status started = run_wait(command, result);
+  if (!started.ok()) {
+    set_last_failure(started);
+    trace("RunWait: " + started.message());
+  } else {
+    trace("RunWait: " + command.program + " ended with " +
+          std::to_string(result));
+  }
   return result;
 }
 

@@ -20,7 +20,8 @@ struct ExternalFunction {
 };
 
 // Calls `function` with a string and an unsigned 16-bit argument and returns
-// its unsigned 16-bit result.
+// its unsigned 16-bit result. RunWait answers kNotStarted (runtime/process.h)
+// when the program could not be started, and last_failure() says why.
 std::uint16_t external_call(const ExternalFunction& function, const Text& var_0,
                             std::uint16_t var_1);
 

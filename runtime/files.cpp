@@ -15,6 +15,7 @@
 #include "runtime/fd_io.h"
 #include "runtime/file_lock.h"
 #include "runtime/path.h"
+#include "runtime/status.h"
 #include "runtime/unique_fd.h"
 
 namespace runtime {
@@ -97,8 +98,10 @@ bool stage_copy_as(bool unnamed, int from, const struct stat& from_stat,
     ok = staged.reader.valid() && lock_file(staged.reader.get(), LOCK_SH) == 0;
   }
   if (!ok && !staged.named.empty()) {
+    int error = errno;
     ::unlink(staged.named.c_str());
     staged.named.clear();
+    errno = error;
   }
   return ok;
 }
@@ -138,6 +141,7 @@ int place_copy(StagedCopy& staged, const std::string& target) {
     old = open_locked(target, LOCK_SH);
     if (old.valid()) {
       start_using(target, std::move(old));
+      errno = ETXTBSY;
       return -1;
     }
     if (errno != ENOENT) return -1;
@@ -172,17 +176,27 @@ int delete_file(const Text& path) {
 int copy_file(const Text& source, const Text& target) {
   std::string from_path = fs_path(source);
   std::string to_path = fs_path(target);
-  UniqueFd from(::open(from_path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat from_stat;
-  if (!from.valid() || ::fstat(from.get(), &from_stat) != 0 ||
-      !S_ISREG(from_stat.st_mode)) {
+  const std::string what = "cannot copy " + from_path + " to " + to_path;
+  auto failed = [&](Status status) {
+    set_last_failure(std::move(status));
     return -1;
+  };
+  UniqueFd from(::open(from_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat from_stat;
+  if (!from.valid() || ::fstat(from.get(), &from_stat) != 0) {
+    return failed(Status::failure(what, errno));
+  }
+  if (!S_ISREG(from_stat.st_mode)) {
+    return failed(Status::failure(what + ": not a regular file", 0));
   }
   StagedCopy staged;
-  if (!stage_copy(from.get(), from_stat, to_path, staged)) return -1;
+  if (!stage_copy(from.get(), from_stat, to_path, staged)) {
+    return failed(Status::failure(what, errno));
+  }
   int result = place_copy(staged, to_path);
+  int error = errno;
   if (!staged.named.empty()) ::unlink(staged.named.c_str());
-  return result;
+  return result == 1 ? 1 : failed(Status::failure(what, error));
 }
 
 int file_open(const Text& path, OpenMode mode) {

@@ -1,12 +1,15 @@
 #include "runtime/process.h"
 
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <string_view>
 
 #include "runtime/code_set.h"
@@ -28,40 +31,16 @@ bool names_regular_file(const std::string& name) {
   return ::stat(program_path(name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Starts argv[0] (a path, or a name looked up on PATH when `search_path`)
-// with the environment `envp` and waits for it. The wait status, or -1 when
-// it could not be started.
-int spawn_and_wait(const std::vector<std::string>& args, bool search_path,
-                   char** envp) {
-  std::vector<char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (search_path) {
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp) !=
-        0) {
-      return -1;
-    }
-  } else {
-    // vfork and execve, as posix_spawn does, but without its resetting of
-    // every signal's disposition in the child (this program installs no
-    // handlers), which costs as much as the rest of the start. The child
-    // only execs, and reports a failed exec through a shared flag.
-    volatile int exec_error = 0;
-    pid = ::vfork();
-    if (pid == 0) {
-      ::execve(argv[0], argv.data(), envp);
-      exec_error = errno;
-      ::_exit(127);
-    }
-    if (pid < 0) return -1;
-    if (exec_error != 0) {
-      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      return -1;
-    }
-  }
+std::vector<char*> c_strings(const std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (const std::string& s : strings)
+    out.push_back(const_cast<char*>(s.data()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// Waits for the child `pid`; its wait status, or -1.
+int wait_for(pid_t pid) {
   int status;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -69,7 +48,117 @@ int spawn_and_wait(const std::vector<std::string>& args, bool search_path,
   return status;
 }
 
+// The signals passed on to a running program.
+sigset_t passed_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set, sig);
+  return set;
+}
+
+int first_passed_signal = 0;
+
+// In the child between vfork and exec: a clean signal state, death with
+// the parent, then the program. Only system calls here; the parent's memory
+// is shared until the exec.
+[[noreturn]] void exec_child(char* const argv[], pid_t parent,
+                             volatile int& exec_error) {
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig != SIGKILL && sig != SIGSTOP) {
+      ::sigaction(sig, &default_action, nullptr);
+    }
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Asked for first and checked after: a parent that died before the
+  // request leaves this child with another parent, and no client starts.
+  if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) {
+    exec_error = ::getppid() != parent ? ESRCH : errno;
+    ::_exit(127);
+  }
+  ::execve(argv[0], argv, environ);
+  exec_error = errno;
+  ::_exit(127);
+}
+
+// Starts argv[0], a name looked up on PATH, with the
+// environment `envp`, and waits for it. The wait status, or -1 when it
+// could not be started.
+int spawn_tool_and_wait(const std::vector<std::string>& args, char** envp) {
+  std::vector<char*> argv = c_strings(args);
+  pid_t pid;
+  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp) != 0) {
+    return -1;
+  }
+  return wait_for(pid);
+}
+
 }  // namespace
+
+void init_signals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGCHLD, SIG_DFL);
+}
+
+int signal_passed_on() { return first_passed_signal; }
+
+Status run_wait(const SplitCommand& command, std::uint16_t& status) {
+  status = kNotStarted;
+  std::vector<std::string> args{program_path(command.program)};
+  if (!command.tail.empty()) args.push_back(command.tail);
+  std::vector<char*> argv = c_strings(args);
+  // The signals to pass on, and the child's end, are taken from the
+  // pending set, so none can slip by between the start and the wait.
+  sigset_t waited = passed_signals(), old_mask;
+  sigaddset(&waited, SIGCHLD);
+  ::sigprocmask(SIG_BLOCK, &waited, &old_mask);
+  const pid_t parent = ::getpid();
+  // vfork and execve, as posix_spawn does: the child reports a failed exec
+  // through the shared flag.
+  volatile int exec_error = 0;
+  pid_t pid = ::vfork();
+  if (pid == 0) exec_child(argv.data(), parent, exec_error);
+  int error = pid < 0 ? errno : exec_error;
+  int wait_status = -1;
+  if (pid > 0 && error == 0) {
+    for (;;) {
+      siginfo_t info;
+      int sig = ::sigwaitinfo(&waited, &info);
+      if (sig < 0 && errno == EINTR) continue;
+      if (sig < 0 || sig == SIGCHLD) {
+        pid_t done = ::waitpid(pid, &wait_status, sig < 0 ? 0 : WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) break;
+        continue;
+      }
+      ::kill(pid, sig);
+      if (first_passed_signal == 0) first_passed_signal = sig;
+    }
+  } else if (pid > 0) {
+    wait_for(pid);
+  }
+  // A signal passed on stays blocked (pending, it would end this process
+  // before it can tell the host); the rest of the mask is restored.
+  if (first_passed_signal != 0) {
+    sigset_t passed = passed_signals();
+    for (int sig = 1; sig < NSIG; ++sig) {
+      if (sigismember(&passed, sig)) sigaddset(&old_mask, sig);
+    }
+  }
+  ::sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+  if (error != 0) {
+    return Status::failure("cannot start " + args[0], error);
+  }
+  if (wait_status == -1) {
+    return Status::failure("cannot wait for " + args[0], errno);
+  }
+  status = static_cast<std::uint16_t>(WIFSIGNALED(wait_status)
+                                          ? 128 + WTERMSIG(wait_status)
+                                          : WEXITSTATUS(wait_status));
+  return Status();
+}
 
 SplitCommand split_command_line(const std::string& line) {
   std::size_t end;  // one past the program name
@@ -98,16 +187,6 @@ SplitCommand split_command_line(const std::string& line) {
   return cmd;
 }
 
-std::uint16_t run_wait(const SplitCommand& command) {
-  std::vector<std::string> args{program_path(command.program)};
-  if (!command.tail.empty()) args.push_back(command.tail);
-  int status = spawn_and_wait(args, false, environ);
-  if (status < 0) return kNotStarted;
-  if (WIFSIGNALED(status))
-    return static_cast<std::uint16_t>(128 + WTERMSIG(status));
-  return static_cast<std::uint16_t>(WEXITSTATUS(status));
-}
-
 bool run_tool(const std::vector<std::string>& argv,
               const std::vector<std::string>& env) {
   std::vector<std::string> entries = env;
@@ -122,7 +201,7 @@ bool run_tool(const std::vector<std::string>& argv,
   std::vector<char*> envp;
   for (std::string& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  int status = spawn_and_wait(argv, true, envp.data());
+  int status = spawn_tool_and_wait(argv, envp.data());
   return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

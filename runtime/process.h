@@ -1,12 +1,22 @@
 // Starting a program and waiting for it to end: the body of the external
-// "RunWait" entry. Never throws; a program that cannot start is reported
-// through the result.
+// "RunWait" entry, and the signals around it. Never throws; a program that
+// cannot start is reported through a Status that says why.
+//
+// While a program runs, SIGTERM, SIGINT, SIGHUP and SIGQUIT sent to this
+// process are passed on to it, and the wait goes on until it has ended: a
+// payment client is never left running alone. Those signals then stay
+// blocked, so that the run can end with a status that tells of them. A
+// program is started with default dispositions for every signal and an
+// empty signal mask, and gets SIGTERM when this process dies. Not for
+// processes with several threads.
 #ifndef TOLMEX_RUNTIME_PROCESS_H_
 #define TOLMEX_RUNTIME_PROCESS_H_
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "runtime/status.h"
 
 namespace runtime {
 
@@ -27,12 +37,21 @@ struct SplitCommand {
 // blanks that follow the program name.
 SplitCommand split_command_line(const std::string& command_line);
 
+// Sets the signal dispositions this process runs with: SIGPIPE ignored (a
+// closed output is an error to report, not a death), SIGCHLD the default
+// whatever was inherited (so the wait for a program works).
+void init_signals();
+
 // Starts `command.program` with `command.tail` as its one argument (none when
 // the tail is empty), inheriting environment, working directory and standard
-// streams, with no shell in between, and waits until it has ended. The
-// program's exit status; 128 + the signal number when a signal ended it;
-// kNotStarted when it could not be started.
-std::uint16_t run_wait(const SplitCommand& command);
+// streams, with no shell in between, and waits until it has ended. `status`
+// becomes the program's exit status, or 128 + the signal number when a
+// signal ended it. A failure when the program could not be started (then
+// `status` is kNotStarted).
+Status run_wait(const SplitCommand& command, std::uint16_t& status);
+
+// The first signal that run_wait() passed on to a program, or 0.
+int signal_passed_on();
 
 // Runs `argv` (found on PATH) with this process's environment changed by
 // the "NAME=value" entries of `env`, and waits for it; false when it could

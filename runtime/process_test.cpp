@@ -45,8 +45,11 @@ TEST(RunWaitTest, TailIsOneArgumentOrNone) {
   write_file(dir / "args", "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" = ' a\"b ' ]\n",
              0755);
   write_file(dir / "noargs", "#!/bin/sh\nexit $#\n", 0755);
-  EXPECT_EQ(run_wait({dir / "args", " a\"b "}), 0);
-  EXPECT_EQ(run_wait({dir / "noargs", ""}), 0);
+  std::uint16_t status = 99;
+  EXPECT_TRUE(run_wait({dir / "args", " a\"b "}, status).ok());
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(run_wait({dir / "noargs", ""}, status).ok());
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

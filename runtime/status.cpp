@@ -9,4 +9,17 @@ std::string Status::message() const {
   return what_ + ": " + std::strerror(error_);
 }
 
+namespace {
+
+Status& last() {
+  static Status status;
+  return status;
+}
+
+}  // namespace
+
+Status last_failure() { return last(); }
+
+void set_last_failure(Status status) { last() = std::move(status); }
+
 }  // namespace runtime

@@ -38,6 +38,13 @@ class Status {
   int error_ = 0;
 };
 
+// The reason of the latest failure of a runtime service that answers with
+// an integer result (the copy of a file, the external call), kept as the
+// platform keeps its last error; success when none has failed. Services
+// that succeed leave it alone.
+Status last_failure();
+void set_last_failure(Status status);
+
 }  // namespace runtime
 
 #endif  // TOLMEX_RUNTIME_STATUS_H_

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <tuple>
+
 #include "tests/harness.h"
 
 namespace {
@@ -30,17 +32,17 @@ TEST(ClientTest, PublicDirectoryWithBlanksStartsTheRightClient) {
 }
 
 TEST(ClientTest, RunEndsAndCopyGoesWhateverTheClientDoes) {
-  const std::pair<std::string, std::string> clients[] = {
-      {"#!/bin/sh\nexit 7\n", "ended with 7"},
-      {"#!/bin/sh\nkill -KILL $$\n", "ended with 137"},
-      {"not a program\n", "ended with 65535"},
+  const std::tuple<std::string, int, std::string> clients[] = {
+      {"#!/bin/sh\nexit 7\n", 0, "ended with 7"},
+      {"#!/bin/sh\nkill -KILL $$\n", 0, "ended with 137"},
+      {"not a program\n", 4, "mart.exe: Exec format error"},
   };
-  for (const auto& [client, traced] : clients) {
+  for (const auto& [client, status, traced] : clients) {
     TempDir pub;
     write_file(pub / "mart.dll", client, 0755);
     auto r = run_tolmex({"a," + pub.path() + "/"},
                         {"TOLMEX_TRACE=" + pub.path() + "/trace"});
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, status) << r.err;
     EXPECT_NE(read_file(pub / "trace").find(traced), std::string::npos)
         << traced;
     std::remove((pub / "trace").c_str());

@@ -163,8 +163,11 @@ class SmallFileSystem {
 
 TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
   const std::string ini = "[host]\r\nterminal=7\r\n[return]\r\nresult=old\r\n";
-  const std::string log =
-      "2026-12-06 09:00:00:000\t" + kPrefix + "earlier\r\r\n";
+  // Today's log, so that the run appends to it.
+  const std::string now = log_time_now();
+  const std::string day_log = "pay_log" + now.substr(0, 4) + now.substr(5, 2) +
+                              now.substr(8, 2) + ".txt";
+  const std::string log = now + "\t" + kPrefix + "earlier\r\r\n";
   for (const char* fault : {"full", "read-only"}) {
     TempDir pub;
     SmallFileSystem fs(pub.path());
@@ -175,7 +178,7 @@ TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
     write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
     write_file(pub / "tolmex.ini", ini);
     ::mkdir((pub / "logpay").c_str(), 0755);
-    write_file(pub / "logpay/pay_log20261206.txt", log);
+    write_file(pub / ("logpay/" + day_log), log);
     if (std::string(fault) == "full") {
       std::string block(4096, 'x');
       std::FILE* filler = std::fopen((pub / "filler").c_str(), "wb");
@@ -188,8 +191,7 @@ TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
       ASSERT_TRUE(fs.make_read_only());
     }
     // A record longer than a page cannot fit into the log's last one.
-    auto r = run_tolmex({"a," + pub.path() + "/," + std::string(6000, 'c')},
-                        {"TOLMEX_TEST_NOW=2026-12-06 10:00:00.000"});
+    auto r = run_tolmex({"a," + pub.path() + "/," + std::string(6000, 'c')});
     if (std::string(fault) == "full") {
       // The reset fits into the file's own block, so it is rewritten in
       // place; the copy of the client cannot be made: the message, status 2.
@@ -205,7 +207,7 @@ TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
                 std::string::npos)
           << r.err;
     }
-    EXPECT_EQ(read_file(pub / "logpay/pay_log20261206.txt"), log) << fault;
+    EXPECT_EQ(read_file(pub / ("logpay/" + day_log)), log) << fault;
     EXPECT_FALSE(exists(pub / "mart.exe")) << fault;
   }
 }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -207,6 +208,50 @@ std::vector<RunResult> run_tolmex_at_once(
   std::vector<RunResult> results;
   for (Started& started : all) results.push_back(finish(started));
   return results;
+}
+
+std::string log_time_now() {
+  timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  tm local;
+  ::localtime_r(&ts.tv_sec, &local);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d:%03ld",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_sec,
+                ts.tv_nsec / 1000000);
+  return stamp;
+}
+
+std::string check_one_record(const std::string& log_dir,
+                             const std::string& before,
+                             const std::string& after,
+                             const std::string& text) {
+  std::vector<std::string> files = list_dir(log_dir);
+  auto day_file = [](const std::string& time) {
+    return "pay_log" + time.substr(0, 4) + time.substr(5, 2) +
+           time.substr(8, 2) + ".txt";
+  };
+  if (files.size() != 1 ||
+      (files[0] != day_file(before) && files[0] != day_file(after))) {
+    return "not one log file of the day: " + std::to_string(files.size());
+  }
+  std::string log = read_file(log_dir + "/" + files[0]);
+  const std::string shape = "dddd-dd-dd dd:dd:dd:ddd";
+  bool shaped = log.size() >= shape.size();
+  for (std::size_t i = 0; shaped && i < shape.size(); ++i) {
+    shaped = shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(log[i]))
+                             : log[i] == shape[i];
+  }
+  if (!shaped) return "no timestamp: " + log;
+  std::string stamp = log.substr(0, shape.size());
+  if (stamp < before || stamp > after) {
+    return "stamped " + stamp + ", not between " + before + " and " + after;
+  }
+  if (log.substr(shape.size()) != "\t" + text + "\r\r\n") {
+    return "record is not \"" + text + "\": " + log;
+  }
+  return "";
 }
 
 std::string configparser_dump(const std::string& ini) {

@@ -76,6 +76,17 @@ std::vector<RunResult> run_tolmex_at_once(
     const std::vector<std::vector<std::string>>& requests,
     const std::vector<std::string>& env = {});
 
+// The current local time as the payment log stamps a record:
+// "yyyy-mm-dd hh:mm:ss:fff".
+std::string log_time_now();
+
+// "" when `log_dir` holds exactly one file, named for the day of `before`
+// or `after`, holding exactly one record of `text` stamped between `before`
+// and `after` (times from log_time_now()); else what is wrong.
+std::string check_one_record(const std::string& log_dir,
+                             const std::string& before,
+                             const std::string& after, const std::string& text);
+
 // What Python's configparser reads from `ini`: "[section]" and "key=value"
 // lines, or a line that says why it could not.
 std::string configparser_dump(const std::string& ini);

@@ -207,13 +207,14 @@ TEST(CodeSetTest, LogIsWrittenInTheLocalesCodeSet) {
     ::mkdir(pub.c_str(), 0755);
     write_file(pub + "/mart.dll", "#!/bin/sh\n", 0755);
     const std::string request = "\xd6\xd0," + pub + "/,\x81\x5c\xff";
-    auto r = run_tolmex({request},
-                        {locale, "TOLMEX_TEST_NOW=2026-12-06 01:02:03.004"});
+    const std::string before = log_time_now();
+    auto r = run_tolmex({request}, {locale});
+    const std::string after = log_time_now();
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(list_dir(pub),
               (std::vector<std::string>{"logpay", "mart.dll", "tolmex.ini"}));
-    EXPECT_EQ(read_file(pub + "/logpay/pay_log20261206.txt"),
-              "2026-12-06 01:02:03:004\t" + prefix + request + "\r\r\n")
+    EXPECT_EQ(
+        check_one_record(pub + "/logpay", before, after, prefix + request), "")
         << locale;
   }
 }

@@ -1,0 +1,225 @@
+// Whole-program tests of what the host learns from the exit status and
+// stderr: each status of the table from a real run, signals passed on to
+// the client, the client's signal state, and failures with their reason.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "tests/harness.h"
+
+namespace {
+
+using namespace testing_support;
+
+const std::string kMissing = "系统错误: 缺少关键性文件,请与供应商联系! \n";
+
+class ExitStatusTest : public ::testing::Test {
+ protected:
+  std::string request() { return "pay," + pub.path() + "/,ORDER-1"; }
+  std::string exe() { return pub / "mart.exe"; }
+  // Waits up to `seconds` for `file` to appear.
+  bool appears(const std::string& file, int seconds = 10) {
+    for (int i = 0; i < seconds * 100 && !exists(file); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return exists(file);
+  }
+  TempDir pub;
+};
+
+TEST_F(ExitStatusTest, ClientThatCannotStartEndsWith4AndTheReason) {
+  struct Case {
+    const char* name;
+    std::string client;
+    int mode;
+    std::string reason;
+    std::size_t request_size = 0;  // a request longer than the kernel takes
+  };
+  const Case cases[] = {
+      {"no execute permission", "#!/bin/sh\n", 0644, "Permission denied"},
+      {"empty file", "", 0755, "Exec format error"},
+      {"bad interpreter", "#!/nonexistent/sh\n", 0755,
+       "No such file or directory"},
+      {"request too long", "#!/bin/sh\n", 0755, "Argument list too long",
+       200000},
+  };
+  for (const Case& c : cases) {
+    write_file(pub / "mart.dll", c.client, c.mode);
+    // The host's command line may hold more than one argument can: its
+    // words are joined into the one parameter string.
+    std::vector<std::string> args{request()};
+    for (std::size_t n = 0; n < c.request_size; n += 100000) {
+      args.push_back(std::string(100000, 'x'));
+    }
+    auto r = run_tolmex(args);
+    EXPECT_EQ(r.status, 4) << c.name;
+    EXPECT_EQ(r.err, kMissing + "tolmex: cannot start " + exe() + ": " +
+                         c.reason + "\n")
+        << c.name;
+    EXPECT_FALSE(exists(exe())) << c.name;
+  }
+}
+
+TEST_F(ExitStatusTest, EachEndHasItsStatus) {
+  // 0, 2 and 3 here; 1 below, 4 and 128 + n in the tests above and below.
+  write_file(pub / "mart.dll", "#!/bin/sh\nexit 9\n", 0755);
+  EXPECT_EQ(run_tolmex({request()}).status, 0);  // the client's own is not
+  EXPECT_EQ(run_tolmex({}).status, 0);
+  std::remove((pub / "mart.dll").c_str());
+  auto r = run_tolmex({request()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, kMissing + "tolmex: cannot copy " + (pub / "mart.dll") +
+                       " to " + exe() + ": No such file or directory\n");
+  ::chmod((pub / "tolmex.ini").c_str(), 0444);
+  EXPECT_EQ(run_tolmex({request()}).status, 3);
+}
+
+TEST_F(ExitStatusTest, CodeSetThatCannotBeConvertedIsARuntimeError) {
+  // A locale of our own whose code set no converter knows.
+  TempDir locales;
+  const std::string charmap = locales / "charmap";
+  RunResult made =
+      run({"/bin/sh", "-c",
+           "zcat /usr/share/i18n/charmaps/ISO-8859-1.gz | "
+           "sed 's/^<code_set_name> .*/<code_set_name> TOLMEX-UNKNOWN/' > '" +
+               charmap + "' && localedef -c -i en_US -f '" + charmap + "' '" +
+               (locales / "xx_XX") + "'"});
+  if (!exists(locales / "xx_XX")) {
+    GTEST_SKIP() << "cannot make a locale here (needs localedef and the "
+                    "locale sources of the locales package): "
+                 << made.err;
+  }
+  write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+  auto r =
+      run_tolmex({request()}, {"LOCPATH=" + locales.path(), "LC_ALL=xx_XX"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tolmex: cannot convert between TOLMEX-UNKNOWN and UTF-16LE: "
+            "Invalid argument\n");
+  EXPECT_FALSE(exists(pub / "tolmex.ini"));
+}
+
+TEST_F(ExitStatusTest, FullDiskAndMissingClientTellTheirReasons) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
+  ASSERT_EQ(::mount("tmpfs", pub.path().c_str(), "tmpfs", 0, "size=256k"), 0);
+  write_file(pub / "mart.dll", std::string(200 << 10, '#'), 0755);
+  auto r = run_tolmex({request()});
+  ::umount2(pub.path().c_str(), MNT_DETACH);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, kMissing + "tolmex: cannot copy " + (pub / "mart.dll") +
+                       " to " + exe() + ": No space left on device\n");
+}
+
+// A client that records each of TERM, INT and HUP it gets in "got", says
+// "ready", and runs until it gets one (or for `seconds` when it ignores
+// TERM).
+std::string trapping_client(bool ignore_term) {
+  return std::string("#!/bin/sh\nd=$(dirname \"$0\")\n") +
+         (ignore_term ? "trap 'echo TERM >> \"$d/got\"' TERM\n"
+                      : "trap 'echo TERM >> \"$d/got\"; exit 0' TERM\n") +
+         "trap 'echo INT >> \"$d/got\"; exit 0' INT\n"
+         "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n"
+         "echo > \"$d/ready\"\n" +
+         (ignore_term ? "sleep 0.3; sleep 0.3\necho > \"$d/done\"\n"
+                      : "while :; do sleep 0.01; done\n");
+}
+
+TEST_F(ExitStatusTest, SignalsReachTheClientAndTheRunWaitsForIt) {
+  write_file(pub / "mart.dll", trapping_client(false), 0755);
+  for (const auto& [sig, name] :
+       {std::pair{SIGTERM, "TERM"}, std::pair{SIGINT, "INT"},
+        std::pair{SIGHUP, "HUP"}}) {
+    Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+    ASSERT_TRUE(appears(pub / "ready")) << name;
+    ::kill(run.pid, sig);
+    RunResult r = finish_within(run, 10);
+    EXPECT_EQ(r.status, 128 + sig) << name << r.err;
+    EXPECT_EQ(read_file(pub / "got"), std::string(name) + "\n");
+    EXPECT_FALSE(exists(exe())) << name;
+    std::remove((pub / "got").c_str());
+    std::remove((pub / "ready").c_str());
+  }
+}
+
+TEST_F(ExitStatusTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
+  write_file(pub / "mart.dll", trapping_client(true), 0755);
+  Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+  ASSERT_TRUE(appears(pub / "ready"));
+  ::kill(run.pid, SIGTERM);
+  RunResult r = finish_within(run, 10);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  EXPECT_TRUE(exists(pub / "done"));  // the client ran to its end
+  EXPECT_FALSE(exists(exe()));
+}
+
+TEST_F(ExitStatusTest, KilledRunTakesItsClientAlong) {
+  write_file(pub / "mart.dll", trapping_client(false), 0755);
+  Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+  ASSERT_TRUE(appears(pub / "ready"));
+  ::kill(run.pid, SIGKILL);
+  finish(run);
+  EXPECT_TRUE(appears(pub / "got", 1));
+  EXPECT_EQ(read_file(pub / "got"), "TERM\n");
+}
+
+// Runs tolmex with `prepare` called in the child just before the exec.
+RunResult run_prepared(const std::vector<std::string>& args,
+                       const std::function<void()>& prepare) {
+  TempDir io;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int err = ::open((io / "err").c_str(), O_WRONLY | O_CREAT, 0600);
+    ::dup2(err, 2);
+    prepare();
+    std::vector<char*> argv{const_cast<char*>(TOLMEX_BINARY)};
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::unsetenv("DISPLAY");
+    ::execv(argv[0], argv.data());
+    ::_exit(126);
+  }
+  int status;
+  ::waitpid(pid, &status, 0);
+  RunResult r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.err = exists(io / "err") ? read_file(io / "err") : "";
+  return r;
+}
+
+TEST_F(ExitStatusTest, ClientStartsWithDefaultSignalStateWhateverTheHostLeft) {
+  write_file(pub / "mart.dll",
+             "#!/bin/sh\ngrep -E '^Sig(Blk|Ign):' /proc/self/status > "
+             "\"$(dirname \"$0\")/state\"\n",
+             0755);
+  RunResult r = run_prepared({request()}, [] {
+    ::signal(SIGCHLD, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGUSR1, SIG_IGN);
+    sigset_t set;
+    sigfillset(&set);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The shell reading /proc is the client's own process image.
+  EXPECT_EQ(read_file(pub / "state"),
+            "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+}
+
+TEST_F(ExitStatusTest, ClosedStderrIsNoDeath) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[0]);
+  RunResult r = run_prepared({request()}, [&] { ::dup2(ends[1], 2); });
+  ::close(ends[1]);
+  EXPECT_EQ(r.status, 2);  // no mart.dll
+}
+
+}  // namespace
