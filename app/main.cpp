@@ -3,6 +3,7 @@
 // exit status. Only here are errors printed.
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "app/tolmex.h"
 #include "runtime/code_set.h"
@@ -28,9 +29,13 @@ void print_failure(const runtime::Status& failure) {
 
 int serve(int argc, char** argv) {
   runtime::init_signals();
-  runtime::init_locale();
-  runtime::Text commandline =
-      runtime::from_ansi(runtime::command_line_tail(argc, argv));
+  runtime::Status locale = runtime::init_locale();
+  std::string tail = runtime::command_line_tail(argc, argv);
+  // An empty request ends silently, so only a real one hears the warning.
+  if (!locale.ok() && !tail.empty()) {
+    std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
+  }
+  runtime::Text commandline = runtime::from_ansi(tail);
   tolmex app;
   tolmex::Outcome outcome = app.open(commandline);
   // The run halts: INI writes still kept go to their file.

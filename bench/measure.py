@@ -21,11 +21,13 @@ import subprocess
 import sys
 
 
-def run_interleaved(runner, runs, commands, copy=None):
+def run_interleaved(runner, runs, commands, copy=None, expect=0, env=None):
     argv = [runner, str(runs)] + (["--copy", copy] if copy else [])
+    argv += ["--expect", str(expect)]
     for command in commands:
         argv += command + ["--"]
-    out = subprocess.run(argv[:-1], check=True, capture_output=True, text=True)
+    out = subprocess.run(argv[:-1], check=True, capture_output=True, text=True,
+                         env=env)
     return [(float(ms), int(kib)) for ms, kib in
             (line.split() for line in out.stdout.splitlines())]
 
@@ -51,6 +53,32 @@ def measure_floor(runner, runs, scratch, tolmex, floor, clients):
         print(f"  {client_name:<10} client: floor {floor_ms:7.3f} ms, tolmex "
               f"{tolmex_ms:7.3f} ms, tolmex/floor = {ratios[client_name]:.2f}")
     return ratios
+
+
+def measure_invalid_bytes(runner, runs, scratch, tolmex):
+    """tolmex on a request of 1 MiB of bytes that are invalid in the code
+    set, under GBK and under UTF-8; returns GBK/UTF-8, or None without a
+    GBK locale. The request is too long for the client (status 4), so this
+    times the conversions, the reset and the log."""
+    if subprocess.run(["locale", "-a"], capture_output=True,
+                      text=True).stdout.lower().find("zh_cn.gbk") < 0:
+        print("\nno zh_CN.GBK locale: invalid bytes under GBK not measured")
+        return None
+    pub = os.path.join(scratch, "invalid") + "/"
+    os.makedirs(pub)
+    shutil.copyfile("/bin/true", pub + "mart.dll")
+    os.chmod(pub + "mart.dll", 0o755)
+    request = [os.fsencode(f"pay,{pub},")] + [b"\xff" * (128 * 1024 - 1)] * 8
+    times = {}
+    for locale in ("C.UTF-8", "zh_CN.GBK"):
+        env = dict(os.environ, LC_ALL=locale)
+        argv = [runner, str(runs // 4), "--expect", "4", tolmex] + request
+        out = subprocess.run(argv, check=True, capture_output=True, env=env)
+        times[locale] = float(out.stdout.split()[0])
+    ratio = times["zh_CN.GBK"] / times["C.UTF-8"]
+    print(f"\n1 MiB of invalid bytes: UTF-8 {times['C.UTF-8']:.2f} ms, "
+          f"GBK {times['zh_CN.GBK']:.2f} ms, GBK/UTF-8 = {ratio:.2f}")
+    return ratio
 
 
 def main():
@@ -116,6 +144,9 @@ def main():
                                  {"no-op": noop_client, "eight keys": writing})
     for client, ratio in floor_ratios.items():
         checks.append((f"tolmex/floor <= 1.10 ({client} client)", ratio <= 1.10))
+    invalid = measure_invalid_bytes(runner, runs, scratch, tolmex)
+    if invalid is not None:
+        checks.append(("1 MiB invalid bytes: GBK <= 2 x UTF-8", invalid <= 2.0))
     print()
     for text, ok in checks:
         print(f"  {'met ' if ok else 'MISSED'}  {text}")

@@ -5,7 +5,10 @@
 // --copy FILE, each round also copies FILE inside the kernel to a new file
 // beside it and deletes that, and the median time of that is printed last.
 //
-// usage: bench_runner RUNS [--copy FILE] CMD1... [-- CMD2...]...
+// With --expect STATUS, the commands must end with that status (else 0).
+//
+// usage: bench_runner RUNS [--copy FILE] [--expect STATUS] CMD1...
+//                     [-- CMD2...]...
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -58,9 +61,14 @@ int main(int argc, char** argv) {
   const int runs = std::atoi(argv[1]);
   int first = 2;
   std::string copy_from;
-  if (argc > 4 && std::strcmp(argv[2], "--copy") == 0) {
-    copy_from = argv[3];
-    first = 4;
+  if (argc > first + 2 && std::strcmp(argv[first], "--copy") == 0) {
+    copy_from = argv[first + 1];
+    first += 2;
+  }
+  int expected = 0;
+  if (argc > first + 2 && std::strcmp(argv[first], "--expect") == 0) {
+    expected = std::atoi(argv[first + 1]);
+    first += 2;
   }
   std::vector<double> copy_times;
   std::vector<std::vector<char*>> commands(1);
@@ -90,7 +98,7 @@ int main(int argc, char** argv) {
       if (wait4(pid, &status, 0, &usage) < 0) return 1;
       std::chrono::duration<double, std::milli> took =
           std::chrono::steady_clock::now() - start;
-      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != expected) {
         std::fprintf(stderr, "%s failed\n", commands[c][0]);
         return 1;
       }

@@ -32,35 +32,37 @@ iconv_t open_iconv(const std::string& to, const std::string& from) {
   return cd;
 }
 
-// Runs one iconv call over `in` into `out` (appended), growing `out` when it
-// runs short. Returns the number of input bytes consumed; `error` is 0 when
-// all of `in` was converted, else EILSEQ or EINVAL at the stop.
+// Converts `in` with iconv, appending to `out`, until the end of `in` or the
+// first sequence that does not convert. Returns the number of input bytes
+// consumed; `error` is 0 when all of `in` was converted, else EILSEQ or
+// EINVAL at the stop. The output passes through a buffer of fixed size, so
+// a call costs what it converts, not what is left of the input.
 template <class Out>
 std::size_t convert(iconv_t cd, const char* in, std::size_t size, Out& out,
-                    std::size_t bytes_per_input_byte, int& error) {
+                    int& error) {
   using Unit = typename Out::value_type;
   char* inp = const_cast<char*>(in);
   std::size_t inleft = size;
-  error = 0;
+  char buf[4096];
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  for (;;) {
-    std::size_t old = out.size();
-    std::size_t room = inleft * bytes_per_input_byte + 16;
-    out.resize(old + room / sizeof(Unit));
-    char* outp = reinterpret_cast<char*>(out.data() + old);
-    std::size_t outleft = (out.size() - old) * sizeof(Unit);
-    std::size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
+  for (bool flushing = false;;) {
+    char* outp = buf;
+    std::size_t outleft = sizeof buf;
+    // At the end, bring a shift state back to the initial one.
+    std::size_t r = flushing ? iconv(cd, nullptr, nullptr, &outp, &outleft)
+                             : iconv(cd, &inp, &inleft, &outp, &outleft);
     int saved = errno;
-    if (r != static_cast<std::size_t>(-1)) {
-      // Flush a shift state back to the initial one.
-      iconv(cd, nullptr, nullptr, &outp, &outleft);
+    out.append(reinterpret_cast<const Unit*>(buf),
+               static_cast<std::size_t>(outp - buf) / sizeof(Unit));
+    if (r == static_cast<std::size_t>(-1) && saved == E2BIG) continue;
+    if (r == static_cast<std::size_t>(-1) && !flushing) {
+      error = saved;
+      return size - inleft;
     }
-    out.resize(out.size() - outleft / sizeof(Unit));
-    if (r != static_cast<std::size_t>(-1)) break;
-    if (saved == E2BIG) continue;
-    error = saved;
-    break;
+    if (flushing) break;
+    flushing = true;
   }
+  error = 0;
   return size - inleft;
 }
 
@@ -216,7 +218,7 @@ CodeSet& CodeSet::current() {
   return *code_set;
 }
 
-void init_locale() {
+Status init_locale() {
   // The code set is all the program takes from the locale, so only that
   // category is loaded, and not even that when the locale's name already
   // says UTF-8 (or names the C locale, which counts as UTF-8): a run is
@@ -225,11 +227,17 @@ void init_locale() {
   std::string_view locale = ctype_locale_name();
   if (!locale.empty() && locale != "C" && locale != "POSIX" &&
       !names_utf8(locale)) {
-    std::setlocale(LC_CTYPE, "");
+    if (std::setlocale(LC_CTYPE, "") == nullptr) {
+      current_code_set() = std::make_unique<CodeSet>(name);
+      return Status::failure(
+          "locale " + std::string(locale) + " is not installed; using UTF-8",
+          0);
+    }
     name = nl_langinfo(CODESET);
     if (name.empty() || name == "ANSI_X3.4-1968") name = "UTF-8";
   }
   current_code_set() = std::make_unique<CodeSet>(name);
+  return Status();
 }
 
 std::u16string CodeSet::decode(std::string_view bytes) {
@@ -252,14 +260,32 @@ std::u16string CodeSet::decode_with_iconv(std::string_view bytes) {
       ++i;
       continue;
     }
-    int error;
-    i += convert(to_utf16_, bytes.data() + i, bytes.size() - i, out, 4, error);
+    int error = EILSEQ;
+    if (never_lead_[b] != 1) {
+      i += convert(to_utf16_, bytes.data() + i, bytes.size() - i, out, error);
+    }
     if (error != 0) {
-      out.push_back(kEscapeBase + static_cast<unsigned char>(bytes[i]));
+      unsigned char bad = bytes[i];
+      if (never_lead_[bad] == 0) {
+        never_lead_[bad] = never_starts_a_character(bad) ? 1 : -1;
+      }
+      out.push_back(kEscapeBase + bad);
       ++i;
     }
   }
   return out;
+}
+
+bool CodeSet::never_starts_a_character(unsigned char byte) {
+  for (int next = 0; next < 256; ++next) {
+    const char seq[2] = {static_cast<char>(byte), static_cast<char>(next)};
+    std::u16string units;
+    int error;
+    if (convert(to_utf16_, seq, 2, units, error) != 0 || error != EILSEQ) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::u16string CodeSet::decode_char_by_char(std::string_view bytes) {
@@ -279,7 +305,7 @@ std::u16string CodeSet::decode_char_by_char(std::string_view bytes) {
       std::string_view seq = bytes.substr(i, k);
       std::u16string units;
       int error;
-      convert(to_utf16_, seq.data(), seq.size(), units, 4, error);
+      convert(to_utf16_, seq.data(), seq.size(), units, error);
       bool one_char = units.size() == 1 ||
                       (units.size() == 2 && is_high_surrogate(units[0]));
       if (error == 0 && one_char && encode_with_iconv(units) == seq) {
@@ -304,6 +330,7 @@ std::string CodeSet::encode_with_iconv(std::u16string_view units) {
   std::string out;
   out.reserve(units.size());
   std::size_t i = 0;
+  std::size_t run_end = 0;  // the next escape at or after i, or the end
   while (i < units.size()) {
     char16_t u = units[i];
     if (u < 0x80) {
@@ -311,22 +338,28 @@ std::string CodeSet::encode_with_iconv(std::u16string_view units) {
       ++i;
       continue;
     }
-    int error;
-    std::size_t used =
-        convert(from_utf16_, reinterpret_cast<const char*>(units.data() + i),
-                (units.size() - i) * sizeof(char16_t), out, 3, error);
-    i += used / sizeof(char16_t);
-    if (error == 0) continue;
-    u = units[i];
     if (is_escape(u)) {
       out.push_back(static_cast<char>(u - kEscapeBase));
       ++i;
-    } else {
-      out.push_back('?');
-      bool pair = is_high_surrogate(u) && i + 1 < units.size() &&
-                  is_low_surrogate(units[i + 1]);
-      i += pair ? 2 : 1;
+      continue;
     }
+    // iconv gets the text up to the next escape, which it cannot take.
+    if (run_end <= i) {
+      run_end = i;
+      while (run_end < units.size() && !is_escape(units[run_end])) ++run_end;
+    }
+    int error;
+    std::size_t used =
+        convert(from_utf16_, reinterpret_cast<const char*>(units.data() + i),
+                (run_end - i) * sizeof(char16_t), out, error);
+    i += used / sizeof(char16_t);
+    if (error == 0) continue;
+    // A character the code set cannot hold.
+    u = units[i];
+    out.push_back('?');
+    bool pair = is_high_surrogate(u) && i + 1 < units.size() &&
+                is_low_surrogate(units[i + 1]);
+    i += pair ? 2 : 1;
   }
   return out;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/status.h"
 #include "runtime/text.h"
 
 namespace runtime {
@@ -38,6 +39,7 @@ class CodeSet {
 
  private:
   std::u16string decode_with_iconv(std::string_view bytes);
+  bool never_starts_a_character(unsigned char byte);
   std::u16string decode_char_by_char(std::string_view bytes);
   std::string encode_with_iconv(std::u16string_view units);
 
@@ -45,11 +47,16 @@ class CodeSet {
   bool utf8_;
   iconv_t to_utf16_ = nullptr;  // not used for UTF-8
   iconv_t from_utf16_ = nullptr;
+  // Per byte value: 1 when it starts no character whatever follows, -1 when
+  // it may, 0 when not yet asked. Spares an iconv call per invalid byte.
+  signed char never_lead_[256] = {};
 };
 
 // Takes the code set of the process from the locale environment (LC_ALL,
-// LC_CTYPE, LANG) and makes it the current one.
-void init_locale();
+// LC_CTYPE, LANG) and makes it the current one. A locale that is not
+// installed leaves UTF-8 in use, and the result is a failure that names it
+// (a warning: the run can go on).
+Status init_locale();
 
 // Text from the current code set, and back.
 Text from_ansi(std::string_view bytes);

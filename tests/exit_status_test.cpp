@@ -106,6 +106,18 @@ TEST_F(ExitStatusTest, CodeSetThatCannotBeConvertedIsARuntimeError) {
   EXPECT_FALSE(exists(pub / "tolmex.ini"));
 }
 
+TEST_F(ExitStatusTest, LocaleThatIsNotInstalledIsAWarning) {
+  write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+  const std::string locale = "LC_ALL=xx_YY.BIG5";  // no such locale
+  auto r = run_tolmex({request()}, {locale});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "tolmex: warning: locale xx_YY.BIG5 is not installed; using "
+            "UTF-8\n");
+  // An empty request stays silent.
+  EXPECT_EQ(run_tolmex({}, {locale}).err, "");
+}
+
 TEST_F(ExitStatusTest, FullDiskAndMissingClientTellTheirReasons) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
   ASSERT_EQ(::mount("tmpfs", pub.path().c_str(), "tmpfs", 0, "size=256k"), 0);
