@@ -1,15 +1,19 @@
 // The process entry: takes the host's parameter string from the command line
 // in the locale's code set, serves the request and turns its end into the
-// exit status. Only here are errors printed.
+// exit status and one audit line in the system log. Only here are errors
+// printed.
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
 
 #include "app/tolmex.h"
+#include "runtime/clock.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
 #include "runtime/ini_file.h"
 #include "runtime/process.h"
+#include "runtime/system_log.h"
 
 namespace {
 
@@ -27,7 +31,7 @@ void print_failure(const runtime::Status& failure) {
   }
 }
 
-int serve(int argc, char** argv) {
+int serve(tolmex& app, int argc, char** argv) {
   runtime::init_signals();
   runtime::Status locale = runtime::init_locale();
   std::string tail = runtime::command_line_tail(argc, argv);
@@ -35,9 +39,7 @@ int serve(int argc, char** argv) {
   if (!locale.ok() && !tail.empty()) {
     std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
   }
-  runtime::Text commandline = runtime::from_ansi(tail);
-  tolmex app;
-  tolmex::Outcome outcome = app.open(commandline);
+  tolmex::Outcome outcome = app.open(runtime::from_ansi(tail));
   // The run halts: INI writes still kept go to their file.
   runtime::flush_profile_strings();
   print_failure(app.failure);
@@ -57,13 +59,52 @@ int serve(int argc, char** argv) {
   return kExitNormal;
 }
 
+// The operator's line for a request: where it was served, how the run and
+// the client ended, and how long it took. Bytes of the path that would
+// break the line show as "\xHH".
+std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
+  std::string line = "public directory \"";
+  for (unsigned char c : runtime::to_ansi(app.globals.gs_public_path)) {
+    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      line += hex;
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  line += "\", exit status " + std::to_string(status) + ", client ";
+  runtime::ProgramEnd client = runtime::last_program_end();
+  if (!client.ended) {
+    line += "not run";
+  } else if (client.signal != 0) {
+    line += "ended by signal " + std::to_string(client.signal);
+  } else {
+    line += "exit status " + std::to_string(client.exit_status);
+  }
+  return line + ", " + std::to_string(ms) + " ms";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::int64_t start = runtime::monotonic_milliseconds();
+  tolmex app;
+  int status = kExitRuntimeError;
   try {
-    return serve(argc, argv);
+    status = serve(app, argc, argv);
   } catch (const std::exception& e) {  // a RuntimeError, or out of memory
     std::fprintf(stderr, "tolmex: %s\n", e.what());
   }
-  return kExitRuntimeError;
+  if (app.request_taken) {
+    try {
+      runtime::write_system_log(
+          "tolmex",
+          audit_line(app, status, runtime::monotonic_milliseconds() - start));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "tolmex: cannot write the audit line: %s\n",
+                   e.what());
+    }
+  }
+  return status;
 }

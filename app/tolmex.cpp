@@ -29,6 +29,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
   if (runtime::is_true(runtime::equals(ls_commandline, u""))) {
     return Outcome::kEmptyRequest;
   }
+  request_taken = true;
 
   g.gn_str = runtime::Ref<n_string>::create();
   g.gn_ini = runtime::Ref<nvo_result_ini>::create();

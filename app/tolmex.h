@@ -61,7 +61,8 @@ class tolmex {
   std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
 
   Globals globals;
-  runtime::Status failure;  // why the run did not end normally, when known
+  runtime::Status failure;     // why the run did not end normally, when known
+  bool request_taken = false;  // open() got past the empty-request check
   runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi"};
 };
 

@@ -44,6 +44,12 @@ DateTime now() {
   return system_now();
 }
 
+std::int64_t monotonic_milliseconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);  // cannot fail for this clock
+  return std::int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
 void set_clock_for_testing(std::function<DateTime()> clock) {
   test_clock() = std::move(clock);
 }

@@ -4,6 +4,7 @@
 #ifndef TOLMEX_RUNTIME_CLOCK_H_
 #define TOLMEX_RUNTIME_CLOCK_H_
 
+#include <cstdint>
 #include <functional>
 
 #include "runtime/text.h"
@@ -17,6 +18,10 @@ struct DateTime {
 
 // The local date and time, to the millisecond.
 DateTime now();
+
+// Milliseconds on a clock that only goes forward, from an arbitrary start:
+// for durations. Never fails.
+std::int64_t monotonic_milliseconds();
 
 // Replaces the clock within this process; an empty function restores the
 // system clock. For unit tests.

@@ -16,6 +16,7 @@
 #include "runtime/file_lock.h"
 #include "runtime/path.h"
 #include "runtime/status.h"
+#include "runtime/trace.h"
 #include "runtime/unique_fd.h"
 
 namespace runtime {
@@ -178,6 +179,7 @@ int copy_file(const Text& source, const Text& target) {
   std::string to_path = fs_path(target);
   const std::string what = "cannot copy " + from_path + " to " + to_path;
   auto failed = [&](Status status) {
+    trace("CopyFile: " + status.message());
     set_last_failure(std::move(status));
     return -1;
   };

@@ -15,6 +15,7 @@
 #include "runtime/fd_io.h"
 #include "runtime/file_lock.h"
 #include "runtime/path.h"
+#include "runtime/trace.h"
 #include "runtime/unique_fd.h"
 
 namespace runtime {
@@ -256,6 +257,7 @@ Status flush_profile_strings() {
   write_pending();
   Status s = pending().failure;
   pending().failure = Status();
+  if (!s.ok()) trace("WriteProfileString: " + s.message());
   return s;
 }
 

@@ -57,6 +57,7 @@ sigset_t passed_signals() {
 }
 
 int first_passed_signal = 0;
+ProgramEnd last_end;
 
 // In the child between vfork and exec: a clean signal state, death with
 // the parent, then the program. Only system calls here; the parent's memory
@@ -104,6 +105,8 @@ void init_signals() {
 }
 
 int signal_passed_on() { return first_passed_signal; }
+
+ProgramEnd last_program_end() { return last_end; }
 
 Status run_wait(const SplitCommand& command, std::uint16_t& status) {
   status = kNotStarted;
@@ -154,9 +157,11 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status) {
   if (wait_status == -1) {
     return Status::failure("cannot wait for " + args[0], errno);
   }
-  status = static_cast<std::uint16_t>(WIFSIGNALED(wait_status)
-                                          ? 128 + WTERMSIG(wait_status)
-                                          : WEXITSTATUS(wait_status));
+  last_end.ended = true;
+  last_end.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  last_end.exit_status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
+  status = static_cast<std::uint16_t>(
+      last_end.signal != 0 ? 128 + last_end.signal : last_end.exit_status);
   return Status();
 }
 

@@ -53,6 +53,14 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status);
 // The first signal that run_wait() passed on to a program, or 0.
 int signal_passed_on();
 
+// How the program that run_wait() started last ended.
+struct ProgramEnd {
+  bool ended = false;   // false: no program was started and waited for
+  int exit_status = 0;  // its exit status, when no signal ended it
+  int signal = 0;       // the signal that ended it, or 0
+};
+ProgramEnd last_program_end();
+
 // Runs `argv` (found on PATH) with this process's environment changed by
 // the "NAME=value" entries of `env`, and waits for it; false when it could
 // not be started or did not exit with 0. For helper tools such as dialogs.

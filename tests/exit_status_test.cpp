@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <regex>
 #include <thread>
 
 #include "tests/harness.h"
@@ -73,12 +76,24 @@ TEST_F(ExitStatusTest, EachEndHasItsStatus) {
   EXPECT_EQ(run_tolmex({request()}).status, 0);  // the client's own is not
   EXPECT_EQ(run_tolmex({}).status, 0);
   std::remove((pub / "mart.dll").c_str());
-  auto r = run_tolmex({request()});
+  // The trace records the reasons too.
+  const std::vector<std::string> traced{"TOLMEX_TRACE=" + (pub / "trace")};
+  auto r = run_tolmex({request()}, traced);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, kMissing + "tolmex: cannot copy " + (pub / "mart.dll") +
-                       " to " + exe() + ": No such file or directory\n");
+  const std::string copy_failure = "cannot copy " + (pub / "mart.dll") +
+                                   " to " + exe() +
+                                   ": No such file or directory";
+  EXPECT_EQ(r.err, kMissing + "tolmex: " + copy_failure + "\n");
   ::chmod((pub / "tolmex.ini").c_str(), 0444);
-  EXPECT_EQ(run_tolmex({request()}).status, 3);
+  r = run_tolmex({request()}, traced);
+  EXPECT_EQ(r.status, 3);
+  const std::string trace = read_file(pub / "trace");
+  EXPECT_NE(trace.find("CopyFile: " + copy_failure + "\n"), std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("WriteProfileString: " +
+                       r.err.substr(r.err.find("tolmex: cannot") + 8)),
+            std::string::npos)
+      << trace;
 }
 
 TEST_F(ExitStatusTest, CodeSetThatCannotBeConvertedIsARuntimeError) {
@@ -235,3 +250,56 @@ TEST_F(ExitStatusTest, ClosedStderrIsNoDeath) {
 }
 
 }  // namespace
+
+TEST_F(ExitStatusTest, AuditLineReachesTheSystemLog) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace";
+  // A syslog socket of the test's own, shown to tolmex as /dev/log in a
+  // mount namespace of its own.
+  const std::string sock_path = pub / "log.sock";
+  int sock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock_path.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  timeval limit = {10, 0};
+  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  auto run_logged = [&](const std::string& request) {
+    return run({"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+                "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
+                    "' /dev/log && exec \"$0\" \"$@\"",
+                TOLMEX_BINARY, request},
+               {"DISPLAY="});
+  };
+  auto next_line = [&] {
+    char buf[4096];
+    ssize_t n = ::recv(sock, buf, sizeof buf, 0);
+    return n < 0 ? std::string("(nothing)") : std::string(buf, n);
+  };
+  const std::string stamp = R"(<14>[A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d )";
+  write_file(pub / "mart.dll", "#!/bin/sh\nexit 7\n", 0755);
+  RunResult r = run_logged(request());
+  if (r.status != 0 && r.err.find("unshare") != std::string::npos) {
+    GTEST_SKIP() << "no mount namespace here: " << r.err;
+  }
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string line = next_line();
+  EXPECT_TRUE(std::regex_match(
+      line,
+      std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
+                 R"(/", exit status 0, client exit status 7, \d+ ms)")))
+      << line;
+  std::remove((pub / "mart.dll").c_str());
+  EXPECT_EQ(run_logged(request()).status, 2);
+  line = next_line();
+  EXPECT_TRUE(std::regex_match(
+      line,
+      std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
+                 R"(/", exit status 2, client not run, \d+ ms)")))
+      << line;
+  // An empty request leaves no line.
+  EXPECT_EQ(run_logged("").status, 0);
+  limit = {0, 300000};
+  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  EXPECT_EQ(next_line(), "(nothing)");
+  ::close(sock);
+}
