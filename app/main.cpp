@@ -12,7 +12,9 @@
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
 #include "runtime/ini_file.h"
+#include "runtime/path.h"
 #include "runtime/process.h"
+#include "runtime/shared_dir.h"
 #include "runtime/system_log.h"
 
 namespace {
@@ -31,6 +33,21 @@ void print_failure(const runtime::Status& failure) {
   }
 }
 
+// A public directory that other users may write without the sticky bit
+// lets them replace the client's copy between its copy and its start.
+void warn_if_open_to_others(const tolmex& app) {
+  if (!app.request_taken) return;
+  std::string dir = runtime::directory_open_to_others(
+      runtime::fs_path(app.globals.gs_public_path + u"mart.exe"));
+  if (!dir.empty()) {
+    std::fprintf(stderr,
+                 "tolmex: warning: other users may write %s and it has no "
+                 "sticky bit, so they can replace mart.exe before it starts "
+                 "(chmod +t or chmod o-w makes it safe)\n",
+                 dir.c_str());
+  }
+}
+
 int serve(tolmex& app, int argc, char** argv) {
   runtime::init_signals();
   runtime::Status locale = runtime::init_locale();
@@ -40,6 +57,7 @@ int serve(tolmex& app, int argc, char** argv) {
     std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
   }
   tolmex::Outcome outcome = app.open(runtime::from_ansi(tail));
+  warn_if_open_to_others(app);
   // The run halts: INI writes still kept go to their file.
   runtime::flush_profile_strings();
   print_failure(app.failure);

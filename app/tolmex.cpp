@@ -58,9 +58,13 @@ tolmex::Outcome tolmex::open(Text commandline) {
 
   const Text client_program = g.gs_public_path + u"mart.exe";
   runtime::delete_file(client_program);
-  [[maybe_unused]] int i =
+  const int i =
       runtime::copy_file(g.gs_public_path + u"mart.dll", client_program);
-  if (!runtime::file_exists(client_program)) {
+  // The client runs from the copy this run made or from the one another
+  // run of this user has in use; whatever else is at that name is not ours
+  // to start.
+  if (!runtime::file_exists(client_program) ||
+      (i != 1 && !runtime::in_use_by_this_process(client_program))) {
     failure = runtime::last_failure();
     runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
     return Outcome::kClientMissing;

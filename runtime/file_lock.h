@@ -1,29 +1,43 @@
 // Advisory whole-file locks (flock) on the file that a path names at the
-// moment the lock is granted. Failures are returned, never thrown.
+// moment the lock is granted. No wait is endless: a lock that another
+// process holds for longer than kLockWait fails the call. Failures are
+// returned with errno set, never thrown.
 #ifndef TOLMEX_RUNTIME_FILE_LOCK_H_
 #define TOLMEX_RUNTIME_FILE_LOCK_H_
 
 #include <sys/file.h>
 
+#include <chrono>
 #include <string>
 
 #include "runtime/unique_fd.h"
 
 namespace runtime {
 
-// Opens `path` and locks it with `how` (LOCK_SH or LOCK_EX, maybe with
-// LOCK_NB). When the file was replaced or removed while the lock was awaited,
-// tries again with what the path names now, so the lock returned is on the
-// file at `path`. `flags` are extra open flags (O_CREAT creates a missing file
-// with `mode`). An invalid descriptor on failure, with errno set (ENOENT:
-// missing; EWOULDBLOCK: locked by another and LOCK_NB given).
-UniqueFd open_locked(const std::string& path, int how, int flags = 0,
-                     int mode = 0666);
+// The longest wait for a lock. Runs of tolmex hold their locks for a few
+// milliseconds; a lock held longer belongs to something else.
+inline constexpr std::chrono::seconds kLockWait{5};
 
-// True when `fd` is the file that `path` names now.
-bool names_same_file(int fd, const std::string& path);
+// How many times a lookup starts over when the file at a path is replaced
+// while it is being opened and locked, before it gives up (EBUSY); for files
+// that only a few runs replace at once.
+inline constexpr int kMaxRounds = 16;
 
-// flock() that goes on after a signal interrupts the wait. 0 or -1.
+// Opens `path` (never blocking on a FIFO or device, never following a
+// symbolic link at the last component) and locks it with `how` (LOCK_SH or
+// LOCK_EX, maybe with LOCK_NB). When the file was replaced or removed while
+// the lock was awaited, tries again with what the path names now, so the
+// lock returned is on the file at `path`. An invalid descriptor on failure,
+// with errno set (ENOENT: missing; ELOOP: a symbolic link; EWOULDBLOCK:
+// locked by another, for longer than kLockWait or at all with LOCK_NB).
+UniqueFd open_locked(const std::string& path, int how);
+
+// True when `fd` is the file that `path` names now. With `follow` false, a
+// symbolic link at `path` is never the file.
+bool names_same_file(int fd, const std::string& path, bool follow = true);
+
+// flock() that goes on after a signal interrupts the wait and gives up
+// after kLockWait (at once with LOCK_NB). 0 or -1.
 int lock_file(int fd, int how);
 
 }  // namespace runtime

@@ -15,6 +15,7 @@
 #include "runtime/fd_io.h"
 #include "runtime/file_lock.h"
 #include "runtime/path.h"
+#include "runtime/shared_dir.h"
 #include "runtime/status.h"
 #include "runtime/trace.h"
 #include "runtime/unique_fd.h"
@@ -76,8 +77,16 @@ struct StagedCopy {
   std::string named;  // its temporary name when the file system gave it one
 };
 
+// The mode of a copy: the permission bits of its source, without the
+// set-user-ID, set-group-ID and sticky bits (as cp gives them) and without
+// write permission for group and others (nobody but its maker may change a
+// program that is about to start).
+mode_t copy_mode(const struct stat& from_stat) {
+  return from_stat.st_mode & 0755;
+}
+
 // Stages the copy in an unnamed file of the target's directory (`unnamed`)
-// or under a temporary name beside the target.
+// or under a new temporary name beside the target that nobody can guess.
 bool stage_copy_as(bool unnamed, int from, const struct stat& from_stat,
                    const std::string& target, StagedCopy& staged) {
   UniqueFd writer;
@@ -85,18 +94,31 @@ bool stage_copy_as(bool unnamed, int from, const struct stat& from_stat,
     writer.reset(::open(directory_of(target).c_str(),
                         O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   } else {
-    staged.named = target + ".tmp-" + std::to_string(::getpid());
-    writer.reset(::open(staged.named.c_str(),
-                        O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    // mkostemp creates the name with O_EXCL: a link planted there fails
+    // the call instead of being written through.
+    staged.named = directory_of(target) + "/." +
+                   target.substr(target.find_last_of('/') + 1) +
+                   ".tolmex-XXXXXX";
+    writer.reset(::mkostemp(staged.named.data(), O_CLOEXEC));
+    if (!writer.valid()) staged.named.clear();
   }
   bool ok = writer.valid() && ::lseek(from, 0, SEEK_SET) == 0 &&
             copy_data(from, writer.get(), from_stat.st_size) &&
-            ::fchmod(writer.get(), from_stat.st_mode & 07777) == 0;
+            ::fchmod(writer.get(), copy_mode(from_stat)) == 0;
   if (ok) {
     // Reopened for reading only: the writer goes away before the start.
-    std::string reopen = unnamed ? proc_path(writer.get()) : staged.named;
-    staged.reader.reset(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC));
-    ok = staged.reader.valid() && lock_file(staged.reader.get(), LOCK_SH) == 0;
+    staged.reader.reset(
+        ::open(proc_path(writer.get()).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!staged.reader.valid() && !unnamed) {
+      staged.reader.reset(
+          ::open(staged.named.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    struct stat written, reopened;
+    ok = staged.reader.valid() && ::fstat(writer.get(), &written) == 0 &&
+         ::fstat(staged.reader.get(), &reopened) == 0 &&
+         written.st_dev == reopened.st_dev &&
+         written.st_ino == reopened.st_ino &&
+         lock_file(staged.reader.get(), LOCK_SH) == 0;
   }
   if (!ok && !staged.named.empty()) {
     int error = errno;
@@ -116,37 +138,64 @@ bool stage_copy(int from, const struct stat& from_stat,
 }
 
 // Gives the staged file the name `target` unless a file is there already.
-bool link_staged(const StagedCopy& staged, const std::string& target) {
-  if (!staged.named.empty())
-    return ::link(staged.named.c_str(), target.c_str()) == 0;
-  return ::linkat(AT_FDCWD, proc_path(staged.reader.get()).c_str(), AT_FDCWD,
-                  target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+bool link_staged(StagedCopy& staged, const std::string& target) {
+  if (staged.named.empty()) {
+    return ::linkat(AT_FDCWD, proc_path(staged.reader.get()).c_str(), AT_FDCWD,
+                    target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  }
+  // Renamed rather than linked: the copy never has a second name.
+  if (::renameat2(AT_FDCWD, staged.named.c_str(), AT_FDCWD, target.c_str(),
+                  RENAME_NOREPLACE) == 0) {
+    staged.named.clear();
+    return true;
+  }
+  if (errno != EINVAL) return false;  // EINVAL: no such rename here
+  if (::link(staged.named.c_str(), target.c_str()) != 0) return false;
+  ::unlink(staged.named.c_str());
+  staged.named.clear();
+  return true;
+}
+
+// True when the open file `fd` is a copy that this process may start in
+// place of its own: a regular file with one name, of the effective user,
+// that nobody else may write.
+bool trusted_copy(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+         st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
 }
 
 int place_copy(StagedCopy& staged, const std::string& target) {
-  for (;;) {
+  for (int round = 0; round < kMaxRounds; ++round) {
     if (link_staged(staged, target)) {
       start_using(target, std::move(staged.reader));
       return 1;
     }
     if (errno != EEXIST) return -1;
-    UniqueFd old = open_locked(target, LOCK_EX | LOCK_NB);
-    if (old.valid()) {
-      // An older copy that nobody runs: take its place.
-      ::unlink(target.c_str());
+    UniqueFd old(
+        ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (old.valid() && trusted_copy(old.get())) {
+      if (lock_file(old.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return -1;
+        // In use by another run: go on with that copy, as it cannot be
+        // replaced.
+        if (lock_file(old.get(), LOCK_SH) != 0) return -1;
+        if (!names_same_file(old.get(), target, false)) continue;
+        start_using(target, std::move(old));
+        errno = ETXTBSY;
+        return -1;
+      }
+      if (!names_same_file(old.get(), target, false)) continue;
+    } else if (!old.valid() && errno == ENOENT) {
       continue;
     }
-    if (errno == ENOENT) continue;
-    if (errno != EWOULDBLOCK) return -1;
-    // In use by another run: go on with that copy, as it cannot be replaced.
-    old = open_locked(target, LOCK_SH);
-    if (old.valid()) {
-      start_using(target, std::move(old));
-      errno = ETXTBSY;
-      return -1;
-    }
-    if (errno != ENOENT) return -1;
+    // An older copy that nobody runs, or something that is not ours to
+    // start (another user's file, a link, a FIFO): take its place when the
+    // directory lets us.
+    if (::unlink(target.c_str()) != 0 && errno != ENOENT) return -1;
   }
+  errno = EBUSY;
+  return -1;
 }
 
 }  // namespace
@@ -169,8 +218,9 @@ int delete_file(const Text& path) {
   std::string p = fs_path(path);
   stop_using(p);
   UniqueFd fd = open_locked(p, LOCK_EX | LOCK_NB);
-  // A file we may not read cannot be in use by a run of ours.
-  if (!fd.valid() && errno != EACCES) return -1;
+  // In use by another run: it stays. Anything that cannot be opened (a link,
+  // a file we may not read) is in use by no run of ours.
+  if (!fd.valid() && (errno == EWOULDBLOCK || errno == ENOENT)) return -1;
   return ::unlink(p.c_str()) == 0 ? 1 : -1;
 }
 
@@ -183,13 +233,12 @@ int copy_file(const Text& source, const Text& target) {
     set_last_failure(std::move(status));
     return -1;
   };
-  UniqueFd from(::open(from_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd from;
+  Status opened = open_regular(what, from_path, O_RDONLY, from);
   struct stat from_stat;
-  if (!from.valid() || ::fstat(from.get(), &from_stat) != 0) {
+  if (!opened.ok()) return failed(opened);
+  if (::fstat(from.get(), &from_stat) != 0) {
     return failed(Status::failure(what, errno));
-  }
-  if (!S_ISREG(from_stat.st_mode)) {
-    return failed(Status::failure(what + ": not a regular file", 0));
   }
   StagedCopy staged;
   if (!stage_copy(from.get(), from_stat, to_path, staged)) {
@@ -202,10 +251,19 @@ int copy_file(const Text& source, const Text& target) {
 }
 
 int file_open(const Text& path, OpenMode mode) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  int flags = O_WRONLY | O_CREAT;
   flags |= mode == OpenMode::kAppend ? O_APPEND : O_EXCL;
-  int fd = ::open(fs_path(path).c_str(), flags, 0666);
-  return fd >= 0 ? fd : -1;
+  UniqueFd fd;
+  if (!open_regular("", fs_path(path), flags, fd).ok()) return -1;
+  return fd.release();
+}
+
+bool in_use_by_this_process(const Text& path) {
+  std::string p = fs_path(path);
+  for (const auto& [used, fd] : files_in_use()) {
+    if (used == p && names_same_file(fd.get(), p, false)) return true;
+  }
+  return false;
 }
 
 int file_write_line(int file, const Text& line) {

@@ -10,7 +10,14 @@
 // places (or the one in use that it finds) as in use by this process;
 // delete_file() ends that and then deletes the file unless another run still
 // uses it. The marks are advisory locks (flock) on the file itself, so they
-// leave no file behind and vanish with a process that is killed.
+// leave no file behind and vanish with a process that is killed. Only a copy
+// that a run of the same user made counts: a regular file of the effective
+// user with one name that nobody else may write. Anything else at the
+// target's name is removed when the directory allows it, and otherwise the
+// copy fails; no lock is awaited for longer than a few seconds.
+//
+// Only regular files are opened; a symbolic link that another user planted
+// in a directory that others may write is not followed.
 #ifndef TOLMEX_RUNTIME_FILES_H_
 #define TOLMEX_RUNTIME_FILES_H_
 
@@ -31,7 +38,8 @@ int create_directory(const Text& path);
 // file was deleted, -1 when it is missing, in use or cannot be deleted.
 int delete_file(const Text& path);
 
-// Copies `source` to `target`, keeping the mode bits: the data moves inside
+// Copies `source` to `target`, keeping the permission bits except set-id,
+// sticky and write for group and others: the data moves inside
 // the kernel into an unnamed file in the target's directory, which then takes
 // the target's name in one step, so nobody ever sees a half-written target.
 // An older target that nobody uses is replaced; one in use by another run is
@@ -39,6 +47,11 @@ int delete_file(const Text& path);
 // way the file left at `target` is in use by this process until it deletes
 // it. 1 on success, -1 on failure.
 int copy_file(const Text& source, const Text& target);
+
+// True when `path` names the file that this process has in use: the copy
+// that copy_file() placed there, or the one in use by another run that it
+// went on with.
+bool in_use_by_this_process(const Text& path);
 
 enum class OpenMode {
   kAppend,     // writes go to the end; a missing file is created

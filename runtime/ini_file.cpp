@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -15,6 +16,7 @@
 #include "runtime/fd_io.h"
 #include "runtime/file_lock.h"
 #include "runtime/path.h"
+#include "runtime/shared_dir.h"
 #include "runtime/trace.h"
 #include "runtime/unique_fd.h"
 
@@ -24,49 +26,38 @@ namespace {
 // No result file is this large; a larger one is not read into memory.
 constexpr off_t kMaxIniSize = 1 << 20;
 
-// The file to write: the target of a symbolic link (one that does not exist
-// yet too), else `path` itself.
-std::string replaced_file(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-  ssize_t n = ::readlink(path.c_str(), resolved, sizeof resolved);
-  if (n <= 0 || static_cast<std::size_t>(n) == sizeof resolved) return path;
-  std::string target(resolved, static_cast<std::size_t>(n));
-  if (target[0] == '/') return target;
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? target
-                                    : path.substr(0, slash + 1) + target;
-}
-
 Status cannot_write(const std::string& path, int error) {
   return Status::failure("cannot write " + path, error);
 }
 
-// Opens the file `path` for writing, creating it when missing, and locks it
-// exclusively. When the file was replaced while the lock was awaited, goes
-// on with what the path names now.
-Status open_for_update(const std::string& path, UniqueFd& fd, bool& created) {
-  for (;;) {
+// Opens the regular file `path` for writing, creating it when missing, and
+// locks it exclusively. When the file was replaced while the lock was
+// awaited, goes on with what the path names now.
+Status open_for_update(const std::string& path, UniqueFd& fd, bool& created,
+                       bool& through_link) {
+  const std::string what = "cannot write " + path;
+  // Each round that finds the file replaced follows a write that another
+  // writer finished, so the rounds are bounded by time, not by count.
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (std::chrono::steady_clock::now() < deadline) {
     created = false;
-    fd.reset(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid() && errno == ENOENT) {
-      fd.reset(
-          ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-      if (!fd.valid() && errno == EEXIST) continue;
-      created = fd.valid();
+    Status opened = open_regular(what, path, O_RDWR, fd, &through_link);
+    if (!opened.ok() && opened.error() == ENOENT) {
+      // A new file; through a dangling link, the link's target.
+      opened = open_regular(what, path,
+                            O_RDWR | O_CREAT | (through_link ? 0 : O_EXCL), fd);
+      if (!opened.ok() && opened.error() == EEXIST) continue;
+      created = opened.ok();
     }
-    if (!fd.valid()) return cannot_write(path, errno);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return cannot_write(path, errno);
-    if (!S_ISREG(st.st_mode)) {
-      return Status::failure("cannot write " + path + ": not a regular file",
-                             0);
+    if (!opened.ok()) return opened;
+    if (lock_file(fd.get(), LOCK_EX) != 0) {
+      return errno == EWOULDBLOCK
+                 ? Status::failure(what + ": locked by another process", 0)
+                 : cannot_write(path, errno);
     }
-    if (lock_file(fd.get(), LOCK_EX) != 0) return cannot_write(path, errno);
     if (names_same_file(fd.get(), path)) return Status();
   }
+  return cannot_write(path, EBUSY);
 }
 
 bool in_group(gid_t gid) {
@@ -178,36 +169,36 @@ Status rewrite_in_place(const std::string& path, int fd,
 // Applies `edits` to the INI file `path` in one replacement.
 Status write_ini_file(const std::string& path,
                       const std::vector<IniEdit>& edits) {
-  const std::string target = replaced_file(path);
   UniqueFd fd;
-  bool created;
-  Status opened = open_for_update(target, fd, created);
+  bool created = false, through_link = false;
+  Status opened = open_for_update(path, fd, created, through_link);
   if (!opened.ok()) return opened;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return cannot_write(target, errno);
+  if (::fstat(fd.get(), &st) != 0) return cannot_write(path, errno);
   // The open for writing has checked the permissions, except for root,
   // who still leaves a file alone that nobody may write (read-only).
-  if ((st.st_mode & 0222) == 0) return cannot_write(target, EACCES);
-  if (st.st_size > kMaxIniSize) return cannot_write(target, EFBIG);
+  if ((st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
+  if (st.st_size > kMaxIniSize) return cannot_write(path, EFBIG);
   std::string old_content;
-  if (!read_all(fd.get(), old_content)) return cannot_write(target, errno);
+  if (!read_all(fd.get(), old_content)) return cannot_write(path, errno);
   std::optional<std::string> content = edit_ini_file(old_content, edits);
-  if (!content) return cannot_write(target, EINVAL);
+  if (!content) return cannot_write(path, EINVAL);
   // What is about to be written must read back as written (as the value
   // reads from a file of that key alone), or the file is left alone.
   for (const IniEdit& e : edits) {
     Text expected = read_ini_file(*edit_ini_file("", {e}), e.section, e.key);
     if (read_ini_file(*content, e.section, e.key) != expected) {
       return Status::failure(
-          "cannot write " + target + ": the written keys do not read back", 0);
+          "cannot write " + path + ": the written keys do not read back", 0);
     }
   }
   if (*content == old_content) return Status();
-  if (replaceable(fd.get(), st, directory_of(target)) &&
-      replace_by_rename(target, st, *content)) {
+  // Through a symbolic link the file is written in place: the link stays.
+  if (!through_link && replaceable(fd.get(), st, directory_of(path)) &&
+      replace_by_rename(path, st, *content)) {
     return Status();
   }
-  return rewrite_in_place(target, fd.get(), old_content, *content, created);
+  return rewrite_in_place(path, fd.get(), old_content, *content, created);
 }
 
 // The key writes kept for the next flush.
@@ -264,11 +255,12 @@ Status flush_profile_strings() {
 Text get_profile_string(const Text& path, const Text& section,
                         const Text& key) {
   write_pending();
-  UniqueFd fd(::open(fs_path(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd;
   struct stat st;
   std::string content;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > kMaxIniSize || !read_all(fd.get(), content)) {
+  if (!open_regular("", fs_path(path), O_RDONLY, fd).ok() ||
+      ::fstat(fd.get(), &st) != 0 || st.st_size > kMaxIniSize ||
+      !read_all(fd.get(), content)) {
     return Text::null();
   }
   return read_ini_file(content, section, key);

@@ -1,10 +1,13 @@
 #include "runtime/message_box.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/code_set.h"
@@ -13,20 +16,24 @@
 namespace runtime {
 namespace {
 
-bool on_path(const std::string& tool) {
+// The path of the program `tool` in the first absolute entry of PATH that
+// has it, or "". Empty and relative entries are skipped: they name
+// whatever directory the host happens to run in.
+std::string find_on_path(const std::string& tool) {
   const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::string dirs = path;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = end > start ? dirs.substr(start, end - start) : ".";
-    candidate.append("/").append(tool);
-    if (::access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
+  std::string_view dirs = path == nullptr ? "" : path;
+  while (!dirs.empty()) {
+    std::string_view dir = dirs.substr(0, dirs.find(':'));
+    dirs.remove_prefix(std::min(dirs.size(), dir.size() + 1));
+    if (!dir.starts_with('/')) continue;
+    std::string candidate = std::string(dir) + "/" + tool;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
   }
-  return false;
+  return "";
 }
 
 bool graphical_session() {
@@ -54,8 +61,9 @@ int message_box(const Text& title, const Text& text) {
       {"kdialog", "--title", title8, "--error", text8},
       {"xmessage", "-center", "-title", title8, "-buttons", "OK:0", text8},
   };
-  for (const auto& dialog : dialogs) {
-    if (on_path(dialog[0])) {
+  for (std::vector<std::string> dialog : dialogs) {
+    dialog[0] = find_on_path(dialog[0]);
+    if (!dialog[0].empty()) {
       run_tool(dialog, {"LC_ALL=C.UTF-8"});
       break;
     }

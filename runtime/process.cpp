@@ -85,13 +85,13 @@ ProgramEnd last_end;
   ::_exit(127);
 }
 
-// Starts argv[0], a name looked up on PATH, with the
-// environment `envp`, and waits for it. The wait status, or -1 when it
+// Starts the program at the path argv[0] with the environment `envp`, and
+// waits for it. The wait status, or -1 when it
 // could not be started.
 int spawn_tool_and_wait(const std::vector<std::string>& args, char** envp) {
   std::vector<char*> argv = c_strings(args);
   pid_t pid;
-  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp) != 0) {
+  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp) != 0) {
     return -1;
   }
   return wait_for(pid);

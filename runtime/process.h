@@ -61,9 +61,10 @@ struct ProgramEnd {
 };
 ProgramEnd last_program_end();
 
-// Runs `argv` (found on PATH) with this process's environment changed by
-// the "NAME=value" entries of `env`, and waits for it; false when it could
-// not be started or did not exit with 0. For helper tools such as dialogs.
+// Runs `argv` (argv[0] the program's path) with this process's environment
+// changed by the "NAME=value" entries of `env`, and waits for it; false when it
+// could not be started or did not exit with 0. For helper tools such as
+// dialogs.
 bool run_tool(const std::vector<std::string>& argv,
               const std::vector<std::string>& env = {});
 
