@@ -10,8 +10,10 @@ trap 'rm -rf "$scratch"' EXIT
 
 DESTDIR="$scratch/destdir" cmake --install "$build" --prefix /opt/tolmex >/dev/null
 [ -x "$scratch/destdir/opt/tolmex/bin/tolmex" ] &&
-  [ -f "$scratch/destdir/opt/tolmex/share/man/man1/tolmex.1" ] || {
-  echo "cmake --install did not place bin/tolmex and the manual page"; exit 1; }
+  [ -f "$scratch/destdir/opt/tolmex/share/man/man1/tolmex.1.gz" ] &&
+  [ -f "$scratch/destdir/opt/tolmex/share/doc/tolmex/copyright" ] || {
+  echo "cmake --install did not place bin/tolmex, the manual page and the"
+  echo "copyright file"; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >/dev/null
 arch=$(dpkg --print-architecture)
@@ -19,11 +21,22 @@ deb="$scratch/out/tolmex_${version}_${arch}.deb"
 [ -f "$deb" ] || { echo "no package $deb"; ls "$scratch/out"; exit 1; }
 dpkg-deb --field "$deb" Depends | grep -q libc6 || {
   echo "the package does not depend on libc6"; exit 1; }
+[ -f "$scratch/out/tolmex-dbgsym_${version}_${arch}.ddeb" ] || {
+  echo "no package of debugging symbols"; exit 1; }
+# Debian's own checks: no error and no warning.
+if command -v lintian >/dev/null 2>&1; then
+  if ! report=$(lintian --fail-on error,warning "$deb" 2>&1); then
+    echo "$report"
+    echo "lintian reports errors or warnings"
+    exit 1
+  fi
+else
+  echo "lintian is not installed (.ci/run installs it): not run"
+fi
 
 dpkg -x "$deb" "$scratch/root"
 [ -x "$scratch/root/usr/bin/tolmex" ] || { echo "no usr/bin/tolmex"; exit 1; }
-[ -f "$scratch/root/usr/share/man/man1/tolmex.1.gz" ] ||
-  [ -f "$scratch/root/usr/share/man/man1/tolmex.1" ] || {
+[ -f "$scratch/root/usr/share/man/man1/tolmex.1.gz" ] || {
   echo "no manual page"; exit 1; }
 
 pub="$scratch/public/"
