@@ -77,6 +77,47 @@ int serve(tolmex& app, int argc, char** argv) {
   return kExitNormal;
 }
 
+constexpr char kUsage[] =
+    "usage: tolmex PARAMETER-STRING\n"
+    "\n"
+    "Serves one payment request of a point-of-sale host. PARAMETER-STRING is\n"
+    "the host's comma-separated request; its field 2 is the public directory\n"
+    "P, written with its trailing \"/\".\n"
+    "\n"
+    "Files in P:\n"
+    "  tolmex.ini                  the result: section \"return\" is emptied,\n"
+    "                              the client fills it in\n"
+    "  logpay/pay_logYYYYMMDD.txt  the payment log, one record per request\n"
+    "  mart.dll                    the payment client\n"
+    "  mart.exe                    the copy that runs; removed after the run\n"
+    "\n"
+    "Exit status:\n"
+    "  0      the client ran, or the request was empty\n"
+    "  1      a runtime error\n"
+    "  2      the client could not be copied (no mart.dll, ...)\n"
+    "  3      the result file could not be reset\n"
+    "  4      the client could not be started\n"
+    "  128+n  signal n came and was passed on to the client\n"
+    "\n"
+    "tolmex --help shows this, tolmex --version the version; man tolmex\n"
+    "tells more.\n";
+
+// A command line of exactly "--help" or "--version" is answered and touches
+// nothing: no host sends it, as its field 2 (the public directory) would be
+// empty. True when it was one of them.
+bool answered_option(int argc, char** argv) {
+  if (argc != 2) return false;
+  const std::string option = argv[1];
+  if (option == "--help") {
+    std::fputs(kUsage, stdout);
+  } else if (option == "--version") {
+    std::printf("tolmex %s\n", TOLMEX_VERSION);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // The operator's line for a request: where it was served, how the run and
 // the client ended, and how long it took. Bytes of the path that would
 // break the line show as "\xHH".
@@ -106,6 +147,9 @@ std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (answered_option(argc, argv)) {
+    return std::fflush(stdout) == 0 ? kExitNormal : kExitRuntimeError;
+  }
   const std::int64_t start = runtime::monotonic_milliseconds();
   tolmex app;
   int status = kExitRuntimeError;

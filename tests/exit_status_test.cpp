@@ -121,6 +121,22 @@ TEST_F(ExitStatusTest, CodeSetThatCannotBeConvertedIsARuntimeError) {
   EXPECT_FALSE(exists(pub / "tolmex.ini"));
 }
 
+TEST_F(ExitStatusTest, HelpAndVersionAloneTouchNothing) {
+  TempDir cwd;
+  RunResult help = run_tolmex({"--help"}, {}, cwd.path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("usage: tolmex PARAMETER-STRING\n"));
+  EXPECT_NE(help.out.find("  128+n  signal n"), std::string::npos);
+  RunResult version = run_tolmex({"--version"}, {}, cwd.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "tolmex " TOLMEX_VERSION "\n");
+  EXPECT_EQ(help.err + version.err, "");
+  EXPECT_EQ(list_dir(cwd.path()), std::vector<std::string>{});
+  // With anything more it is a request like any other (here: no client).
+  EXPECT_EQ(run_tolmex({"--help", "x"}, {}, cwd.path()).status, 2);
+  EXPECT_FALSE(list_dir(cwd.path()).empty());
+}
+
 TEST_F(ExitStatusTest, LocaleThatIsNotInstalledIsAWarning) {
   write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
   const std::string locale = "LC_ALL=xx_YY.BIG5";  // no such locale
