@@ -63,7 +63,9 @@ class tolmex {
   Globals globals;
   runtime::Status failure;     // why the run did not end normally, when known
   bool request_taken = false;  // open() got past the empty-request check
-  runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi"};
+  // "runwait.dll" is linked in: its entry's body is the runtime's.
+  runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi",
+                                             runtime::run_wait_entry};
 };
 
 #endif  // TOLMEX_APP_TOLMEX_H_

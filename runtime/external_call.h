@@ -1,6 +1,8 @@
-// The call of a function in an outside library. The one library this program
-// calls, "runwait.dll" with its entry "RunWait", is built in. A library or
-// entry that cannot be resolved raises the runtime error.
+// The call of a function in an outside library. The application names each
+// function it calls together with the body that stands in for the library
+// (this program links its libraries in); the runtime offers the bodies it
+// knows, such as run_wait_entry(). A function without a body raises the
+// runtime error.
 #ifndef TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 #define TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 
@@ -11,19 +13,32 @@
 
 namespace runtime {
 
+// The body of an external function: an 8-bit string and an unsigned 16-bit
+// argument in, an unsigned 16-bit result out.
+using ExternalBody = std::uint16_t (*)(const std::string& var_0,
+                                       std::uint16_t var_1);
+
 // Where an external function lives: the library and the entry, the entry
-// optionally followed by ";Ansi" (its string argument then goes over as 8-bit
-// text in the current code set).
+// followed by ";Ansi" (its string argument goes over as 8-bit text in the
+// current code set; other entries cannot be called), and its body.
 struct ExternalFunction {
   std::string library;
   std::string entry;
+  ExternalBody body = nullptr;
 };
 
 // Calls `function` with a string and an unsigned 16-bit argument and returns
-// its unsigned 16-bit result. RunWait answers kNotStarted (runtime/process.h)
-// when the program could not be started, and last_failure() says why.
+// its unsigned 16-bit result.
 std::uint16_t external_call(const ExternalFunction& function, const Text& var_0,
                             std::uint16_t var_1);
+
+// A body for a "RunWait" entry: starts the command line `command_line` and
+// returns when the started program has ended, with its exit status (128 +
+// the signal number when a signal ended it), or kNotStarted
+// (runtime/process.h) when it could not be started; last_failure() then
+// says why. `show`, a window show state, has no meaning here.
+std::uint16_t run_wait_entry(const std::string& command_line,
+                             std::uint16_t show);
 
 }  // namespace runtime
 

@@ -14,8 +14,8 @@
 
 namespace runtime {
 
-// The longest wait for a lock. Runs of tolmex hold their locks for a few
-// milliseconds; a lock held longer belongs to something else.
+// The longest wait for a lock. Processes that share these locks hold them
+// for a few milliseconds; a lock held longer belongs to something else.
 inline constexpr std::chrono::seconds kLockWait{5};
 
 // How many times a lookup starts over when the file at a path is replaced

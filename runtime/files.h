@@ -1,9 +1,9 @@
-// The file services of the application: existence tests, directories,
-// deletion and copy of the client program, and the open/write/close that the
-// log and the file helper use. Ordinary failures (a missing file, no rights,
-// a full disk) are returned as -1 or false; none of these functions throws.
+// File services: existence tests, directories, deletion and copy of program
+// files, and an open/write/close for line files such as logs. Ordinary
+// failures (a missing file, no rights, a full disk) are returned as -1 or
+// false; none of these functions throws.
 //
-// The payment client runs from a copy in a directory that several runs may
+// A program may run from a copy in a directory that several processes
 // share. Like a running program's file on Windows, a copy that a run is about
 // to start or is running is "in use": other runs can neither delete nor
 // replace it, they go on with it instead. copy_file() marks the copy that it

@@ -1,10 +1,10 @@
-// Starting a program and waiting for it to end: the body of the external
-// "RunWait" entry, and the signals around it. Never throws; a program that
-// cannot start is reported through a Status that says why.
+// Starting a program and waiting for it to end, and the signals around it.
+// Never throws; a program that cannot start is reported through a Status that
+// says why.
 //
 // While a program runs, SIGTERM, SIGINT, SIGHUP and SIGQUIT sent to this
-// process are passed on to it, and the wait goes on until it has ended: a
-// payment client is never left running alone. Those signals then stay
+// process are passed on to it, and the wait goes on until it has ended: the
+// program is never left running alone. Those signals then stay
 // blocked, so that the run can end with a status that tells of them. A
 // program is started with default dispositions for every signal and an
 // empty signal mask, and gets SIGTERM when this process dies. Not for
