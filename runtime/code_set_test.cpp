@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/command_line.h"
-#include "runtime/path.h"
+#include <random>
+#include <string>
+#include <vector>
+
 #include "runtime/runtime_error.h"
 
 namespace runtime {
@@ -59,28 +61,31 @@ TEST(CodeSetTest, UnknownCodeSetIsARuntimeError) {
   EXPECT_THROW(CodeSet("NO-SUCH-CODESET"), RuntimeError);
 }
 
-TEST(CommandLineTest, TailIsArgumentsJoinedWithLeadingWhiteSpaceCut) {
-  struct Case {
-    std::vector<const char*> argv;
-    std::string tail;
-  } cases[] = {
-      {{"tolmex"}, ""},
-      {{"tolmex", ""}, ""},
-      {{"tolmex", " \t\n\v\f\r"}, ""},
-      {{"tolmex", "a,b"}, "a,b"},
-      {{"tolmex", "  a,b \t"}, "a,b \t"},
-      {{"tolmex", "a", "b"}, "a b"},
-      {{"tolmex", "", "b"}, "b"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(command_line_tail(static_cast<int>(c.argv.size()), c.argv.data()),
-              c.tail);
+TEST(CodeSetTest, StatefulCodeSetsKeepEverySequenceOfBytes) {
+  // BIG5-HKSCS holds back a base character that may combine with the next;
+  // "\x88\x62" is two characters (E with circumflex, combining macron), and
+  // some BIG5 characters have two byte sequences. Such input goes through
+  // the decoder that takes one character at a time: nothing may be lost,
+  // and what does decode must be the code set's characters.
+  CodeSet hkscs("BIG5-HKSCS");
+  EXPECT_EQ(hkscs.decode("\x88\x62z"), u"\u00ca\u0304z");
+  std::mt19937 random(20261207);
+  for (const char* name : {"BIG5-HKSCS", "BIG5", "ISO-2022-JP", "UTF-7"}) {
+    CodeSet code_set(name);
+    std::vector<std::string> inputs = {"\x88\x62\xff", "\xff\x88\x62\x88",
+                                       "\xa1\xfe\xa2\x40", "\x1b$B\x30\xff"};
+    for (int i = 0; i < 300; ++i) {
+      std::string bytes(random() % 12, '\0');
+      // Mostly bytes above 0x7F, where the characters of these code sets are.
+      for (char& c : bytes)
+        c = static_cast<char>(random() % 3 ? random() % 128 + 128
+                                           : random() % 128);
+      inputs.push_back(bytes);
+    }
+    for (const std::string& bytes : inputs) {
+      EXPECT_EQ(code_set.encode(code_set.decode(bytes)), bytes) << name;
+    }
   }
-}
-
-TEST(PathTest, BackslashesBecomeSlashesByCharacterNotByte) {
-  EXPECT_EQ(fs_path(u"/pay/\\logpay\\pay_log.txt"), "/pay//logpay/pay_log.txt");
-  EXPECT_EQ(fs_path(Text::null()), "");
 }
 
 }  // namespace
