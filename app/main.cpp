@@ -11,10 +11,9 @@
 #include "runtime/clock.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
+#include "runtime/files.h"
 #include "runtime/ini_file.h"
-#include "runtime/path.h"
 #include "runtime/process.h"
-#include "runtime/shared_dir.h"
 #include "runtime/system_log.h"
 
 namespace {
@@ -38,7 +37,7 @@ void print_failure(const runtime::Status& failure) {
 void warn_if_open_to_others(const tolmex& app) {
   if (!app.request_taken) return;
   std::string dir = runtime::directory_open_to_others(
-      runtime::fs_path(app.globals.gs_public_path + u"mart.exe"));
+      app.globals.gs_public_path + u"mart.exe");
   if (!dir.empty()) {
     std::fprintf(stderr,
                  "tolmex: warning: other users may write %s and it has no "
@@ -51,12 +50,12 @@ void warn_if_open_to_others(const tolmex& app) {
 int serve(tolmex& app, int argc, char** argv) {
   runtime::init_signals();
   runtime::Status locale = runtime::init_locale();
-  std::string tail = runtime::command_line_tail(argc, argv);
+  runtime::Text commandline = runtime::command_line(argc, argv);
   // An empty request ends silently, so only a real one hears the warning.
-  if (!locale.ok() && !tail.empty()) {
+  if (!locale.ok() && !commandline.units().empty()) {
     std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
   }
-  tolmex::Outcome outcome = app.open(runtime::from_ansi(tail));
+  tolmex::Outcome outcome = app.open(commandline);
   warn_if_open_to_others(app);
   // The run halts: INI writes still kept go to their file.
   runtime::flush_profile_strings();

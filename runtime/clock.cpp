@@ -1,9 +1,8 @@
 #include "runtime/clock.h"
 
 #include <cstdio>
-#include <ctime>
 
-#include "runtime/runtime_error.h"
+#include "runtime/platform.h"
 
 namespace runtime {
 namespace {
@@ -11,24 +10,6 @@ namespace {
 std::function<DateTime()>& test_clock() {
   static std::function<DateTime()> clock;
   return clock;
-}
-
-DateTime system_now() {
-  timespec ts;
-  if (clock_gettime(CLOCK_REALTIME, &ts) != 0) {
-    throw_system_error("cannot read the clock");
-  }
-  tm local;
-  if (localtime_r(&ts.tv_sec, &local) == nullptr) {
-    throw_system_error("cannot convert the clock to local time");
-  }
-  return DateTime{local.tm_year + 1900,
-                  local.tm_mon + 1,
-                  local.tm_mday,
-                  local.tm_hour,
-                  local.tm_min,
-                  local.tm_sec,
-                  static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
 void append_digits(std::u16string& out, int value, int width) {
@@ -42,12 +23,6 @@ void append_digits(std::u16string& out, int value, int width) {
 DateTime now() {
   if (test_clock()) return test_clock()();
   return system_now();
-}
-
-std::int64_t monotonic_milliseconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);  // cannot fail for this clock
-  return std::int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
 void set_clock_for_testing(std::function<DateTime()> clock) {

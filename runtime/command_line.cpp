@@ -3,6 +3,12 @@
 #include <algorithm>
 
 namespace runtime {
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+constexpr std::u16string_view kWhiteSpace16 = u" \t\n\v\f\r";
+
+}  // namespace
 
 std::string command_line_tail(int argc, const char* const* argv) {
   std::string tail;
@@ -11,7 +17,19 @@ std::string command_line_tail(int argc, const char* const* argv) {
     tail += argv[i];
   }
   return tail.substr(
-      std::min(tail.size(), tail.find_first_not_of(" \t\n\v\f\r")));
+      std::min(tail.size(), tail.find_first_not_of(kWhiteSpace)));
+}
+
+std::u16string windows_command_tail(std::u16string_view line) {
+  std::size_t end;
+  if (line.starts_with(u'"')) {
+    std::size_t quote = line.find(u'"', 1);
+    end = quote == std::u16string_view::npos ? line.size() : quote + 1;
+  } else {
+    end = std::min(line.size(), line.find_first_of(u" \t"));
+  }
+  end = std::min(line.size(), line.find_first_not_of(kWhiteSpace16, end));
+  return std::u16string(line.substr(end));
 }
 
 }  // namespace runtime

@@ -4,14 +4,28 @@
 #define TOLMEX_RUNTIME_COMMAND_LINE_H_
 
 #include <string>
+#include <string_view>
+
+#include "runtime/text.h"
 
 namespace runtime {
+
+// The parameter string of this process: on POSIX systems
+// command_line_tail() of `argv`, from the current code set; on Windows
+// windows_command_tail() of the process's own UTF-16 command line (`argv`
+// is not used there, so no code page touches the text).
+Text command_line(int argc, const char* const* argv);
 
 // The arguments after the program name joined by single spaces, with the
 // white space at its start cut (blank, tab, LF, VT, FF, CR); white space at
 // its end stays. A host that passes the parameter string as one argument gets
 // it back byte for byte.
 std::string command_line_tail(int argc, const char* const* argv);
+
+// The tail of a whole Windows command line: what follows the program name
+// (up to the closing double quote when it starts with one, else up to the
+// first blank or tab), with the white space at its start cut as above.
+std::u16string windows_command_tail(std::u16string_view line);
 
 }  // namespace runtime
 

@@ -28,5 +28,20 @@ TEST(CommandLineTest, TailIsArgumentsJoinedWithLeadingWhiteSpaceCut) {
   }
 }
 
+TEST(CommandLineTest, WindowsTailFollowsTheProgramName) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"tolmex.exe a,b", u"a,b"},
+      {u"\"C:\\Program Files\\tolmex.exe\"  \ta,b ", u"a,b "},
+      {u"\"C:\\x y\\tolmex.exe\"a,b", u"a,b"},
+      {u"tolmex.exe", u""},
+      {u"\"unclosed a,b", u""},
+      {u"tolmex.exe \"a b\",中", u"\"a b\",中"},
+      {u"", u""},
+  };
+  for (const auto& [line, tail] : cases) {
+    EXPECT_EQ(windows_command_tail(line), tail) << line.size() << " units";
+  }
+}
+
 }  // namespace
 }  // namespace runtime

@@ -13,10 +13,10 @@
 
 namespace runtime {
 
-// The body of an external function: an 8-bit string and an unsigned 16-bit
-// argument in, an unsigned 16-bit result out.
-using ExternalBody = std::uint16_t (*)(const std::string& var_0,
-                                       std::uint16_t var_1);
+// The body of an external function: a string and an unsigned 16-bit
+// argument in, an unsigned 16-bit result out. A body of an ";Ansi" entry
+// converts the string to the 8-bit code set itself, just before it uses it.
+using ExternalBody = std::uint16_t (*)(const Text& var_0, std::uint16_t var_1);
 
 // Where an external function lives: the library and the entry, the entry
 // followed by ";Ansi" (its string argument goes over as 8-bit text in the
@@ -32,13 +32,14 @@ struct ExternalFunction {
 std::uint16_t external_call(const ExternalFunction& function, const Text& var_0,
                             std::uint16_t var_1);
 
-// A body for a "RunWait" entry: starts the command line `command_line` and
+// A body for a "RunWait;Ansi" entry, one per platform: starts the command
+// line `command_line` (on POSIX systems converted to the current code set
+// and cut as a Windows process start cuts it) and
 // returns when the started program has ended, with its exit status (128 +
 // the signal number when a signal ended it), or kNotStarted
 // (runtime/process.h) when it could not be started; last_failure() then
 // says why. `show`, a window show state, has no meaning here.
-std::uint16_t run_wait_entry(const std::string& command_line,
-                             std::uint16_t show);
+std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t show);
 
 }  // namespace runtime
 

@@ -21,6 +21,8 @@
 #ifndef TOLMEX_RUNTIME_FILES_H_
 #define TOLMEX_RUNTIME_FILES_H_
 
+#include <string>
+
 #include "runtime/text.h"
 
 namespace runtime {
@@ -52,6 +54,11 @@ int copy_file(const Text& source, const Text& target);
 // that copy_file() placed there, or the one in use by another run that it
 // went on with.
 bool in_use_by_this_process(const Text& path);
+
+// The directory of `file` when users other than its owner may remove or
+// replace `file` at any moment (on POSIX systems: others may write it and it
+// has no sticky bit); else "".
+std::string directory_open_to_others(const Text& file);
 
 enum class OpenMode {
   kAppend,     // writes go to the end; a missing file is created

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/code_set.h"
+#include "runtime/utf8.h"
 
 namespace runtime {
 namespace {
@@ -244,14 +245,9 @@ std::string utf16le_bytes(std::u16string_view units) {
   return bytes;
 }
 
-CodeSet& utf8() {
-  static CodeSet code_set("UTF-8");
-  return code_set;
-}
-
 // The 8-bit form of a name or value in the file's encoding.
 std::string narrow(const Text& text, Encoding encoding) {
-  return encoding == Encoding::kUtf8 ? utf8().encode(text.units())
+  return encoding == Encoding::kUtf8 ? encode_utf8(text.units())
                                      : to_ansi(text);
 }
 
@@ -329,7 +325,7 @@ Text read_ini_file(std::string_view bytes, const Text& section,
   auto value =
       get_ini_key(bytes, narrow(section, encoding), narrow(key, encoding));
   if (!value) return Text::null();
-  return encoding == Encoding::kUtf8 ? Text(utf8().decode(*value))
+  return encoding == Encoding::kUtf8 ? Text(decode_utf8(*value))
                                      : from_ansi(*value);
 }
 

@@ -15,7 +15,8 @@ class RuntimeError : public std::runtime_error {
 };
 
 // Throws a RuntimeError whose message is `what` followed by ": " and the text
-// of errno. For failed system calls.
+// of the system's last error (errno on POSIX systems, GetLastError() on
+// Windows). For failed system calls.
 [[noreturn]] void throw_system_error(const std::string& what);
 
 }  // namespace runtime

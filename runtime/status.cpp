@@ -1,12 +1,12 @@
 #include "runtime/status.h"
 
-#include <cstring>
+#include "runtime/platform.h"
 
 namespace runtime {
 
 std::string Status::message() const {
   if (error_ == 0) return what_;
-  return what_ + ": " + std::strerror(error_);
+  return what_ + ": " + system_error_text(error_);
 }
 
 namespace {

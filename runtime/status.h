@@ -17,7 +17,8 @@ class Status {
   Status() = default;
 
   // A failure: `what` says what failed, e.g. "cannot write /a/tolmex.ini";
-  // `error` is the errno value that says why (0: no system reason).
+  // `error` is the system's error number that says why (errno on POSIX
+  // systems, GetLastError() on Windows; 0: no system reason).
   static Status failure(std::string what, int error) {
     return Status(std::move(what), error);
   }

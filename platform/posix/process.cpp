@@ -1,4 +1,4 @@
-#include "runtime/process.h"
+#include "platform/posix/process.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -12,8 +12,8 @@
 #include <csignal>
 #include <string_view>
 
+#include "platform/posix/path.h"
 #include "runtime/code_set.h"
-#include "runtime/path.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "runtime/code_set.h"
+#include "platform/posix/code_set.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/shared_dir.h"
+#include "platform/posix/shared_dir.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "runtime/path.h"
+#include "platform/posix/path.h"
 
 namespace runtime {
 namespace {

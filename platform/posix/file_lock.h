@@ -2,15 +2,15 @@
 // moment the lock is granted. No wait is endless: a lock that another
 // process holds for longer than kLockWait fails the call. Failures are
 // returned with errno set, never thrown.
-#ifndef TOLMEX_RUNTIME_FILE_LOCK_H_
-#define TOLMEX_RUNTIME_FILE_LOCK_H_
+#ifndef TOLMEX_PLATFORM_POSIX_FILE_LOCK_H_
+#define TOLMEX_PLATFORM_POSIX_FILE_LOCK_H_
 
 #include <sys/file.h>
 
 #include <chrono>
 #include <string>
 
-#include "runtime/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 namespace runtime {
 
@@ -42,4 +42,4 @@ int lock_file(int fd, int how);
 
 }  // namespace runtime
 
-#endif  // TOLMEX_RUNTIME_FILE_LOCK_H_
+#endif  // TOLMEX_PLATFORM_POSIX_FILE_LOCK_H_

@@ -1,4 +1,4 @@
-#include "runtime/path.h"
+#include "platform/posix/path.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

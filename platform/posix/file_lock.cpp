@@ -1,4 +1,4 @@
-#include "runtime/file_lock.h"
+#include "platform/posix/file_lock.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/code_set.h"
-#include "runtime/process.h"
+#include "platform/posix/code_set.h"
+#include "platform/posix/process.h"
 
 namespace runtime {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/fd_io.h"
+#include "platform/posix/fd_io.h"
 
 #include <unistd.h>
 

@@ -3,13 +3,13 @@
 // a wait on a FIFO or device, and a symbolic link planted by another user
 // is not followed. Failures come back as a Status with the reason; nothing
 // here throws.
-#ifndef TOLMEX_RUNTIME_SHARED_DIR_H_
-#define TOLMEX_RUNTIME_SHARED_DIR_H_
+#ifndef TOLMEX_PLATFORM_POSIX_SHARED_DIR_H_
+#define TOLMEX_PLATFORM_POSIX_SHARED_DIR_H_
 
 #include <string>
 
+#include "platform/posix/unique_fd.h"
 #include "runtime/status.h"
-#include "runtime/unique_fd.h"
 
 namespace runtime {
 
@@ -30,4 +30,4 @@ std::string directory_open_to_others(const std::string& file);
 
 }  // namespace runtime
 
-#endif  // TOLMEX_RUNTIME_SHARED_DIR_H_
+#endif  // TOLMEX_PLATFORM_POSIX_SHARED_DIR_H_

@@ -11,14 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/fd_io.h"
+#include "platform/posix/file_lock.h"
+#include "platform/posix/path.h"
+#include "platform/posix/shared_dir.h"
+#include "platform/posix/unique_fd.h"
 #include "runtime/code_set.h"
-#include "runtime/fd_io.h"
-#include "runtime/file_lock.h"
-#include "runtime/path.h"
-#include "runtime/shared_dir.h"
 #include "runtime/status.h"
 #include "runtime/trace.h"
-#include "runtime/unique_fd.h"
 
 namespace runtime {
 namespace {
@@ -256,6 +256,10 @@ int file_open(const Text& path, OpenMode mode) {
   UniqueFd fd;
   if (!open_regular("", fs_path(path), flags, fd).ok()) return -1;
   return fd.release();
+}
+
+std::string directory_open_to_others(const Text& file) {
+  return directory_open_to_others(fs_path(file));
 }
 
 bool in_use_by_this_process(const Text& path) {

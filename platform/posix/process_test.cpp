@@ -1,4 +1,4 @@
-#include "runtime/process.h"
+#include "platform/posix/process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Whole reads and writes on a file descriptor that go on after a signal and
 // after a short transfer. Failures are returned as false, never thrown.
-#ifndef TOLMEX_RUNTIME_FD_IO_H_
-#define TOLMEX_RUNTIME_FD_IO_H_
+#ifndef TOLMEX_PLATFORM_POSIX_FD_IO_H_
+#define TOLMEX_PLATFORM_POSIX_FD_IO_H_
 
 #include <sys/types.h>
 
@@ -21,4 +21,4 @@ bool write_all_at(int fd, std::string_view data, off_t offset);
 
 }  // namespace runtime
 
-#endif  // TOLMEX_RUNTIME_FD_IO_H_
+#endif  // TOLMEX_PLATFORM_POSIX_FD_IO_H_

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "runtime/fd_io.h"
-#include "runtime/file_lock.h"
-#include "runtime/path.h"
-#include "runtime/shared_dir.h"
+#include "platform/posix/fd_io.h"
+#include "platform/posix/file_lock.h"
+#include "platform/posix/path.h"
+#include "platform/posix/shared_dir.h"
+#include "platform/posix/unique_fd.h"
 #include "runtime/trace.h"
-#include "runtime/unique_fd.h"
 
 namespace runtime {
 namespace {

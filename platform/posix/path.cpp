@@ -1,8 +1,8 @@
-#include "runtime/path.h"
+#include "platform/posix/path.h"
 
 #include <algorithm>
 
-#include "runtime/code_set.h"
+#include "platform/posix/code_set.h"
 
 namespace runtime {
 

@@ -1,6 +1,6 @@
 // An owned file descriptor, closed when its owner goes away. Never fails.
-#ifndef TOLMEX_RUNTIME_UNIQUE_FD_H_
-#define TOLMEX_RUNTIME_UNIQUE_FD_H_
+#ifndef TOLMEX_PLATFORM_POSIX_UNIQUE_FD_H_
+#define TOLMEX_PLATFORM_POSIX_UNIQUE_FD_H_
 
 #include <unistd.h>
 
@@ -33,4 +33,4 @@ class UniqueFd {
 
 }  // namespace runtime
 
-#endif  // TOLMEX_RUNTIME_UNIQUE_FD_H_
+#endif  // TOLMEX_PLATFORM_POSIX_UNIQUE_FD_H_

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <string>
 
-#include "runtime/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 namespace runtime {
 namespace {

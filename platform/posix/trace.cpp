@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "runtime/fd_io.h"
-#include "runtime/unique_fd.h"
+#include "platform/posix/fd_io.h"
+#include "platform/posix/unique_fd.h"
 
 namespace runtime {
 

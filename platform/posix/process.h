@@ -1,0 +1,49 @@
+// Starting a program on a POSIX system: the command line cut as a Windows
+// process start cuts it, the start with no shell in between, the wait with
+// the signals passed on (runtime/process.h), and helper tools. Never
+// throws; a program that cannot start is reported through a Status that
+// says why.
+#ifndef TOLMEX_PLATFORM_POSIX_PROCESS_H_
+#define TOLMEX_PLATFORM_POSIX_PROCESS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/process.h"
+#include "runtime/status.h"
+
+namespace runtime {
+
+// A command line cut into the program and the one argument it gets.
+struct SplitCommand {
+  std::string program;
+  std::string tail;  // empty: the program gets no argument
+};
+
+// Cuts an 8-bit command line the way a Windows process start reads one: a
+// program name in double quotes ends at the closing quote; otherwise the
+// program is the shortest prefix ending before a blank (or the whole line)
+// that names an existing regular file once backslashes are read as "/", and
+// failing that the text up to the first blank. The tail is the rest after the
+// blanks that follow the program name.
+SplitCommand split_command_line(const std::string& command_line);
+
+// Starts `command.program` with `command.tail` as its one argument (none when
+// the tail is empty), inheriting environment, working directory and standard
+// streams, with no shell in between, and waits until it has ended. `status`
+// becomes the program's exit status, or 128 + the signal number when a
+// signal ended it. A failure when the program could not be started (then
+// `status` is kNotStarted).
+Status run_wait(const SplitCommand& command, std::uint16_t& status);
+
+// Runs `argv` (argv[0] the program's path) with this process's environment
+// changed by the "NAME=value" entries of `env`, and waits for it; false when it
+// could not be started or did not exit with 0. For helper tools such as
+// dialogs.
+bool run_tool(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env = {});
+
+}  // namespace runtime
+
+#endif  // TOLMEX_PLATFORM_POSIX_PROCESS_H_
