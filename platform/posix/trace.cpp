@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/posix/fd_io.h"
@@ -15,13 +14,6 @@ void trace(const std::string& line) {
   if (path == nullptr || *path == '\0') return;
   UniqueFd fd(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
   if (fd.valid()) write_all(fd.get(), line + "\n");
-}
-
-void trace_failed_call(TraceCode caller) {
-  char line[64];
-  std::snprintf(line, sizeof line, "*** WE HAVE A PROBLEM HERE. Error = %x ***",
-                static_cast<unsigned>(caller));
-  trace(line);
 }
 
 }  // namespace runtime

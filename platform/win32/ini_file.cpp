@@ -1,0 +1,123 @@
+// INI files on Windows: the platform's own profile functions. Writes are
+// kept until the flush, as on POSIX systems; the flush writes them and makes
+// the platform write its cache to disk.
+#include "runtime/ini_file.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/win32/wide.h"
+#include "runtime/code_set.h"
+#include "runtime/trace.h"
+
+namespace runtime {
+namespace {
+
+struct Pending {
+  std::wstring path;
+  std::vector<IniEdit> edits;
+  Status failure;  // the first failure of an earlier flush, not yet returned
+};
+
+Pending& pending() {
+  static Pending p;
+  return p;
+}
+
+// A path the profile functions take as it is: a name without a directory
+// would go to the Windows directory, so it is made absolute.
+std::wstring full_path(const Text& path) {
+  std::wstring name = wide(path);
+  DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return name;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  return full;
+}
+
+Text read_key(const std::wstring& path, const Text& section, const Text& key,
+              const wchar_t* fallback) {
+  std::wstring value(256, L'\0');
+  for (;;) {
+    DWORD n = GetPrivateProfileStringW(
+        wide(section).c_str(), wide(key).c_str(), fallback, value.data(),
+        static_cast<DWORD>(value.size()), path.c_str());
+    if (n + 1 < value.size()) return from_wide(value.data(), n);
+    value.resize(value.size() * 2);
+  }
+}
+
+// Writes one key. The platform's writer opens the file for itself alone,
+// so a writer of another run makes it fail with a sharing violation: it is
+// tried again for up to five seconds.
+bool write_key(const std::wstring& path, const IniEdit& e) {
+  for (int i = 0; i < 500; ++i) {
+    if (WritePrivateProfileStringW(wide(e.section).c_str(), wide(e.key).c_str(),
+                                   wide(e.value).c_str(), path.c_str())) {
+      return true;
+    }
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+    Sleep(10);
+  }
+  return false;
+}
+
+Status write_pending() {
+  Pending& p = pending();
+  Status result;
+  const std::string what = "cannot write " + to_ansi(from_wide(p.path));
+  for (const IniEdit& e : p.edits) {
+    if (!write_key(p.path, e)) {
+      result = Status::failure(what, static_cast<int>(GetLastError()));
+      break;
+    }
+  }
+  // The platform's cache goes to disk. The platform's reader reads what its
+  // writer wrote, so no read-back is needed (and one could see another
+  // run's client already at work on the file).
+  // (It answers FALSE whatever happens.)
+  if (!p.edits.empty()) {
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, p.path.c_str());
+  }
+  p.edits.clear();
+  if (p.failure.ok()) p.failure = result;
+  return result;
+}
+
+}  // namespace
+
+int set_profile_string(const Text& path, const Text& section, const Text& key,
+                       const Text& value) {
+  if (path.is_null() || section.is_null() || key.is_null() || value.is_null()) {
+    return 0;
+  }
+  Pending& p = pending();
+  std::wstring file = full_path(path);
+  if (file != p.path) write_pending();
+  p.path = file;
+  p.edits.push_back(IniEdit{section, key, value});
+  return 1;
+}
+
+Status flush_profile_strings() {
+  write_pending();
+  Status s = pending().failure;
+  pending().failure = Status();
+  if (!s.ok()) trace("WriteProfileString: " + s.message());
+  return s;
+}
+
+Text get_profile_string(const Text& path, const Text& section,
+                        const Text& key) {
+  write_pending();
+  std::wstring file = full_path(path);
+  if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return Text::null();
+  }
+  Text value = read_key(file, section, key, L"\x1");
+  return value == Text(u"\x1") ? Text::null() : value;
+}
+
+}  // namespace runtime

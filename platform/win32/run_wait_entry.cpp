@@ -1,0 +1,72 @@
+// The RunWait body on Windows: CreateProcessW with the command line as it
+// is (the platform cuts it), in a job that is closed, and so ends the
+// program, when this process ends for any reason.
+#include <windows.h>
+
+#include "platform/win32/process.h"
+#include "platform/win32/wide.h"
+#include "runtime/code_set.h"
+#include "runtime/command_line.h"
+#include "runtime/external_call.h"
+#include "runtime/status.h"
+#include "runtime/trace.h"
+
+namespace runtime {
+namespace {
+
+// The job of the programs this process starts. Its last handle goes with
+// the process, and with it every program in it.
+HANDLE program_job() {
+  static HANDLE job = [] {
+    HANDLE j = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (j != nullptr) {
+      SetInformationJobObject(j, JobObjectExtendedLimitInformation, &limits,
+                              sizeof limits);
+    }
+    return j;
+  }();
+  return job;
+}
+
+}  // namespace
+
+std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t show) {
+  std::wstring line = wide(command_line);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = show;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+    // The program's name: the line without its tail.
+    std::u16string program = command_line.units().substr(
+        0, command_line.units().size() -
+               windows_command_tail(command_line.units()).size());
+    while (!program.empty() && program.back() == u' ') program.pop_back();
+    Status failure = Status::failure("cannot start " + to_ansi(Text(program)),
+                                     static_cast<int>(GetLastError()));
+    set_last_failure(failure);
+    trace("RunWait: " + failure.message());
+    return kNotStarted;
+  }
+  if (program_job() != nullptr) {
+    AssignProcessToJobObject(program_job(), process.hProcess);
+  }
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  last_end().ended = true;
+  last_end().exit_status = static_cast<int>(code);
+  trace("RunWait: " + to_ansi(command_line) + " ended with " +
+        std::to_string(static_cast<std::uint16_t>(code)));
+  return static_cast<std::uint16_t>(code);
+}
+
+}  // namespace runtime

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""The request flow of tolmex.exe under Wine.
+
+usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE
+
+Runs tolmex.exe on requests in a scratch public directory (given to it as a
+Windows path on drive Z:), with tests/wine/client.cpp as the payment client
+and the platform's own INI reader (profile_probe.exe) to read the result.
+Every run has a time limit that turns a hang into a failure.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+WINE, TOLMEX, CLIENT, PROBE = sys.argv[1:5]
+LIMIT = 120  # seconds for one run, Wine's start included
+KEYS = ["result", "sub_code", "sub_desc", "trade_no", "out_trade_no",
+        "buyer_user_id", "buyer_logon_id", "total_amount"]
+# Wine takes the ANSI code page from the locale: GBK (936) for zh_CN.
+ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8",
+           LC_ALL="zh_CN.UTF-8", DISPLAY="")
+ENV.setdefault("WINEPREFIX", os.path.join(os.path.dirname(TOLMEX),
+                                          "wine-prefix"))
+LOG_PREFIX = "接收的参数字符串：".encode("gbk")
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class RequestFlowTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tolmex-wine-")
+        self.pub = windows_path(self.dir) + "\\"
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def run_tolmex(self, *args, env=ENV):
+        return subprocess.run([WINE, TOLMEX, *args], env=env,
+                              capture_output=True, timeout=LIMIT)
+
+    def client(self, content=None):
+        path = os.path.join(self.dir, "mart.dll")
+        if content is None:
+            shutil.copyfile(CLIENT, path)
+        else:
+            with open(path, "wb") as f:
+                f.write(content)
+
+    def ran(self):
+        path = os.path.join(self.dir, "ran.txt")
+        if not os.path.exists(path):
+            return []
+        with open(path, encoding="utf-8") as f:
+            return [line.rstrip("\n").split("\t") for line in f]
+
+    def read_return(self):
+        """The eight keys as the platform's reader returns them."""
+        jobs = os.path.join(self.dir, "jobs")
+        ini = self.pub + "tolmex.ini"
+        with open(jobs, "w") as f:
+            for key in KEYS:
+                f.write(f"G\t{ini}\treturn\t{key}\n")
+        out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=ENV,
+                             capture_output=True, timeout=LIMIT, check=True)
+        values = [line.split("\t", 1)[1] for line in
+                  out.stdout.decode("gbk").splitlines() if line.startswith("G")]
+        return dict(zip(KEYS, values))
+
+    def test_empty_request_touches_nothing(self):
+        r = self.run_tolmex()
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_request_runs_the_client_once_on_empty_keys(self):
+        with open(os.path.join(self.dir, "tolmex.ini"), "wb") as f:
+            f.write(b"[host]\r\nterminal=7\r\n[return]\r\nresult=SUCCESS\r\n"
+                    b"out_trade_no=OLD\r\n")
+        self.client()
+        request = f"pay,{self.pub},ORDER-1,12.50"
+        before = time.strftime("%Y-%m-%d %H:%M:%S")
+        r = self.run_tolmex(request)
+        after = time.strftime("%Y-%m-%d %H:%M:%S")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        runs = self.ran()
+        self.assertEqual(len(runs), 1)
+        self.assertEqual(runs[0][0], f"{self.pub}mart.exe {request}")
+        self.assertEqual(runs[0][1:], [k + "=" for k in KEYS])
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
+        self.assertEqual(self.read_return(),
+                         dict({k: "" for k in KEYS}, result="SUCCESS",
+                              out_trade_no="ORDER-1"))
+        with open(os.path.join(self.dir, "tolmex.ini"), "rb") as f:
+            self.assertTrue(f.read().startswith(b"[host]\r\nterminal=7\r\n"))
+        logs = os.listdir(os.path.join(self.dir, "logpay"))
+        self.assertEqual(len(logs), 1)
+        with open(os.path.join(self.dir, "logpay", logs[0]), "rb") as f:
+            log = f.read()
+        m = re.fullmatch(rb"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d):\d{3}\t(.*)\r\r\n",
+                         log, re.S)
+        self.assertIsNotNone(m, log)
+        self.assertTrue(before <= m.group(1).decode() <= after, log)
+        self.assertEqual(m.group(2), LOG_PREFIX + request.encode())
+
+    def test_client_that_cannot_start_ends_with_4(self):
+        self.client(b"")
+        r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
+        self.assertEqual(r.returncode, 4, r.stderr)
+        self.assertIn(f"tolmex: cannot start {self.pub}mart.exe: ".encode(),
+                      r.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
+
+    def test_missing_client_shows_the_box_and_ends_with_2(self):
+        tools = [shutil.which(t) for t in ("Xvfb", "xdotool", "xwininfo")]
+        if not all(tools):
+            self.skipTest("needs Xvfb, xdotool and xwininfo (.ci/run installs "
+                          "them)")
+        display = ":%d" % (90 + os.getpid() % 9)
+        x_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
+        x = subprocess.Popen([tools[0], display, "-nolisten", "tcp"],
+                             stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(1)
+            run = subprocess.Popen(
+                [WINE, TOLMEX, f"pay,{self.pub},ORDER-1"],
+                env=dict(ENV, DISPLAY=display), stderr=subprocess.PIPE)
+            window = ""
+            for _ in range(300):
+                tree = subprocess.run([tools[2], "-root", "-tree"], env=x_env,
+                                      capture_output=True).stdout.decode()
+                titled = [line.split()[0] for line in tree.splitlines()
+                          if '"系统错误"' in line]
+                window = titled[0] if titled else ""
+                if window or run.poll() is not None:
+                    break
+                time.sleep(0.1)
+            self.assertTrue(window, "no window titled 系统错误")
+            self.assertIsNone(run.poll(), "tolmex did not wait for the box")
+            subprocess.run([tools[1], "windowfocus", "--sync",
+                            window, "key", "Return"],
+                           env=x_env, timeout=LIMIT)
+            err = run.communicate(timeout=LIMIT)[1]
+            self.assertEqual(run.returncode, 2, err)
+            self.assertIn(b"tolmex: cannot copy ", err)
+        finally:
+            x.terminate()
+            x.wait()
+
+    def test_fifty_runs_at_once_each_run_the_client_once(self):
+        self.client()
+        runs = [subprocess.Popen([WINE, TOLMEX, f"pay,{self.pub},ORDER-{i}"],
+                                 env=ENV, stderr=subprocess.PIPE)
+                for i in range(50)]
+        for i, run in enumerate(runs):
+            err = run.communicate(timeout=LIMIT * 3)[1]
+            self.assertEqual(run.returncode, 0, f"run {i}: {err}")
+        orders = sorted(line[0].rsplit(",", 1)[1] for line in self.ran())
+        self.assertEqual(orders, sorted(f"ORDER-{i}" for i in range(50)))
+        logs = os.listdir(os.path.join(self.dir, "logpay"))
+        with open(os.path.join(self.dir, "logpay", logs[0]), "rb") as f:
+            self.assertEqual(f.read().count(b"\r\r\n"), 50)
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         ["logpay", "mart.dll", "ran.txt", "tolmex.ini"])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
