@@ -58,6 +58,7 @@ bool lock_whole_file(HANDLE file) {
                    MAXDWORD, MAXDWORD, &at)) {
       return true;
     }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
     Sleep(10);
   }
   return false;
@@ -126,7 +127,10 @@ std::string directory_open_to_others(const Text& /*file*/) {
 int file_open(const Text& path, OpenMode mode) {
   const bool append = mode == OpenMode::kAppend;
   HANDLE file = CreateFileW(
-      wide(path).c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+      // Appends only (each write lands at the end), with the reading access
+      // that a lock of the whole file asks for.
+      wide(path).c_str(),
+      append ? FILE_APPEND_DATA | GENERIC_READ : GENERIC_WRITE,
       append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
       append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return -1;
