@@ -1,7 +1,7 @@
-// The process entry: takes the host's parameter string from the command line
-// in the locale's code set, serves the request and turns its end into the
-// exit status and one audit line in the system log. Only here are errors
-// printed.
+// The process entry: answers --help and --version, takes the host's
+// parameter string from the command line, serves the request and turns its
+// end into the exit status and one audit line in the system log. Only here
+// are errors printed.
 #include <cstdint>
 #include <cstdio>
 #include <exception>

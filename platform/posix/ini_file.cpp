@@ -122,7 +122,6 @@ bool replace_by_rename(const std::string& path, const struct stat& st,
                        const std::string& content) {
   const std::string dir = directory_of(path);
   const std::string prefix = temporary_prefix(path);
-  remove_leftovers(dir, prefix);
   std::string temp = dir + "/" + prefix + "XXXXXX";
   UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
   if (!out.valid()) return false;
@@ -192,6 +191,9 @@ Status write_ini_file(const std::string& path,
           "cannot write " + path + ": the written keys do not read back", 0);
     }
   }
+  // Under the lock: what a writer killed before its rename left goes, even
+  // when nothing is to be written.
+  remove_leftovers(directory_of(path), temporary_prefix(path));
   if (*content == old_content) return Status();
   // Through a symbolic link the file is written in place: the link stays.
   if (!through_link && replaceable(fd.get(), st, directory_of(path)) &&

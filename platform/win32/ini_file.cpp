@@ -74,10 +74,10 @@ Status write_pending() {
       break;
     }
   }
-  // The platform's cache goes to disk. The platform's reader reads what its
-  // writer wrote, so no read-back is needed (and one could see another
-  // run's client already at work on the file).
-  // (It answers FALSE whatever happens.)
+  // The platform's cache goes to disk (the call answers FALSE whatever
+  // happens). The platform's reader reads what its writer wrote, so no
+  // read-back is needed, and one could see another run's client already at
+  // work on the file.
   if (!p.edits.empty()) {
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, p.path.c_str());
   }
