@@ -42,7 +42,9 @@ void write_system_log(std::string_view ident, std::string_view message) {
   std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", kSocketPath);
   std::string line = header();
   line.append(ident);
-  line += "[" + std::to_string(::getpid()) + "]: ";
+  line += '[';
+  line += std::to_string(::getpid());
+  line += "]: ";
   line.append(message);
   // Dropped, not retried, when nobody listens or the queue is full.
   ::sendto(sock.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,

@@ -15,7 +15,7 @@ std::string system_error_text(int error) {
                                FORMAT_MESSAGE_IGNORE_INSERTS,
                            nullptr, static_cast<DWORD>(error), 0,
                            reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (n == 0) return "error " + std::to_string(error);
+  if (n == 0) return std::string("error ").append(std::to_string(error));
   // The text ends with a line break (and often a full stop before it).
   while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' ||
                    text[n - 1] == L'.' || text[n - 1] == L' ')) {
