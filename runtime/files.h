@@ -9,7 +9,8 @@
 // replace it, they go on with it instead. copy_file() marks the copy that it
 // places (or the one in use that it finds) as in use by this process;
 // delete_file() ends that and then deletes the file unless another run still
-// uses it. The marks are advisory locks (flock) on the file itself, so they
+// uses it. On Windows the mark is a handle that shares only reading. On POSIX
+// systems the marks are advisory locks (flock) on the file itself, so they
 // leave no file behind and vanish with a process that is killed. Only a copy
 // that a run of the same user made counts: a regular file of the effective
 // user with one name that nobody else may write. Anything else at the

@@ -4,7 +4,8 @@
 //
 // set_profile_string() and get_profile_string() report through their
 // results; flush_profile_strings() returns a Status that says which file
-// could not be written and why. None of them throws. Writers of several
+// could not be written and why. None of them throws. On Windows they are
+// the platform's own profile functions. On POSIX systems: writers of several
 // processes take turns under an exclusive flock on the file, so no writer
 // loses another's key. A file is replaced by a rename only where the new
 // file would be indistinguishable from the old one (same owner and group,
