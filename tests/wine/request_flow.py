@@ -125,6 +125,7 @@ class RequestFlowTest(unittest.TestCase):
         x_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
         x = subprocess.Popen([tools[0], display, "-nolisten", "tcp"],
                              stderr=subprocess.DEVNULL)
+        run = None
         try:
             time.sleep(1)
             run = subprocess.Popen(
@@ -142,13 +143,27 @@ class RequestFlowTest(unittest.TestCase):
                 time.sleep(0.1)
             self.assertTrue(window, "no window titled 系统错误")
             self.assertIsNone(run.poll(), "tolmex did not wait for the box")
-            subprocess.run([tools[1], "windowfocus", "--sync",
-                            window, "key", "Return"],
-                           env=x_env, timeout=LIMIT)
+            # Return on the box's OK button; again until the box is gone,
+            # as a window that is not mapped yet refuses the focus.
+            for _ in range(60):
+                try:
+                    subprocess.run([tools[1], "windowfocus", "--sync", window,
+                                    "key", "Return"], env=x_env, timeout=5,
+                                   capture_output=True)
+                except subprocess.TimeoutExpired:
+                    pass
+                try:
+                    run.wait(timeout=0.5)
+                    break
+                except subprocess.TimeoutExpired:
+                    pass
             err = run.communicate(timeout=LIMIT)[1]
             self.assertEqual(run.returncode, 2, err)
             self.assertIn(b"tolmex: cannot copy ", err)
         finally:
+            if run is not None and run.poll() is None:
+                run.kill()
+                run.communicate()
             x.terminate()
             x.wait()
 
