@@ -5,8 +5,11 @@
 #define TOLMEX_RUNTIME_PLATFORM_H_
 
 #include <string>
+#include <vector>
 
 #include "runtime/clock.h"
+#include "runtime/ini_text.h"
+#include "runtime/status.h"
 
 namespace runtime {
 
@@ -17,6 +20,15 @@ DateTime system_now();
 // The system's text for the error number `error`: an errno value on POSIX
 // systems, a GetLastError() code on Windows.
 std::string system_error_text(int error);
+
+// Applies `edits` (never refused by edit_ini_file()) to the INI file
+// `path`, creating a missing file; what failed and why, or success. The
+// body of the flush of runtime/ini_file.h.
+Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits);
+
+// The value of `key` in `section` of the INI file `path`; null when the
+// file cannot be read or the lookup gives the default.
+Text read_ini_key(const Text& path, const Text& section, const Text& key);
 
 }  // namespace runtime
 

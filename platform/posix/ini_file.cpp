@@ -1,5 +1,3 @@
-#include "runtime/ini_file.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,7 +16,7 @@
 #include "platform/posix/path.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
-#include "runtime/trace.h"
+#include "runtime/platform.h"
 
 namespace runtime {
 namespace {
@@ -203,60 +201,13 @@ Status write_ini_file(const std::string& path,
   return rewrite_in_place(path, fd.get(), old_content, *content, created);
 }
 
-// The key writes kept for the next flush.
-struct Pending {
-  std::string path;
-  std::vector<IniEdit> edits;
-  Status failure;  // the first failure of an earlier flush, not yet returned
-};
-
-Pending& pending() {
-  static Pending p;
-  return p;
-}
-
-void write_pending() {
-  Pending& p = pending();
-  if (p.edits.empty()) return;
-  Status s = write_ini_file(p.path, p.edits);
-  p.edits.clear();
-  if (p.failure.ok()) p.failure = s;
-}
-
 }  // namespace
 
-int set_profile_string(const Text& path, const Text& section, const Text& key,
-                       const Text& value) {
-  if (path.is_null()) return 0;
-  IniEdit edit{section, key, value};
-  if (!edit_ini_file("", {edit})) return 0;  // refused in any file
-  Pending& p = pending();
-  std::string file = fs_path(path);
-  if (file != p.path) write_pending();
-  p.path = file;
-  // A later write of a key kept already only changes the value to write.
-  for (IniEdit& kept : p.edits) {
-    if (same_ini_name(kept.section.units(), section.units()) &&
-        same_ini_name(kept.key.units(), key.units())) {
-      kept.value = value;
-      return 1;
-    }
-  }
-  p.edits.push_back(std::move(edit));
-  return 1;
+Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
+  return write_ini_file(fs_path(path), edits);
 }
 
-Status flush_profile_strings() {
-  write_pending();
-  Status s = pending().failure;
-  pending().failure = Status();
-  if (!s.ok()) trace("WriteProfileString: " + s.message());
-  return s;
-}
-
-Text get_profile_string(const Text& path, const Text& section,
-                        const Text& key) {
-  write_pending();
+Text read_ini_key(const Text& path, const Text& section, const Text& key) {
   UniqueFd fd;
   struct stat st;
   std::string content;

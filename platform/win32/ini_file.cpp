@@ -1,29 +1,15 @@
-// INI files on Windows: the platform's own profile functions. Writes are
-// kept until the flush, as on POSIX systems; the flush writes them and makes
-// the platform write its cache to disk.
-#include "runtime/ini_file.h"
-
+// INI files on Windows: the flush's writes and the reads go through the
+// platform's own profile functions.
 #include <windows.h>
 
 #include <vector>
 
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
-#include "runtime/trace.h"
+#include "runtime/platform.h"
 
 namespace runtime {
 namespace {
-
-struct Pending {
-  std::wstring path;
-  std::vector<IniEdit> edits;
-  Status failure;  // the first failure of an earlier flush, not yet returned
-};
-
-Pending& pending() {
-  static Pending p;
-  return p;
-}
 
 // A path the profile functions take as it is: a name without a directory
 // would go to the Windows directory, so it is made absolute.
@@ -64,54 +50,25 @@ bool write_key(const std::wstring& path, const IniEdit& e) {
   return false;
 }
 
-Status write_pending() {
-  Pending& p = pending();
-  Status result;
-  const std::string what = "cannot write " + to_ansi(from_wide(p.path));
-  for (const IniEdit& e : p.edits) {
-    if (!write_key(p.path, e)) {
-      result = Status::failure(what, static_cast<int>(GetLastError()));
-      break;
+}  // namespace
+
+Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
+  const std::wstring file = full_path(path);
+  for (const IniEdit& e : edits) {
+    if (!write_key(file, e)) {
+      return Status::failure("cannot write " + to_ansi(path),
+                             static_cast<int>(GetLastError()));
     }
   }
   // The platform's cache goes to disk (the call answers FALSE whatever
   // happens). The platform's reader reads what its writer wrote, so no
   // read-back is needed, and one could see another run's client already at
   // work on the file.
-  if (!p.edits.empty()) {
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, p.path.c_str());
-  }
-  p.edits.clear();
-  if (p.failure.ok()) p.failure = result;
-  return result;
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+  return Status();
 }
 
-}  // namespace
-
-int set_profile_string(const Text& path, const Text& section, const Text& key,
-                       const Text& value) {
-  if (path.is_null() || section.is_null() || key.is_null() || value.is_null()) {
-    return 0;
-  }
-  Pending& p = pending();
-  std::wstring file = full_path(path);
-  if (file != p.path) write_pending();
-  p.path = file;
-  p.edits.push_back(IniEdit{section, key, value});
-  return 1;
-}
-
-Status flush_profile_strings() {
-  write_pending();
-  Status s = pending().failure;
-  pending().failure = Status();
-  if (!s.ok()) trace("WriteProfileString: " + s.message());
-  return s;
-}
-
-Text get_profile_string(const Text& path, const Text& section,
-                        const Text& key) {
-  write_pending();
+Text read_ini_key(const Text& path, const Text& section, const Text& key) {
   std::wstring file = full_path(path);
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return Text::null();
