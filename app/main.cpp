@@ -11,6 +11,7 @@
 #include "runtime/clock.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
+#include "runtime/escape.h"
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/process.h"
@@ -26,25 +27,15 @@ constexpr int kExitResultNotReset = 3;
 constexpr int kExitClientNotStarted = 4;
 constexpr int kExitSignalBase = 128;
 
-void print_failure(const runtime::Status& failure) {
-  if (!failure.ok()) {
-    std::fprintf(stderr, "tolmex: %s\n", failure.message().c_str());
-  }
+// One line on stderr. Paths and reasons in `message` may come from other
+// users: nothing in them starts a line of its own or turns the text around.
+void print_line(const std::string& prefix, const std::string& message) {
+  std::fprintf(stderr, "tolmex: %s%s\n", prefix.c_str(),
+               runtime::escape_controls(message).c_str());
 }
 
-// A public directory that other users may write without the sticky bit
-// lets them replace the client's copy between its copy and its start.
-void warn_if_open_to_others(const tolmex& app) {
-  if (!app.request_taken) return;
-  std::string dir = runtime::directory_open_to_others(
-      app.globals.gs_public_path + u"mart.exe");
-  if (!dir.empty()) {
-    std::fprintf(stderr,
-                 "tolmex: warning: other users may write %s and it has no "
-                 "sticky bit, so they can replace mart.exe before it starts "
-                 "(chmod +t or chmod o-w makes it safe)\n",
-                 dir.c_str());
-  }
+void print_failure(const runtime::Status& failure) {
+  if (!failure.ok()) print_line("", failure.message());
 }
 
 int serve(tolmex& app, int argc, char** argv) {
@@ -55,8 +46,10 @@ int serve(tolmex& app, int argc, char** argv) {
   if (!locale.ok() && !commandline.units().empty()) {
     std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
   }
+  app.on_warning = [](const std::string& warning) {
+    print_line("warning: ", warning);
+  };
   tolmex::Outcome outcome = app.open(commandline);
-  warn_if_open_to_others(app);
   // The run halts: INI writes still kept go to their file.
   runtime::flush_profile_strings();
   print_failure(app.failure);
@@ -117,21 +110,28 @@ bool answered_option(int argc, char** argv) {
   return true;
 }
 
+// The most bytes of a path or warning that the audit line shows; the rest
+// is cut, so that the line stays within what the system log takes.
+constexpr std::size_t kAuditPartBytes = 1024;
+
+// `text` for the audit line: escaped (with the bytes of `extra`) and
+// followed by `close`, then by " (cut)" when it was cut.
+std::string audit_part(std::string text, std::string_view extra,
+                       std::string_view close) {
+  const bool cut = text.size() > kAuditPartBytes;
+  if (cut) text.resize(kAuditPartBytes);
+  return runtime::escape_controls(text, extra) + std::string(close) +
+         (cut ? " (cut)" : "");
+}
+
 // The operator's line for a request: where it was served, how the run and
-// the client ended, and how long it took. Bytes of the path that would
-// break the line show as "\xHH".
+// the client ended, how long it took, and the warnings of the run. Bytes
+// of the path that would break the line show as "\xHH".
 std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
-  std::string line = "public directory \"";
-  for (unsigned char c : runtime::to_ansi(app.globals.gs_public_path)) {
-    if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      line += hex;
-    } else {
-      line += static_cast<char>(c);
-    }
-  }
-  line += "\", exit status " + std::to_string(status) + ", client ";
+  std::string line =
+      "public directory \"" +
+      audit_part(runtime::to_ansi(app.globals.gs_public_path), "\"\\", "\"");
+  line += ", exit status " + std::to_string(status) + ", client ";
   runtime::ProgramEnd client = runtime::last_program_end();
   if (!client.ended) {
     line += "not run";
@@ -140,7 +140,11 @@ std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
   } else {
     line += "exit status " + std::to_string(client.exit_status);
   }
-  return line + ", " + std::to_string(ms) + " ms";
+  line += ", " + std::to_string(ms) + " ms";
+  for (const std::string& warning : app.warnings) {
+    line += ", warning: " + audit_part(warning, "", "");
+  }
+  return line;
 }
 
 }  // namespace
@@ -155,7 +159,7 @@ int main(int argc, char** argv) {
   try {
     status = serve(app, argc, argv);
   } catch (const std::exception& e) {  // a RuntimeError, or out of memory
-    std::fprintf(stderr, "tolmex: %s\n", e.what());
+    print_line("", e.what());
   }
   if (app.request_taken) {
     try {

@@ -41,22 +41,33 @@ tolmex::Outcome tolmex::open(Text commandline) {
       g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 2);
   g.gs_str_rsa =
       g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 12);
+  // The public directory is opened once: every file of the request is
+  // found relative to it, whatever its name comes to mean meanwhile.
+  const Text client_program = g.gs_public_path + u"mart.exe";
+  runtime::use_directory_of(client_program);
 
   ue_init();
   // The reset must be on disk before any client starts: a host that read
   // an older payment's outcome during this request would take it for this
   // one's.
   failure = runtime::flush_profile_strings();
+  if (failure.ok()) {
+    std::string writers = runtime::writable_by_others(g.gs_filepath_ini);
+    if (!writers.empty()) warn(writers);
+  }
 
   g.gn_pay_log.of_init(log_directory(g.gs_public_path));
-  g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline);
+  if (g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline) != 1) {
+    warn("the request was not logged: " + g.gn_pay_log.failure.message());
+  }
 
   if (!failure.ok()) {
     runtime::message_box(u"系统错误", u"无法写入结果文件,请与供应商联系! ");
     return Outcome::kResultNotReset;
   }
 
-  const Text client_program = g.gs_public_path + u"mart.exe";
+  std::string replaceable = runtime::replaceable_by_others(client_program);
+  if (!replaceable.empty()) warn(replaceable);
   runtime::delete_file(client_program);
   const int i =
       runtime::copy_file(g.gs_public_path + u"mart.dll", client_program);
@@ -96,6 +107,11 @@ void tolmex::ue_init() {
   }
   g.gn_ini.call(kTraceCode)
       .uf_set_result(u"", g.gs_filepath_ini, lnv_tolmexoutattrib);
+}
+
+void tolmex::warn(const std::string& warning) {
+  warnings.push_back(warning);
+  if (on_warning) on_warning(warning);
 }
 
 std::uint16_t tolmex::runwait(Text var_0, std::uint16_t var_1) {

@@ -7,6 +7,9 @@
 #define TOLMEX_APP_TOLMEX_H_
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "log/nvo_pay_log.h"
 #include "result/nvo_result_ini.h"
@@ -60,9 +63,17 @@ class tolmex {
   // call of `runwait_function`.
   std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
 
+  // Keeps `warning` and tells on_warning of it.
+  void warn(const std::string& warning);
+
   Globals globals;
   runtime::Status failure;     // why the run did not end normally, when known
   bool request_taken = false;  // open() got past the empty-request check
+  // What the operator should hear although the request goes on, in order;
+  // `on_warning`, when set, hears each as it comes (before the client
+  // starts, where it concerns the client).
+  std::vector<std::string> warnings;
+  std::function<void(const std::string&)> on_warning;
   // "runwait.dll" is linked in: its entry's body is the runtime's.
   runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi",
                                              runtime::run_wait_entry};

@@ -26,9 +26,12 @@ int nvo_pay_log::of_init(Text as_filepath) {
 }
 
 int nvo_pay_log::of_write_file(Text as_file, Text as_log) {
-  int li_handle = runtime::file_open(as_file, runtime::OpenMode::kAppend);
+  int li_handle = -1;
+  failure = runtime::file_open(as_file, runtime::OpenMode::kAppend, li_handle);
   if (li_handle == -1) return -1;
-  runtime::file_write_line(li_handle, as_log);
+  // A record that did not reach the file is reported as lost, not as
+  // written.
+  failure = runtime::file_write_line(li_handle, as_log);
   runtime::file_close(li_handle);
-  return 1;
+  return failure.ok() ? 1 : -1;
 }

@@ -6,6 +6,7 @@
 #ifndef TOLMEX_LOG_NVO_PAY_LOG_H_
 #define TOLMEX_LOG_NVO_PAY_LOG_H_
 
+#include "runtime/status.h"
 #include "runtime/text.h"
 #include "runtime/trace.h"
 
@@ -27,14 +28,16 @@ class nvo_pay_log {
   // directory when needed. 1.
   int of_init(runtime::Text as_filepath);
 
-  // Appends `as_log` as one line to the file `as_file`: 1 when the file could
-  // be opened, -1 when not.
+  // Appends `as_log` as one line to the file `as_file`: 1 when the line was
+  // written, -1 when not (`failure` then says why).
   int of_write_file(runtime::Text as_file, runtime::Text as_log);
 
   // The log directory as last given to of_set_path(); kept, not read.
   runtime::Text is_path;
   // Full path of the file that records go to; set by of_init().
   runtime::Text is_log_file;
+  // Why the last record was lost; success when it was written.
+  runtime::Status failure;
 };
 
 #endif  // TOLMEX_LOG_NVO_PAY_LOG_H_

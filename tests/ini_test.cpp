@@ -84,7 +84,7 @@ TEST(IniFileTest, WriterKilledAtRandomMomentsNeverLeavesATornFile) {
   EXPECT_EQ(configparser_rejects(files), "");
   // A temporary file of a killed writer goes with the next write, even one
   // that changes nothing (k0=0 is there already).
-  write_file(dir / ".tolmex.ini.tolmex-AbC123", "[return]\r\nk0=");
+  write_file(dir / ".tolmex.ini.tolmex-new", "[return]\r\nk0=");
   EXPECT_EQ(run({INI_WRITE_BINARY, ini, "return", "k", "1"}).status, 0);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"tolmex.ini"});
 }
@@ -162,12 +162,10 @@ TEST_F(ResultFileTest, AnotherUsersFileInAStickyDirectoryKeepsItsIdentity) {
   constexpr uid_t kOwner = 65533, kRunner = 65534;
   ASSERT_EQ(::chmod(pub.path().c_str(), 01777), 0);
   ASSERT_EQ(::chmod(rec.path().c_str(), 0777), 0);
-  TempDir elsewhere;
   const std::string ini = pub / "tolmex.ini";
   write_file(ini, "[host]\r\nterminal=7\r\n[return]\r\nresult=SUCCESS\r\n",
              0666);
   ASSERT_EQ(::chown(ini.c_str(), kOwner, kOwner), 0);
-  ASSERT_EQ(::link(ini.c_str(), (elsewhere / "link.ini").c_str()), 0);
   struct stat before;
   ASSERT_EQ(::stat(ini.c_str(), &before), 0);
 
@@ -185,8 +183,10 @@ TEST_F(ResultFileTest, AnotherUsersFileInAStickyDirectoryKeepsItsIdentity) {
   EXPECT_EQ(after.st_uid, kOwner);
   EXPECT_EQ(after.st_gid, kOwner);
   EXPECT_EQ(after.st_mode & 07777, 0666u);
-  EXPECT_EQ(after.st_nlink, 2u);
-  EXPECT_EQ(read_file(elsewhere / "link.ini"), read_file(ini));
+  // Its owner, and anyone, may change the outcome: the operator hears so.
+  EXPECT_NE(r.err.find("warning: its owner 65533 may write " + ini),
+            std::string::npos)
+      << r.err;
 }
 
 TEST(CodeSetTest, LogIsWrittenInTheLocalesCodeSet) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "tests/harness.h"
@@ -136,33 +137,121 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
   EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran"));
 }
 
-TEST_F(SharedDirTest, ForeignLocksEndTheRunWithinSeconds) {
-  // The other user locks the result file in one directory and the log in
-  // another: the first run ends in status 3, the second loses its record
-  // and runs the client. Both at once, as each waits for a while.
-  TempDir second;
-  ASSERT_EQ(::chmod(second.path().c_str(), 01777), 0);
-  for (const TempDir* dir : {&pub, &second}) {
-    write_file(*dir / "mart.dll", kClient, 0755);
-    ASSERT_EQ(run_tolmex({"pay," + dir->path() + "/"}).status, 0);
+TEST_F(SharedDirTest, ReadersLocksNeitherKeepAnOutcomeNorLoseARecord) {
+  // Anyone who may read tolmex.ini or the log can lock it: the reset still
+  // replaces the result file and the record still goes in. A running copy
+  // is nobody else's to open, so no lock on it keeps an old client alive.
+  for (const char* kinds : {"-s -x", "-x -s"}) {
+    const std::string ini_kind(kinds, 2), log_kind(kinds + 3);
+    write_file(pub / "mart.dll", "#!/bin/sh\nsleep 1\n", 0755);
+    Started first = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+    ::usleep(500000);
+    hold("exec flock -s '" + (pub / "mart.exe") + "' sleep 60");
+    ASSERT_EQ(finish_within(first, kSeconds).status, 0);
+    write_file(pub / "tolmex.ini", "[return]\r\nresult=SUCCESS\r\n");
+    const std::string log = read_file(log_file());
+    hold("exec flock " + ini_kind + " '" + (pub / "tolmex.ini") + "' flock " +
+         log_kind + " '" + log_file() + "' sleep 60");
+    write_file(pub / "mart.dll", kClient, 0755);
+    RunResult r = run_as(0);
+    release();
+    EXPECT_EQ(r.status, 0) << kinds << ": " << r.err;
+    EXPECT_EQ(read_file(pub / "tolmex.ini").find("SUCCESS"), std::string::npos)
+        << kinds;
+    const std::string now = read_file(log_file());
+    EXPECT_EQ(std::count(now.begin(), now.end(), '\n'),
+              std::count(log.begin(), log.end(), '\n') + 1)
+        << kinds;
+    EXPECT_EQ(runs(), 1) << kinds;
+    std::remove((pub / "ran").c_str());
   }
-  const std::string second_log =
-      second / log_file().substr(pub.path().size() + 1);
-  const std::string log = read_file(second_log);
-  hold("exec flock -x '" + (pub / "tolmex.ini") + "' sleep 60");
-  hold("exec flock -x '" + second_log + "' sleep 60");
-  Started locked_ini = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
-  Started locked_log =
-      start({TOLMEX_BINARY, "pay," + second.path() + "/"}, {"DISPLAY="});
-  RunResult r = finish_within(locked_ini, kSeconds);
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_EQ(r.err.substr(r.err.find("tolmex: ")),
-            "tolmex: cannot write " + (pub / "tolmex.ini") +
-                ": locked by another process\n");
-  EXPECT_EQ(finish_within(locked_log, kSeconds).status, 0);
-  EXPECT_EQ(read_file(second_log), log);
-  EXPECT_EQ(read_file(second / "ran"), "x\nx\n");
-  EXPECT_EQ(runs(), 1);
+}
+
+TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
+  TempDir outside;
+  const std::string victim = outside / "victim";
+  write_file(victim, "precious\n", 0644);
+  ASSERT_EQ(::chown(outside.path().c_str(), kOther, kOther), 0);
+  ASSERT_EQ(::chown(victim.c_str(), kOther, kOther), 0);
+  const std::string pos = pub / "pos public";
+  ASSERT_EQ(::mkdir(pos.c_str(), 0755), 0);
+  const std::string day = log_file().substr(log_file().rfind('/') + 1);
+  const std::string other_dll = "printf '" + kForeign + "' > '" +
+                                (pub / "mart.dll") + "' && chmod 755 '" +
+                                (pub / "mart.dll") + "'";
+  struct Case {
+    const char* name;
+    std::string plant;     // run as the other user
+    std::string dir;       // the public directory, with its "/"
+    mode_t dll_mode;       // of root's own mart.dll, when not planted
+    int status;
+    std::string err;       // part of stderr
+  };
+  const Case cases[] = {
+      {"a program at a prefix of a public directory with a blank",
+       "printf '" + kForeign + "' > '" + (pub / "pos") + "' && chmod 755 '" +
+           (pub / "pos") + "'",
+       pos + "/", 0755, 0, ""},
+      {"another user's logpay holding a link named like today's log",
+       "mkdir '" + (pub / "logpay") + "' && ln -s '" + victim + "' '" +
+           (pub / "logpay/") + day + "'",
+       pub.path() + "/", 0755, 0,
+       "/pay_log" + day.substr(7) + ": " + (pub / "logpay") +
+           " belongs to user 65533"},
+      {"a logpay link of another user",
+       "ln -s '" + outside.path() + "' '" + (pub / "logpay") + "'",
+       pub.path() + "/", 0755, 0, "a symbolic link of another user"},
+      {"another user's mart.dll", other_dll, pub.path() + "/", 0, 2,
+       (pub / "mart.dll") + " belongs to user 65533"},
+      {"a mart.dll that a group may write", "true", pub.path() + "/", 0775, 2,
+       (pub / "mart.dll") + " is writable by group root: chmod g-w " +
+           (pub / "mart.dll")},
+      {"a hard link of another user's file as tolmex.ini",
+       "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'",
+       pub.path() + "/", 0755, 3, "(a hard link)"},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : {"mart.dll", "logpay", "tolmex.ini", "pos"}) {
+      run({"/bin/rm", "-rf", pub / name, pos + "/" + name});
+    }
+    if (c.dll_mode != 0) {
+      write_file(c.dir + "mart.dll", kClient, c.dll_mode);
+      ASSERT_EQ(::chmod((c.dir + "mart.dll").c_str(), c.dll_mode), 0);
+    }
+    plant(c.plant);
+    std::remove((pub / "ran").c_str());
+    std::remove((pos + "/ran").c_str());
+    Started s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},
+                      {"DISPLAY=", "WAYLAND_DISPLAY="});
+    RunResult r = finish_within(s, kSeconds);
+    EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(exists(c.dir + "ran"), c.status == 0) << c.name;
+    EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran")) << c.name;
+    EXPECT_EQ(read_file(victim), "precious\n") << c.name;
+    EXPECT_EQ(list_dir(outside.path()).size(), 1u) << c.name;
+  }
+}
+
+TEST_F(SharedDirTest, LinksSwappedDuringRunsNeverRedirectAWrite) {
+  // In a directory that anyone may write, the other user swaps tolmex.ini
+  // between a file of their own and a link to root's file, as fast as
+  // they can, while root serves requests there.
+  ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
+  TempDir outside;
+  const std::string victim = outside / "victim";
+  write_file(victim, "precious\n", 0600);
+  write_file(pub / "mart.dll", kClient, 0755);
+  const std::string ini = pub / "tolmex.ini";
+  hold("cd '" + pub.path() + "' && while :; do echo x > f.$$ && " +
+       "mv -f f.$$ tolmex.ini; ln -sf '" + victim + "' l.$$ && " +
+       "mv -f l.$$ tolmex.ini; done");
+  for (int i = 0; i < 30; ++i) {
+    RunResult r = run_as(0);
+    EXPECT_TRUE(r.status == 0 || r.status == 3) << r.err;
+  }
+  release();
+  EXPECT_EQ(read_file(victim), "precious\n");
 }
 
 TEST_F(SharedDirTest, FifosEndTheRunAtOnce) {
@@ -211,17 +300,50 @@ TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
              "#!/bin/sh\nstat -c %a \"$0\" > \"$(dirname \"$0\")/mode\"\n",
              06775);
   ASSERT_EQ(::chmod((pub / "mart.dll").c_str(), 06775), 0);
+  ::chmod((pub / "mart.dll").c_str(), 04755);
   RunResult r = run_as(0);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read_file(pub / "mode"), "755\n");
+  EXPECT_EQ(read_file(pub / "mode"), "700\n");
   EXPECT_EQ(r.err, "");
-  // Without the sticky bit, others may swap the copy before it starts.
-  ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
-  r = run_as(0);
-  EXPECT_EQ(r.err, "tolmex: warning: other users may write " + pub.path() +
-                       " and it has no sticky bit, so they can replace "
-                       "mart.exe before it starts (chmod +t or chmod o-w "
-                       "makes it safe)\n");
+  // Without the sticky bit, others may swap the copy before it starts: the
+  // warning comes before the client's start, on stderr and in the trace.
+  for (const char* mode : {"777", "775"}) {
+    run({"/bin/chmod", mode, pub.path()});
+    write_file(pub / "mart.dll", "#!/bin/sh\necho started >&2\n", 0755);
+    r = run_as(0);
+    const std::string who = mode == std::string("777")
+                                ? "other users"
+                                : "the users of group root";
+    const std::string mend = mode == std::string("777") ? "o-w" : "g-w";
+    EXPECT_EQ(r.err, "tolmex: warning: " + who + " may write " + pub.path() +
+                         " and it has no sticky bit, so they can replace "
+                         "mart.exe before it starts (chmod +t or chmod " +
+                         mend + " makes it safe)\nstarted\n");
+  }
+}
+
+TEST_F(SharedDirTest, OutputsShowWhatOthersShapedAsBytesAndNewFilesAreClosed) {
+  // A newline and a right-to-left override in the public directory, run
+  // under umask 0: one line on stderr, nothing others may write.
+  const std::string dir = pub / "a\nb\xe2\x80\xae";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  TempDir trace_dir;
+  Started s = start({"/bin/sh", "-c", "umask 0; exec \"$0\" \"$1\"",
+                     TOLMEX_BINARY, "pay," + dir + "/"},
+                    {"DISPLAY=", "TOLMEX_TRACE=" + (trace_dir / "trace")});
+  RunResult r = finish_within(s, kSeconds);
+  EXPECT_EQ(r.status, 2) << r.err;
+  const std::string shown = pub.path() + "/a\\x0ab\\xe2\\x80\\xae";
+  r.err = r.err.substr(r.err.find("tolmex: "));
+  EXPECT_EQ(r.err, "tolmex: cannot copy " + shown + "/mart.dll to " + shown +
+                       "/mart.exe: No such file or directory\n");
+  EXPECT_EQ(read_file(trace_dir / "trace"),
+            r.err.substr(r.err.find("cannot copy")).insert(0, "CopyFile: "));
+  struct stat st;
+  for (const std::string& made : {dir + "/tolmex.ini", dir + "/logpay"}) {
+    ASSERT_EQ(::stat(made.c_str(), &st), 0) << made;
+    EXPECT_EQ(st.st_mode & 022, 0u) << made;
+  }
 }
 
 TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {

@@ -2,19 +2,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace runtime {
 
-bool read_all(int fd, std::string& out) {
+bool read_up_to(int fd, std::size_t limit, std::string& out) {
   char buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+  while (limit > 0) {
+    ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
-    if (n == 0) return true;
+    if (n == 0) break;
     out.append(buf, static_cast<std::size_t>(n));
+    limit -= static_cast<std::size_t>(n);
   }
+  return true;
 }
 
 bool write_all(int fd, std::string_view data) {

@@ -10,8 +10,9 @@
 
 namespace runtime {
 
-// Appends everything up to the end of the file to `out`.
-bool read_all(int fd, std::string& out);
+// Appends what is left of the file to `out`, but at most `limit` bytes, so
+// that a file that another process keeps growing costs no more than that.
+bool read_up_to(int fd, std::size_t limit, std::string& out);
 
 // Writes all of `data`; false when the file took less (a full disk).
 bool write_all(int fd, std::string_view data);

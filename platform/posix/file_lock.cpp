@@ -70,18 +70,18 @@ int lock_file(int fd, int how) {
   }
 }
 
-bool names_same_file(int fd, const std::string& path, bool follow) {
+bool names_same_file(int fd, int dir, const std::string& name, bool follow) {
   struct stat by_fd, by_path;
   return ::fstat(fd, &by_fd) == 0 &&
-         ::fstatat(AT_FDCWD, path.c_str(), &by_path,
+         ::fstatat(dir, name.c_str(), &by_path,
                    follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
          by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
 }
 
-UniqueFd open_locked(const std::string& path, int how) {
+UniqueFd open_locked(int dir, const std::string& name, int how) {
   for (int round = 0; round < kMaxRounds; ++round) {
-    UniqueFd fd(
-        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(::openat(dir, name.c_str(),
+                         O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid()) return fd;
     if (lock_file(fd.get(), how) != 0) {
       int saved = errno;
@@ -89,7 +89,7 @@ UniqueFd open_locked(const std::string& path, int how) {
       errno = saved;
       return fd;
     }
-    if (names_same_file(fd.get(), path, false)) return fd;
+    if (names_same_file(fd.get(), dir, name, false)) return fd;
   }
   errno = EBUSY;
   return UniqueFd();

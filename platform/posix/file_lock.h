@@ -23,18 +23,20 @@ inline constexpr std::chrono::seconds kLockWait{5};
 // that only a few runs replace at once.
 inline constexpr int kMaxRounds = 16;
 
-// Opens `path` (never blocking on a FIFO or device, never following a
-// symbolic link at the last component) and locks it with `how` (LOCK_SH or
-// LOCK_EX, maybe with LOCK_NB). When the file was replaced or removed while
-// the lock was awaited, tries again with what the path names now, so the
-// lock returned is on the file at `path`. An invalid descriptor on failure,
-// with errno set (ENOENT: missing; ELOOP: a symbolic link; EWOULDBLOCK:
-// locked by another, for longer than kLockWait or at all with LOCK_NB).
-UniqueFd open_locked(const std::string& path, int how);
+// Opens `name` in the directory `dir` for reading (never blocking on a
+// FIFO or device, never following a symbolic link) and locks it with `how`
+// (LOCK_SH or LOCK_EX, maybe with LOCK_NB). When the file was replaced or
+// removed while the lock was awaited, tries again with what the name names
+// now, so the lock returned is on the file at `name`. An invalid
+// descriptor on failure, with errno set (ENOENT: missing; ELOOP: a symbolic
+// link; EWOULDBLOCK: locked by another, for longer than kLockWait or at all
+// with LOCK_NB).
+UniqueFd open_locked(int dir, const std::string& name, int how);
 
-// True when `fd` is the file that `path` names now. With `follow` false, a
-// symbolic link at `path` is never the file.
-bool names_same_file(int fd, const std::string& path, bool follow = true);
+// True when `fd` is the file that `name` in the directory `dir` names now.
+// With `follow` false, a symbolic link there is never the file.
+bool names_same_file(int fd, int dir, const std::string& name,
+                     bool follow = true);
 
 // flock() that goes on after a signal interrupts the wait and gives up
 // after kLockWait (at once with LOCK_NB). 0 or -1.

@@ -32,7 +32,7 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
   EXPECT_EQ(copy_file(from_ansi(dir / "mart.dll"), from_ansi(dir / "mart.exe")),
             1);
   EXPECT_EQ(read_file(dir / "mart.exe"), "new");
-  EXPECT_EQ(mode_of(dir / "mart.exe"), 0750);
+  EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
   EXPECT_EQ(list_dir(dir.path()),
             (std::vector<std::string>{"mart.dll", "mart.exe"}));
   EXPECT_EQ(delete_file(from_ansi(dir / "mart.exe")), 1);
@@ -58,14 +58,14 @@ TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
       1);
   ::umount2(source.path().c_str(), MNT_DETACH);
   EXPECT_EQ(read_file(dir / "mart.exe"), content);
-  EXPECT_EQ(mode_of(dir / "mart.exe"), 0755);
+  EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
   EXPECT_EQ(delete_file(from_ansi(dir / "mart.exe")), 1);
 }
 
 TEST(CopyFileTest, FileInUseElsewhereIsNeitherReplacedNorDeleted) {
   TempDir dir;
   write_file(dir / "mart.dll", "new", 0755);
-  write_file(dir / "mart.exe", "running", 0755);
+  write_file(dir / "mart.exe", "running", 0700);
   // Another run holds the file in use: a shared lock of another open file.
   int other = ::open((dir / "mart.exe").c_str(), O_RDONLY);
   ASSERT_EQ(::flock(other, LOCK_SH), 0);
@@ -86,17 +86,22 @@ TEST(CopyFileTest, FileInUseElsewhereIsNeitherReplacedNorDeleted) {
 TEST(FileOpenTest, CreateNewNeverTruncatesAppendAddsWholeLines) {
   TempDir dir;
   const Text file = from_ansi(dir / "f");
-  int fd = file_open(file, OpenMode::kCreateNew);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(file_write_line(fd, u"中"), 1);
+  const mode_t umask_was = ::umask(0);  // new files are 0644 whatever it is
+  int fd = -1;
+  ASSERT_TRUE(file_open(file, OpenMode::kCreateNew, fd).ok());
+  ::umask(umask_was);
+  EXPECT_EQ(mode_of(dir / "f"), 0644);
+  EXPECT_TRUE(file_write_line(fd, u"中").ok());
   EXPECT_EQ(file_close(fd), 1);
-  EXPECT_EQ(file_open(file, OpenMode::kCreateNew), -1);
-  fd = file_open(file, OpenMode::kAppend);
-  EXPECT_EQ(file_write_line(fd, u""), 1);
+  EXPECT_EQ(file_open(file, OpenMode::kCreateNew, fd).message(),
+            "cannot open " + dir / "f" + ": File exists");
+  EXPECT_TRUE(file_open(file, OpenMode::kAppend, fd).ok());
+  EXPECT_TRUE(file_write_line(fd, u"").ok());
   file_close(fd);
   EXPECT_EQ(read_file(dir / "f"), "\xe4\xb8\xad\r\n\r\n");
-  EXPECT_EQ(file_open(from_ansi(dir / "no/f"), OpenMode::kAppend), -1);
-  EXPECT_EQ(file_open(u"", OpenMode::kAppend), -1);
+  EXPECT_FALSE(file_open(from_ansi(dir / "no/f"), OpenMode::kAppend, fd).ok());
+  EXPECT_FALSE(file_open(u"", OpenMode::kAppend, fd).ok());
+  EXPECT_EQ(fd, -1);
 }
 
 }  // namespace

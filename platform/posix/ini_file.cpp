@@ -1,5 +1,5 @@
-#include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -22,38 +22,53 @@ namespace runtime {
 namespace {
 
 // No result file is this large; a larger one is not read into memory.
-constexpr off_t kMaxIniSize = 1 << 20;
+constexpr std::size_t kMaxIniSize = 1 << 20;
 
 Status cannot_write(const std::string& path, int error) {
   return Status::failure("cannot write " + path, error);
 }
 
+// The INI file open for an update: its descriptor, where it lies, and how
+// it was opened.
+struct OpenIni {
+  Location at;
+  UniqueFd fd;
+  bool created = false;       // made by this open
+  bool through_link = false;  // reached through a symbolic link
+  bool locked = false;        // false: another process held the lock too long
+};
+
 // Opens the regular file `path` for writing, creating it when missing, and
 // locks it exclusively. When the file was replaced while the lock was
-// awaited, goes on with what the path names now.
-Status open_for_update(const std::string& path, UniqueFd& fd, bool& created,
-                       bool& through_link) {
+// awaited, goes on with what the path names now. A lock that is not granted
+// within kLockWait is not awaited further: anyone who may read the file can
+// take one, so it proves nothing about writers.
+Status open_for_update(const std::string& path, OpenIni& ini) {
   const std::string what = "cannot write " + path;
+  Status found = locate(what, path, ini.at);
+  if (!found.ok()) return found;
   // Each round that finds the file replaced follows a write that another
   // writer finished, so the rounds are bounded by time, not by count.
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   while (std::chrono::steady_clock::now() < deadline) {
-    created = false;
-    Status opened = open_regular(what, path, O_RDWR, fd, &through_link);
+    ini.created = false;
+    Status opened =
+        open_regular_at(what, ini.at, O_RDWR, ini.fd, &ini.through_link);
     if (!opened.ok() && opened.error() == ENOENT) {
       // A new file; through a dangling link, the link's target.
-      opened = open_regular(what, path,
-                            O_RDWR | O_CREAT | (through_link ? 0 : O_EXCL), fd);
+      opened = open_regular_at(
+          what, ini.at, O_RDWR | O_CREAT | (ini.through_link ? 0 : O_EXCL),
+          ini.fd);
       if (!opened.ok() && opened.error() == EEXIST) continue;
-      created = opened.ok();
+      ini.created = opened.ok();
     }
     if (!opened.ok()) return opened;
-    if (lock_file(fd.get(), LOCK_EX) != 0) {
-      return errno == EWOULDBLOCK
-                 ? Status::failure(what + ": locked by another process", 0)
-                 : cannot_write(path, errno);
+    ini.locked = lock_file(ini.fd.get(), LOCK_EX) == 0;
+    if (!ini.locked && errno != EWOULDBLOCK) return cannot_write(path, errno);
+    if (!ini.locked ||
+        names_same_file(ini.fd.get(), ini.at.dir, ini.at.name)) {
+      return Status();
     }
-    if (names_same_file(fd.get(), path)) return Status();
   }
   return cannot_write(path, EBUSY);
 }
@@ -68,80 +83,84 @@ bool in_group(gid_t gid) {
   return false;
 }
 
-// True when a new file made by this process in `dir` and renamed over the
-// file `st` would be the same file to everyone who looks: owner, group,
-// links and extended attributes (ACLs among them).
-bool replaceable(int fd, const struct stat& st, const std::string& dir) {
-  struct stat dir_st;
-  if (st.st_nlink != 1 || st.st_uid != ::geteuid() ||
-      ::stat(dir.c_str(), &dir_st) != 0) {
-    return false;
-  }
+// True when a new file made by this process in the directory `dir_st` and
+// renamed over the file `st` would be the same file to everyone who looks:
+// owner, group, links and extended attributes (ACLs among them).
+bool replaceable(int fd, const struct stat& st, const struct stat& dir_st) {
+  if (st.st_nlink != 1 || st.st_uid != ::geteuid()) return false;
   gid_t new_gid = dir_st.st_mode & S_ISGID ? dir_st.st_gid : ::getegid();
   if (st.st_gid != new_gid || !in_group(st.st_gid)) return false;
   ssize_t attrs = ::flistxattr(fd, nullptr, 0);
   return attrs == 0 || (attrs < 0 && errno == ENOTSUP);
 }
 
-void sync_directory(const std::string& dir) {
-  UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (d.valid()) ::fsync(d.get());
+// The temporary name that the holder of the lock of `at.name` writes its
+// replacement under.
+std::string locked_temporary(const Location& at) {
+  return "." + at.name + ".tolmex-new";
 }
 
-// The prefix of the temporary names of `path`'s replacements.
-std::string temporary_prefix(const std::string& path) {
-  std::string prefix = ".";
-  prefix += std::string_view(path).substr(path.find_last_of('/') + 1);
-  prefix += ".tolmex-";
-  return prefix;
-}
-
-// Removes temporary files that writers killed before their rename left.
-// Only the holder of the file's lock makes them, so any there now is such
-// a leftover.
-void remove_leftovers(const std::string& dir, const std::string& prefix) {
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (const dirent* e = ::readdir(d)) {
-    std::string name = e->d_name;
-    struct stat st;
-    if (name.starts_with(prefix) &&
-        ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-      ::unlinkat(::dirfd(d), e->d_name, 0);
-    }
+// Removes what a writer killed before its rename left at the fixed
+// temporary name. Only the holder of the lock uses that name, so no scan
+// of the directory is needed and nobody else's file is touched.
+void remove_leftover(const Location& at) {
+  const std::string name = locked_temporary(at);
+  struct stat st;
+  if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      st.st_uid == ::geteuid() && S_ISREG(st.st_mode)) {
+    ::unlinkat(at.dir, name.c_str(), 0);
   }
-  ::closedir(d);
 }
 
-// Puts `content` at `path` through a new file renamed over it: a crash
-// leaves the old file or the new one. False when that cannot be done.
-bool replace_by_rename(const std::string& path, const struct stat& st,
+// Creates the temporary file of a replacement of `at.name`: under the
+// fixed name for the holder of the lock, else (or when another user's file
+// is there) under a new random name.
+UniqueFd create_temporary(const Location& at, bool locked, std::string& name) {
+  name = locked_temporary(at);
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  if (locked) {
+    UniqueFd fd(::openat(at.dir, name.c_str(), flags, 0600));
+    if (fd.valid() || errno != EEXIST) return fd;
+  }
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    unsigned char bytes[8];
+    if (::getrandom(bytes, sizeof bytes, 0) != sizeof bytes) break;
+    name = "." + at.name + ".tolmex-";
+    for (unsigned char b : bytes) name += "0123456789abcdef"[b % 16];
+    UniqueFd fd(::openat(at.dir, name.c_str(), flags, 0600));
+    if (fd.valid() || errno != EEXIST) return fd;
+  }
+  return UniqueFd();
+}
+
+// Puts `content` at the file of `ini` through a new file renamed over it: a
+// crash leaves the old file or the new one. False when that cannot be done.
+bool replace_by_rename(const OpenIni& ini, const struct stat& st,
                        const std::string& content) {
-  const std::string dir = directory_of(path);
-  const std::string prefix = temporary_prefix(path);
-  std::string temp = dir + "/" + prefix + "XXXXXX";
-  UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+  std::string temp;
+  UniqueFd out = create_temporary(ini.at, ini.locked, temp);
   if (!out.valid()) return false;
   struct stat out_st;
   bool ok = ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
             ::fstat(out.get(), &out_st) == 0 && out_st.st_uid == st.st_uid &&
             out_st.st_gid == st.st_gid && write_all(out.get(), content) &&
             ::fdatasync(out.get()) == 0 && ::close(out.release()) == 0 &&
-            ::rename(temp.c_str(), path.c_str()) == 0;
+            ::renameat(ini.at.dir, temp.c_str(), ini.at.dir,
+                       ini.at.name.c_str()) == 0;
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlinkat(ini.at.dir, temp.c_str(), 0);
     return false;
   }
-  sync_directory(dir);
+  ::fsync(ini.at.dir);
   return true;
 }
 
 // Rewrites the open file `fd` from `old_content` to `content` in place. A
 // write that fails midway puts the old content back.
-Status rewrite_in_place(const std::string& path, int fd,
-                        const std::string& old_content,
-                        const std::string& content, bool created) {
+Status rewrite_in_place(const OpenIni& ini, const std::string& old_content,
+                        const std::string& content) {
+  const int fd = ini.fd.get();
+  const std::string& path = ini.at.path;
   if (content.size() > old_content.size() &&
       ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0,
                   static_cast<off_t>(content.size())) != 0 &&
@@ -159,25 +178,33 @@ Status rewrite_in_place(const std::string& path, int fd,
     }
     return cannot_write(path, error);
   }
-  if (created) sync_directory(directory_of(path));
+  if (ini.created) ::fsync(ini.at.dir);
+  return Status();
+}
+
+// Reads at most kMaxIniSize bytes of `fd` into `content`.
+Status read_capped(int fd, const std::string& path, std::string& content) {
+  if (!read_up_to(fd, kMaxIniSize + 1, content)) {
+    return cannot_write(path, errno);
+  }
+  if (content.size() > kMaxIniSize) return cannot_write(path, EFBIG);
   return Status();
 }
 
 // Applies `edits` to the INI file `path` in one replacement.
 Status write_ini_file(const std::string& path,
                       const std::vector<IniEdit>& edits) {
-  UniqueFd fd;
-  bool created = false, through_link = false;
-  Status opened = open_for_update(path, fd, created, through_link);
+  OpenIni ini;
+  Status opened = open_for_update(path, ini);
   if (!opened.ok()) return opened;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return cannot_write(path, errno);
+  if (::fstat(ini.fd.get(), &st) != 0) return cannot_write(path, errno);
   // The open for writing has checked the permissions, except for root,
   // who still leaves a file alone that nobody may write (read-only).
   if ((st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
-  if (st.st_size > kMaxIniSize) return cannot_write(path, EFBIG);
   std::string old_content;
-  if (!read_all(fd.get(), old_content)) return cannot_write(path, errno);
+  Status read = read_capped(ini.fd.get(), path, old_content);
+  if (!read.ok()) return read;
   std::optional<std::string> content = edit_ini_file(old_content, edits);
   if (!content) return cannot_write(path, EINVAL);
   // What is about to be written must read back as written (as the value
@@ -189,16 +216,21 @@ Status write_ini_file(const std::string& path,
           "cannot write " + path + ": the written keys do not read back", 0);
     }
   }
-  // Under the lock: what a writer killed before its rename left goes, even
-  // when nothing is to be written.
-  remove_leftovers(directory_of(path), temporary_prefix(path));
+  if (ini.locked) remove_leftover(ini.at);
   if (*content == old_content) return Status();
   // Through a symbolic link the file is written in place: the link stays.
-  if (!through_link && replaceable(fd.get(), st, directory_of(path)) &&
-      replace_by_rename(path, st, *content)) {
+  if (!ini.through_link && replaceable(ini.fd.get(), st, ini.at.dir_st) &&
+      replace_by_rename(ini, st, *content)) {
     return Status();
   }
-  return rewrite_in_place(path, fd.get(), old_content, *content, created);
+  // Without the lock only a rename is safe from other writers.
+  if (!ini.locked) {
+    return Status::failure(
+        "cannot write " + path + ": locked by another process for " +
+            std::to_string(kLockWait.count()) + " s",
+        0);
+  }
+  return rewrite_in_place(ini, old_content, *content);
 }
 
 }  // namespace
@@ -209,11 +241,9 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
 
 Text read_ini_key(const Text& path, const Text& section, const Text& key) {
   UniqueFd fd;
-  struct stat st;
   std::string content;
   if (!open_regular("", fs_path(path), O_RDONLY, fd).ok() ||
-      ::fstat(fd.get(), &st) != 0 || st.st_size > kMaxIniSize ||
-      !read_all(fd.get(), content)) {
+      !read_capped(fd.get(), "", content).ok()) {
     return Text::null();
   }
   return read_ini_file(content, section, key);

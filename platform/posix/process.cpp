@@ -1,5 +1,6 @@
 #include "platform/posix/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "platform/posix/path.h"
+#include "platform/posix/unique_fd.h"
 #include "runtime/code_set.h"
 
 extern char** environ;
@@ -26,17 +28,20 @@ std::string program_path(const std::string& name) {
   return fs_path(from_ansi(name));
 }
 
-bool names_regular_file(const std::string& name) {
-  struct stat st;
-  return ::stat(program_path(name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::vector<char*> c_strings(const std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (const std::string& s : strings)
     out.push_back(const_cast<char*>(s.data()));
   out.push_back(nullptr);
   return out;
+}
+
+// The controlling terminal, open, when this process's group is in its
+// foreground; else an invalid descriptor.
+UniqueFd foreground_terminal() {
+  UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (tty.valid() && ::tcgetpgrp(tty.get()) != ::getpgrp()) tty.reset();
+  return tty;
 }
 
 // Waits for the child `pid`; its wait status, or -1.
@@ -59,11 +64,14 @@ sigset_t passed_signals() {
 int first_passed_signal = 0;
 ProgramEnd last_end;
 
-// In the child between vfork and exec: a clean signal state, death with
-// the parent, then the program. Only system calls here; the parent's memory
-// is shared until the exec.
-[[noreturn]] void exec_child(char* const argv[], pid_t parent,
+// In the child between vfork and exec: a process group of its own (with
+// the terminal `tty` when it is not -1; SIGTTOU is still blocked here), a
+// clean signal state, death with the parent, then the program. Only system
+// calls here; the parent's memory is shared until the exec.
+[[noreturn]] void exec_child(char* const argv[], pid_t parent, int tty,
                              volatile int& exec_error) {
+  ::setpgid(0, 0);
+  if (tty >= 0) ::tcsetpgrp(tty, ::getpid());
   struct sigaction default_action = {};
   default_action.sa_handler = SIG_DFL;
   for (int sig = 1; sig < NSIG; ++sig) {
@@ -115,16 +123,25 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status) {
   std::vector<char*> argv = c_strings(args);
   // The signals to pass on, and the child's end, are taken from the
   // pending set, so none can slip by between the start and the wait.
-  sigset_t waited = passed_signals(), old_mask;
+  // SIGTTOU is blocked while the terminal changes hands.
+  sigset_t waited = passed_signals(), old_mask, blocked;
   sigaddset(&waited, SIGCHLD);
-  ::sigprocmask(SIG_BLOCK, &waited, &old_mask);
+  blocked = waited;
+  sigaddset(&blocked, SIGTTOU);
+  ::sigprocmask(SIG_BLOCK, &blocked, &old_mask);
   const pid_t parent = ::getpid();
+  UniqueFd tty = foreground_terminal();
   // vfork and execve, as posix_spawn does: the child reports a failed exec
   // through the shared flag.
   volatile int exec_error = 0;
   pid_t pid = ::vfork();
-  if (pid == 0) exec_child(argv.data(), parent, exec_error);
+  if (pid == 0) exec_child(argv.data(), parent, tty.get(), exec_error);
   int error = pid < 0 ? errno : exec_error;
+  if (pid > 0) {
+    // Also here, so that the group exists before a signal is passed on.
+    ::setpgid(pid, pid);
+    if (tty.valid()) ::tcsetpgrp(tty.get(), pid);
+  }
   int wait_status = -1;
   if (pid > 0 && error == 0) {
     for (;;) {
@@ -136,12 +153,14 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status) {
         if (done == pid || (done < 0 && errno != EINTR)) break;
         continue;
       }
-      ::kill(pid, sig);
+      // To the whole group: what the client started stops writing too.
+      ::kill(-pid, sig);
       if (first_passed_signal == 0) first_passed_signal = sig;
     }
   } else if (pid > 0) {
     wait_for(pid);
   }
+  if (tty.valid()) ::tcsetpgrp(tty.get(), ::getpgrp());
   // A signal passed on stays blocked (pending, it would end this process
   // before it can tell the host); the rest of the mask is restored.
   if (first_passed_signal != 0) {
@@ -175,15 +194,8 @@ SplitCommand split_command_line(const std::string& line) {
     cmd.program = line.substr(1, end - 1);
     rest = quote == std::string::npos ? line.size() : quote + 1;
   } else {
-    end = std::string::npos;
-    for (std::size_t i = 0; i <= line.size() && end == std::string::npos; ++i) {
-      bool boundary = i == line.size() || is_blank(line[i]);
-      if (boundary && i > 0 && names_regular_file(line.substr(0, i))) end = i;
-    }
-    if (end == std::string::npos) {
-      end = 0;
-      while (end < line.size() && !is_blank(line[end])) ++end;
-    }
+    end = 0;
+    while (end < line.size() && !is_blank(line[end])) ++end;
     cmd.program = line.substr(0, end);
     rest = end;
   }

@@ -1,5 +1,5 @@
-// Starting a program on a POSIX system: the command line cut as a Windows
-// process start cuts it, the start with no shell in between, the wait with
+// Starting a program on a POSIX system: the command line cut into program
+// and argument, the start with no shell in between, the wait with
 // the signals passed on (runtime/process.h), and helper tools. Never
 // throws; a program that cannot start is reported through a Status that
 // says why.
@@ -21,17 +21,17 @@ struct SplitCommand {
   std::string tail;  // empty: the program gets no argument
 };
 
-// Cuts an 8-bit command line the way a Windows process start reads one: a
-// program name in double quotes ends at the closing quote; otherwise the
-// program is the shortest prefix ending before a blank (or the whole line)
-// that names an existing regular file once backslashes are read as "/", and
-// failing that the text up to the first blank. The tail is the rest after the
-// blanks that follow the program name.
+// Cuts an 8-bit command line whose program is not known otherwise: a
+// program name in double quotes ends at the closing quote, any other at the
+// first blank. No file is looked for. The tail is the rest after the blanks
+// that follow the program name.
 SplitCommand split_command_line(const std::string& command_line);
 
 // Starts `command.program` with `command.tail` as its one argument (none when
 // the tail is empty), inheriting environment, working directory and standard
-// streams, with no shell in between, and waits until it has ended. `status`
+// streams, with no shell in between, in a process group of its own (which
+// gets the terminal while it runs, when this process has it), and waits
+// until it has ended. `status`
 // becomes the program's exit status, or 128 + the signal number when a
 // signal ended it. A failure when the program could not be started (then
 // `status` is kNotStarted).

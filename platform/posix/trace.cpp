@@ -5,15 +5,21 @@
 #include <cstdlib>
 
 #include "platform/posix/fd_io.h"
+#include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
+#include "runtime/escape.h"
 
 namespace runtime {
 
 void trace(const std::string& line) {
   const char* path = std::getenv("TOLMEX_TRACE");
   if (path == nullptr || *path == '\0') return;
-  UniqueFd fd(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-  if (fd.valid()) write_all(fd.get(), line + "\n");
+  // Under the same rule for links as every other file; a line that names
+  // what others shaped cannot break into several.
+  UniqueFd fd;
+  if (open_regular("", path, O_WRONLY | O_APPEND | O_CREAT, fd).ok()) {
+    write_all(fd.get(), escape_controls(line) + "\n");
+  }
 }
 
 }  // namespace runtime

@@ -120,11 +120,26 @@ bool in_use_by_this_process(const Text& path) {
   return files_in_use().count(wide(path)) != 0;
 }
 
-std::string directory_open_to_others(const Text& /*file*/) {
-  return "";  // the directory's access control list decides, not a bit
+void use_directory_of(const Text& /*file*/) {}
+
+std::size_t program_in_use(const Text& command_line) {
+  const std::wstring line = wide(command_line);
+  std::size_t longest = 0;
+  for (const auto& [name, file] : files_in_use()) {
+    std::size_t n = name.size();
+    if (n > longest && line.starts_with(name) &&
+        (line.size() == n || line[n] == L' ' || line[n] == L'\t')) {
+      longest = n;
+    }
+  }
+  return longest;
 }
 
-int file_open(const Text& path, OpenMode mode) {
+// The directory's access control list decides who may write, not a bit.
+std::string replaceable_by_others(const Text& /*file*/) { return ""; }
+std::string writable_by_others(const Text& /*path*/) { return ""; }
+
+Status file_open(const Text& path, OpenMode mode, int& number) {
   const bool append = mode == OpenMode::kAppend;
   HANDLE file = CreateFileW(
       // Appends only (each write lands at the end), with the reading access
@@ -133,31 +148,47 @@ int file_open(const Text& path, OpenMode mode) {
       append ? FILE_APPEND_DATA | GENERIC_READ : GENERIC_WRITE,
       append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
       append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -1;
-  int number = open_files().empty() ? 1 : open_files().rbegin()->first + 1;
+  number = -1;
+  if (file == INVALID_HANDLE_VALUE) {
+    return Status::failure("cannot open " + to_ansi(path),
+                           static_cast<int>(GetLastError()));
+  }
+  number = open_files().empty() ? 1 : open_files().rbegin()->first + 1;
   open_files()[number] = file;
-  return number;
+  return Status();
 }
 
-int file_write_line(int file, const Text& line) {
+Status file_write_line(int file, const Text& line) {
   auto it = open_files().find(file);
-  if (it == open_files().end()) return -1;
+  if (it == open_files().end()) {
+    return Status::failure("cannot write a file not open", 0);
+  }
   std::string bytes = to_ansi(line) + "\r\n";
-  if (!lock_whole_file(it->second)) return -1;
+  // A lock held past the bound is not awaited further: the line then goes
+  // in one write without it.
+  const bool locked = lock_whole_file(it->second);
   // A line that does not fit (a full disk) is taken back whole.
   LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(it->second, &size);
-  DWORD written = 0;
-  if (ok && (!WriteFile(it->second, bytes.data(),
-                        static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-             written != bytes.size())) {
-    FILE_END_OF_FILE_INFO end = {size};
-    SetFileInformationByHandle(it->second, FileEndOfFileInfo, &end, sizeof end);
-    ok = false;
+  Status written;
+  DWORD count = 0;
+  if (!GetFileSizeEx(it->second, &size) ||
+      !WriteFile(it->second, bytes.data(), static_cast<DWORD>(bytes.size()),
+                 &count, nullptr) ||
+      count != bytes.size()) {
+    DWORD error = GetLastError();
+    written = Status::failure("cannot write a line",
+                              static_cast<int>(error ? error : ERROR_DISK_FULL));
+    if (locked && count != 0) {
+      FILE_END_OF_FILE_INFO end = {size};
+      SetFileInformationByHandle(it->second, FileEndOfFileInfo, &end,
+                                 sizeof end);
+    }
   }
-  OVERLAPPED at = {};
-  UnlockFileEx(it->second, 0, MAXDWORD, MAXDWORD, &at);
-  return ok ? 1 : -1;
+  if (locked) {
+    OVERLAPPED at = {};
+    UnlockFileEx(it->second, 0, MAXDWORD, MAXDWORD, &at);
+  }
+  return written;
 }
 
 int file_close(int file) {

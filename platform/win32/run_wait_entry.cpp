@@ -1,6 +1,7 @@
 // The RunWait body on Windows: CreateProcessW with the command line as it
-// is (the platform cuts it), in a job that is closed, and so ends the
-// program, when this process ends for any reason.
+// is and the program named by its exact path (never a prefix of the line
+// that the platform would try first, never a search), in a job that is
+// closed, and so ends the program, when this process ends for any reason.
 #include <windows.h>
 
 #include "platform/win32/process.h"
@@ -8,6 +9,7 @@
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
 #include "runtime/external_call.h"
+#include "runtime/files.h"
 #include "runtime/status.h"
 #include "runtime/trace.h"
 
@@ -35,19 +37,31 @@ HANDLE program_job() {
 
 std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t show) {
   std::wstring line = wide(command_line);
+  // The program: the copy this process has in use that the line starts
+  // with; else the line up to its first blank (or its quotes).
+  std::size_t length = program_in_use(command_line);
+  std::u16string program_units =
+      length != 0 ? command_line.units().substr(0, length)
+                  : command_line.units().substr(
+                        0, command_line.units().size() -
+                               windows_command_tail(command_line.units()).size());
+  while (!program_units.empty() &&
+         (program_units.back() == u' ' || program_units.back() == u'\t')) {
+    program_units.pop_back();
+  }
+  if (length == 0 && program_units.size() >= 2 && program_units[0] == u'"') {
+    program_units = program_units.substr(1, program_units.find(u'"', 1) - 1);
+  }
+  const Text program(program_units);
+  const std::wstring application = wide(program);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+  if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
-    // The program's name: the line without its tail.
-    std::u16string program = command_line.units().substr(
-        0, command_line.units().size() -
-               windows_command_tail(command_line.units()).size());
-    while (!program.empty() && program.back() == u' ') program.pop_back();
-    Status failure = Status::failure("cannot start " + to_ansi(Text(program)),
+    Status failure = Status::failure("cannot start " + to_ansi(program),
                                      static_cast<int>(GetLastError()));
     set_last_failure(failure);
     trace("RunWait: " + failure.message());

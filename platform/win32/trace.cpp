@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/wide.h"
+#include "runtime/escape.h"
 
 namespace runtime {
 
@@ -17,7 +18,7 @@ void trace(const std::string& line) {
       CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
-  std::string bytes = line + "\n";
+  std::string bytes = escape_controls(line) + "\n";
   DWORD written;
   WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
             nullptr);
