@@ -169,6 +169,7 @@ std::string trapping_client(bool ignore_term) {
                       : "trap 'echo TERM >> \"$d/got\"; exit 0' TERM\n") +
          "trap 'echo INT >> \"$d/got\"; exit 0' INT\n"
          "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n"
+         "sleep 30 & echo $! > \"$d/helper\"\n"
          "echo > \"$d/ready\"\n" +
          (ignore_term ? "sleep 0.3; sleep 0.3\necho > \"$d/done\"\n"
                       : "while :; do sleep 0.01; done\n");
@@ -186,9 +187,36 @@ TEST_F(ExitStatusTest, SignalsReachTheClientAndTheRunWaitsForIt) {
     EXPECT_EQ(r.status, 128 + sig) << name << r.err;
     EXPECT_EQ(read_file(pub / "got"), std::string(name) + "\n");
     EXPECT_FALSE(exists(exe())) << name;
+    // What the client started got the signal too (a shell's background
+    // command ignores SIGINT).
+    const int helper = std::stoi(read_file(pub / "helper"));
+    ::usleep(100000);
+    const std::string stat = "/proc/" + std::to_string(helper) + "/stat";
+    const bool alive =
+        exists(stat) && read_file(stat).find(") Z ") == std::string::npos;
+    EXPECT_EQ(alive, sig == SIGINT) << name;
+    ::kill(helper, SIGKILL);
     std::remove((pub / "got").c_str());
     std::remove((pub / "ready").c_str());
   }
+}
+
+TEST_F(ExitStatusTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
+  // The client runs in a group of its own: without the terminal it would
+  // be stopped at its first read. script(1) gives the run a terminal.
+  if (!exists("/usr/bin/script")) GTEST_SKIP() << "needs script(1)";
+  write_file(pub / "mart.dll",
+             "#!/bin/sh\nread x < /dev/tty\necho \"$x\" > \"$(dirname "
+             "\"$0\")/read\"\n",
+             0755);
+  Started run = start({"/bin/sh", "-c",
+                       "(sleep 1; echo typed; sleep 1) | /usr/bin/script -qec "
+                       "\"'$0' '$1'\" /dev/null",
+                       TOLMEX_BINARY, request()},
+                      {"DISPLAY="});
+  RunResult r = finish_within(run, 10);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(pub / "read"), "typed\n");
 }
 
 TEST_F(ExitStatusTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {

@@ -181,11 +181,11 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
                                 (pub / "mart.dll") + "'";
   struct Case {
     const char* name;
-    std::string plant;     // run as the other user
-    std::string dir;       // the public directory, with its "/"
-    mode_t dll_mode;       // of root's own mart.dll, when not planted
+    std::string plant;  // run as the other user
+    std::string dir;    // the public directory, with its "/"
+    mode_t dll_mode;    // of root's own mart.dll, when not planted
     int status;
-    std::string err;       // part of stderr
+    std::string err;  // part of stderr
   };
   const Case cases[] = {
       {"a program at a prefix of a public directory with a blank",
@@ -207,8 +207,8 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
        (pub / "mart.dll") + " is writable by group root: chmod g-w " +
            (pub / "mart.dll")},
       {"a hard link of another user's file as tolmex.ini",
-       "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'",
-       pub.path() + "/", 0755, 3, "(a hard link)"},
+       "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'", pub.path() + "/",
+       0755, 3, "(a hard link)"},
   };
   for (const Case& c : cases) {
     for (const char* name : {"mart.dll", "logpay", "tolmex.ini", "pos"}) {
@@ -311,9 +311,8 @@ TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
     run({"/bin/chmod", mode, pub.path()});
     write_file(pub / "mart.dll", "#!/bin/sh\necho started >&2\n", 0755);
     r = run_as(0);
-    const std::string who = mode == std::string("777")
-                                ? "other users"
-                                : "the users of group root";
+    const std::string who =
+        mode == std::string("777") ? "other users" : "the users of group root";
     const std::string mend = mode == std::string("777") ? "o-w" : "g-w";
     EXPECT_EQ(r.err, "tolmex: warning: " + who + " may write " + pub.path() +
                          " and it has no sticky bit, so they can replace "

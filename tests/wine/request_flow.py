@@ -108,6 +108,20 @@ class RequestFlowTest(unittest.TestCase):
         self.assertTrue(before <= m.group(1).decode() <= after, log)
         self.assertEqual(m.group(2), LOG_PREFIX + request.encode())
 
+    def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
+        # A program named like the part of the path before the blank is
+        # what the platform would try first; the copy must run instead.
+        shutil.copyfile(CLIENT, os.path.join(self.dir, "pos.exe"))
+        os.mkdir(os.path.join(self.dir, "pos data"))
+        shutil.copyfile(CLIENT, os.path.join(self.dir, "pos data", "mart.dll"))
+        pub = self.pub + "pos data\\"
+        r = self.run_tolmex(f"pay,{pub},ORDER-1")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.ran(), [])
+        with open(os.path.join(self.dir, "pos data", "ran.txt"),
+                  encoding="utf-8") as f:
+            self.assertTrue(f.read().startswith(f"{pub}mart.exe "))
+
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
         r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
