@@ -55,6 +55,27 @@ def measure_floor(runner, runs, scratch, tolmex, floor, clients):
     return ratios
 
 
+def measure_crowded(runner, runs, scratch, tolmex, writing):
+    """tolmex on an empty public directory and on one that holds 100,000
+    files of others, interleaved, with a client that writes the eight keys
+    (so each request rewrites the result file); returns crowded/empty."""
+    commands = []
+    for name in ("empty", "crowded"):
+        pub = os.path.join(scratch, name) + "/"
+        os.makedirs(pub)
+        shutil.copyfile(writing, pub + "mart.dll")
+        os.chmod(pub + "mart.dll", 0o755)
+        if name == "crowded":
+            for i in range(100_000):
+                open(f"{pub}other-{i}", "w").close()
+        commands.append([tolmex, f"pay,{pub},ORDER-1,12.50"])
+    (empty_ms, _), (crowded_ms, _) = run_interleaved(runner, runs, commands)
+    ratio = crowded_ms / empty_ms
+    print(f"\n100,000 files in the public directory: empty {empty_ms:.3f} ms, "
+          f"crowded {crowded_ms:.3f} ms, crowded/empty = {ratio:.2f}")
+    return ratio
+
+
 def measure_invalid_bytes(runner, runs, scratch, tolmex):
     """tolmex on a request of 1 MiB of bytes that are invalid in the code
     set, under GBK and under UTF-8; returns GBK/UTF-8, or None without a
@@ -144,6 +165,9 @@ def main():
                                  {"no-op": noop_client, "eight keys": writing})
     for client, ratio in floor_ratios.items():
         checks.append((f"tolmex/floor <= 1.10 ({client} client)", ratio <= 1.10))
+    crowded = measure_crowded(runner, runs, scratch, tolmex, writing)
+    checks.append(("100,000 files in P: at most 1.2 x an empty P",
+                   crowded <= 1.2))
     invalid = measure_invalid_bytes(runner, runs, scratch, tolmex)
     if invalid is not None:
         checks.append(("1 MiB invalid bytes: GBK <= 2 x UTF-8", invalid <= 2.0))
