@@ -124,8 +124,7 @@ UniqueFd create_slot(const Location& at, int slot, std::string& name) {
     UniqueFd old = open_locked(at.dir, name, LOCK_EX | LOCK_NB);
     struct stat st;
     if (!old.valid() || ::fstat(old.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != ::geteuid() ||
-        ::unlinkat(at.dir, name.c_str(), 0) != 0) {
+        st.st_uid != ::geteuid() || ::unlinkat(at.dir, name.c_str(), 0) != 0) {
       return UniqueFd();
     }
   }
@@ -162,11 +161,13 @@ bool stage_copy_as(bool unnamed, int from, const struct stat& from_stat,
     struct stat written, reopened;
     ok = staged.reader.valid() && ::fstat(writer.get(), &written) == 0 &&
          ::fstat(staged.reader.get(), &reopened) == 0 &&
-         written.st_dev == reopened.st_dev &&
-         written.st_ino == reopened.st_ino;
-    // The slot's exclusive lock becomes the copy's shared one.
+         written.st_dev == reopened.st_dev && written.st_ino == reopened.st_ino;
+    // The slot's exclusive lock becomes the copy's shared one, with no
+    // moment in between where another run could take the slot for a
+    // leftover.
+    ok = ok && (staged.named.empty() || ::flock(writer.get(), LOCK_SH) == 0) &&
+         lock_file(staged.reader.get(), LOCK_SH | LOCK_NB) == 0;
     writer.reset();
-    ok = ok && lock_file(staged.reader.get(), LOCK_SH) == 0;
   }
   if (!ok && !staged.named.empty()) {
     int error = errno;
@@ -314,7 +315,8 @@ int copy_file(const Text& source, const Text& target) {
   }
   std::string problem =
       untrusted_program(from_stat, from_at.dir_st.st_uid, from_path);
-  if (!problem.empty()) return failed(Status::failure(what + ": " + problem, 0));
+  if (!problem.empty())
+    return failed(Status::failure(what + ": " + problem, 0));
   StagedCopy staged;
   if (!stage_copy(from.get(), from_stat, to_at, staged)) {
     return failed(Status::failure(what, errno));
