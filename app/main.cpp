@@ -60,6 +60,8 @@ int serve(tolmex& app, int argc, char** argv) {
       return kExitResultNotReset;
     case tolmex::Outcome::kClientNotStarted:
       return kExitClientNotStarted;
+    case tolmex::Outcome::kClientLost:
+      return kExitRuntimeError;
     case tolmex::Outcome::kEmptyRequest:
     case tolmex::Outcome::kNormal:
       break;

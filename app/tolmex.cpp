@@ -6,6 +6,7 @@
 #include "runtime/ini_file.h"
 #include "runtime/message_box.h"
 #include "runtime/process.h"
+#include "runtime/program_copy.h"
 
 using runtime::Text;
 
@@ -69,30 +70,31 @@ tolmex::Outcome tolmex::open(Text commandline) {
   std::string replaceable = runtime::replaceable_by_others(client_program);
   if (!replaceable.empty()) warn(replaceable);
   runtime::delete_file(client_program);
-  const int i =
-      runtime::copy_file(g.gs_public_path + u"mart.dll", client_program);
   // The client runs from the copy this run made or from the one another
   // run of this user has in use; whatever else is at that name is not ours
-  // to start.
-  if (!runtime::file_exists(client_program) ||
-      (i != 1 && !runtime::in_use_by_this_process(client_program))) {
-    failure = runtime::last_failure();
+  // to start, and the copy fails.
+  runtime::CopyOutcome copied;
+  failure = runtime::copy_file(g.gs_public_path + u"mart.dll", client_program,
+                               copied);
+  [[maybe_unused]] const int i = failure.ok() ? 1 : -1;
+  if (!failure.ok()) {
     runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
     return Outcome::kClientMissing;
   }
 
-  const std::uint16_t li_result =
+  [[maybe_unused]] const std::uint16_t li_result =
       runwait(g.gs_public_path + u"mart.exe " + ls_commandline, 1);
 
   if (runtime::file_exists(client_program))
     runtime::delete_file(client_program);
+  if (failure.ok()) return Outcome::kNormal;
+  // A client that was started but not waited for may still run: that is a
+  // fault of this program, not of the client.
+  if (runtime::last_program_end().started) return Outcome::kClientLost;
   // A client that could not be started is, for the operator, a client that
   // is missing; the host learns the difference from the exit status.
-  if (li_result == runtime::kNotStarted) {
-    failure = runtime::last_failure();
-    runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
-    return Outcome::kClientNotStarted;
-  }
+  runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
+  return Outcome::kClientNotStarted;
   return Outcome::kNormal;
 }
 
@@ -115,5 +117,9 @@ void tolmex::warn(const std::string& warning) {
 }
 
 std::uint16_t tolmex::runwait(Text var_0, std::uint16_t var_1) {
-  return runtime::external_call(runwait_function, var_0, var_1);
+  std::uint16_t result = 0;
+  runtime::Status ran =
+      runtime::external_call(runwait_function, var_0, var_1, result);
+  if (!ran.ok()) failure = ran;
+  return result;
 }

@@ -49,6 +49,8 @@ class tolmex {
                         // run
     kClientNotStarted,  // the copy could not be started: the message box
                         // was shown, the copy was removed
+    kClientLost,        // the client was started but could not be waited
+                        // for; the copy was removed
   };
 
   // Serves the request `commandline` (the parameter string) and halts.
@@ -58,9 +60,10 @@ class tolmex {
   // section "return" to empty values.
   void ue_init();
 
-  // Starts the command line `var_0` and waits until the program has ended.
-  // `var_1` is a window show state. Reaches its body through the external
-  // call of `runwait_function`.
+  // Starts the command line `var_0` and waits until the program has ended;
+  // its exit status. `var_1` is a window show state. Reaches its body
+  // through the external call of `runwait_function`; when that fails,
+  // `failure` says why.
   std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
 
   // Keeps `warning` and tells on_warning of it.

@@ -4,14 +4,14 @@
 
 namespace runtime {
 
-std::uint16_t external_call(const ExternalFunction& function, const Text& var_0,
-                            std::uint16_t var_1) {
+Status external_call(const ExternalFunction& function, const Text& command_line,
+                     std::uint16_t show, std::uint16_t& result) {
   // The bodies are written for 8-bit text: only ";Ansi" entries fit.
   if (function.body == nullptr || !function.entry.ends_with(";Ansi")) {
     throw RuntimeError("cannot call external function " + function.entry +
                        " in " + function.library);
   }
-  return function.body(var_0, var_1);
+  return function.body(command_line, show, result);
 }
 
 }  // namespace runtime

@@ -1,22 +1,26 @@
-// The call of a function in an outside library. The application names each
-// function it calls together with the body that stands in for the library
-// (this program links its libraries in); the runtime offers the bodies it
-// knows, such as run_wait_entry(). A function without a body raises the
-// runtime error.
+// The call of a function in an outside library (portable; the bodies are
+// implemented per platform). The application names each function it calls
+// together with the body that stands in for the library (this program links
+// its libraries in); the runtime offers the bodies it knows, such as
+// run_wait_entry(). A body's failure is returned as a Status; a function
+// without a body raises the runtime error.
 #ifndef TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 #define TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 
 #include <cstdint>
 #include <string>
 
+#include "runtime/status.h"
 #include "runtime/text.h"
 
 namespace runtime {
 
 // The body of an external function: a string and an unsigned 16-bit
-// argument in, an unsigned 16-bit result out. A body of an ";Ansi" entry
-// converts the string to the 8-bit code set itself, just before it uses it.
-using ExternalBody = std::uint16_t (*)(const Text& var_0, std::uint16_t var_1);
+// argument in, an unsigned 16-bit result out, and why it failed. A body of
+// an ";Ansi" entry converts the string to the 8-bit code set itself, just
+// before it uses it.
+using ExternalBody = Status (*)(const Text& command_line, std::uint16_t show,
+                                std::uint16_t& result);
 
 // Where an external function lives: the library and the entry, the entry
 // followed by ";Ansi" (its string argument goes over as 8-bit text in the
@@ -27,19 +31,22 @@ struct ExternalFunction {
   ExternalBody body = nullptr;
 };
 
-// Calls `function` with a string and an unsigned 16-bit argument and returns
-// its unsigned 16-bit result.
-std::uint16_t external_call(const ExternalFunction& function, const Text& var_0,
-                            std::uint16_t var_1);
+// Calls `function` with a string and an unsigned 16-bit argument; its
+// unsigned 16-bit result goes to `result`, and its failure is returned.
+Status external_call(const ExternalFunction& function, const Text& command_line,
+                     std::uint16_t show, std::uint16_t& result);
 
 // A body for a "RunWait;Ansi" entry, one per platform: starts the command
-// line `command_line` (on POSIX systems converted to the current code set
-// and cut as a Windows process start cuts it) and
-// returns when the started program has ended, with its exit status (128 +
-// the signal number when a signal ended it), or kNotStarted
-// (runtime/process.h) when it could not be started; last_failure() then
-// says why. `show`, a window show state, has no meaning here.
-std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t show);
+// line `command_line` and returns when the started program has ended, with
+// its exit status in `result` (128 + the signal number when a signal ended
+// it). The program is the copy this process has in use that the line
+// begins with (runtime/program_copy.h), by its exact path; without one, the
+// line up to its first blank (or its double quotes). A failure says why
+// the program could not be started, or could not be waited for
+// (last_program_end() in runtime/process.h tells which); `result` is then
+// 0. `show` is a window show state.
+Status run_wait_entry(const Text& command_line, std::uint16_t show,
+                      std::uint16_t& result);
 
 }  // namespace runtime
 

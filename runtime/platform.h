@@ -4,6 +4,7 @@
 #ifndef TOLMEX_RUNTIME_PLATFORM_H_
 #define TOLMEX_RUNTIME_PLATFORM_H_
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@
 #include "runtime/status.h"
 
 namespace runtime {
+
+// The longest wait for what another process holds (a lock, a file open
+// without sharing), on every platform. Runs hold such things for a few
+// milliseconds; anything held longer belongs to something else.
+inline constexpr std::chrono::seconds kLockWait{5};
 
 // The local date and time from the system clock, to the millisecond. Raises
 // the runtime error when the clock cannot be read.

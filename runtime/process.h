@@ -17,9 +17,6 @@
 
 namespace runtime {
 
-// The result of the RunWait body when the program could not be started.
-inline constexpr std::uint16_t kNotStarted = 65535;
-
 // Sets the signal dispositions this process runs with: SIGPIPE ignored (a
 // closed output is an error to report, not a death), SIGCHLD the default
 // whatever was inherited (so the wait for a program works). Nothing on
@@ -31,9 +28,11 @@ int signal_passed_on();
 
 // How the program started last ended.
 struct ProgramEnd {
-  bool ended = false;   // false: no program was started and waited for
-  int exit_status = 0;  // its exit status, when no signal ended it
-  int signal = 0;       // the signal that ended it, or 0
+  bool started = false;  // a program was started (it may not have been
+                         // waited for)
+  bool ended = false;    // false: no program was started and waited for
+  int exit_status = 0;   // its exit status, when no signal ended it
+  int signal = 0;        // the signal that ended it, or 0
 };
 ProgramEnd last_program_end();
 

@@ -9,17 +9,4 @@ std::string Status::message() const {
   return what_ + ": " + system_error_text(error_);
 }
 
-namespace {
-
-Status& last() {
-  static Status status;
-  return status;
-}
-
-}  // namespace
-
-Status last_failure() { return last(); }
-
-void set_last_failure(Status status) { last() = std::move(status); }
-
 }  // namespace runtime

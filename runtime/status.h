@@ -1,8 +1,8 @@
-// Status: the outcome of a runtime operation that can fail for a reason the
-// user should hear: success, or what failed (with the path it failed on)
-// and the system's error number. It prints as "cannot write
-// /srv/pay/tolmex.ini: Permission denied". Making or reading one never fails.
-// A Status is a plain value; copies are independent.
+// Status: the outcome of every runtime and platform operation that can
+// fail: success, or what failed (with the path it failed on) and the
+// system's error number, which message() alone turns into its text. It prints
+// as "cannot write /srv/pay/tolmex.ini: Permission denied". Making or reading
+// one never fails. A Status is a plain value; copies are independent.
 #ifndef TOLMEX_RUNTIME_STATUS_H_
 #define TOLMEX_RUNTIME_STATUS_H_
 
@@ -38,13 +38,6 @@ class Status {
   std::string what_;
   int error_ = 0;
 };
-
-// The reason of the latest failure of a runtime service that answers with
-// an integer result (the copy of a file, the external call), kept as the
-// platform keeps its last error; success when none has failed. Services
-// that succeed leave it alone.
-Status last_failure();
-void set_last_failure(Status status);
 
 }  // namespace runtime
 

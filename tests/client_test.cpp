@@ -32,19 +32,21 @@ TEST(ClientTest, PublicDirectoryWithBlanksStartsTheRightClient) {
 }
 
 TEST(ClientTest, RunEndsAndCopyGoesWhateverTheClientDoes) {
+  // The trace holds failures only: a client's own end is none.
   const std::tuple<std::string, int, std::string> clients[] = {
-      {"#!/bin/sh\nexit 7\n", 0, "ended with 7"},
-      {"#!/bin/sh\nkill -KILL $$\n", 0, "ended with 137"},
-      {"not a program\n", 4, "mart.exe: Exec format error"},
+      {"#!/bin/sh\nexit 7\n", 0, ""},
+      {"#!/bin/sh\nkill -KILL $$\n", 0, ""},
+      {"not a program\n", 4,
+       "RunWait: cannot start %/mart.exe: Exec format error\n"},
   };
-  for (const auto& [client, status, traced] : clients) {
+  for (auto [client, status, traced] : clients) {
     TempDir pub;
     write_file(pub / "mart.dll", client, 0755);
     auto r = run_tolmex({"a," + pub.path() + "/"},
                         {"TOLMEX_TRACE=" + pub.path() + "/trace"});
     EXPECT_EQ(r.status, status) << r.err;
-    EXPECT_NE(read_file(pub / "trace").find(traced), std::string::npos)
-        << traced;
+    if (!traced.empty()) traced.replace(traced.find('%'), 1, pub.path());
+    EXPECT_EQ(exists(pub / "trace") ? read_file(pub / "trace") : "", traced);
     std::remove((pub / "trace").c_str());
     EXPECT_EQ(list_dir(pub.path()), kAfterRun);
   }

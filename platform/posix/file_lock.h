@@ -11,12 +11,9 @@
 #include <string>
 
 #include "platform/posix/unique_fd.h"
+#include "runtime/platform.h"
 
 namespace runtime {
-
-// The longest wait for a lock. Processes that share these locks hold them
-// for a few milliseconds; a lock held longer belongs to something else.
-inline constexpr std::chrono::seconds kLockWait{5};
 
 // How many times a lookup starts over when the file at a path is replaced
 // while it is being opened and locked, before it gives up (EBUSY); for files

@@ -117,7 +117,7 @@ int signal_passed_on() { return first_passed_signal; }
 ProgramEnd last_program_end() { return last_end; }
 
 Status run_wait(const SplitCommand& command, std::uint16_t& status) {
-  status = kNotStarted;
+  status = 0;
   std::vector<std::string> args{program_path(command.program)};
   if (!command.tail.empty()) args.push_back(command.tail);
   std::vector<char*> argv = c_strings(args);
@@ -173,6 +173,7 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status) {
   if (error != 0) {
     return Status::failure("cannot start " + args[0], error);
   }
+  last_end.started = true;
   if (wait_status == -1) {
     return Status::failure("cannot wait for " + args[0], errno);
   }

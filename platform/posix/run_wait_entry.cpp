@@ -2,20 +2,22 @@
 #include "platform/posix/process.h"
 #include "runtime/code_set.h"
 #include "runtime/external_call.h"
-#include "runtime/files.h"
+#include "runtime/program_copy.h"
 #include "runtime/status.h"
 #include "runtime/trace.h"
 
 namespace runtime {
 
-std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t /*show*/) {
+Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
+                      std::uint16_t& result) {
   // The program is the copy this process has in use that the line starts
   // with, by its exact path, even when the path holds blanks.
   SplitCommand command;
   if (const std::size_t length = program_in_use(command_line); length != 0) {
     const std::u16string& units = command_line.units();
     std::size_t tail = length;
-    while (tail < units.size() && (units[tail] == u' ' || units[tail] == u'\t')) {
+    while (tail < units.size() &&
+           (units[tail] == u' ' || units[tail] == u'\t')) {
       ++tail;
     }
     command.program = to_ansi(Text(units.substr(0, length)));
@@ -23,16 +25,9 @@ std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t /*show*/) {
   } else {
     command = split_command_line(to_ansi(command_line));
   }
-  std::uint16_t result;
-  Status started = run_wait(command, result);
-  if (!started.ok()) {
-    set_last_failure(started);
-    trace("RunWait: " + started.message());
-  } else {
-    trace("RunWait: " + command.program + " ended with " +
-          std::to_string(result));
-  }
-  return result;
+  Status run = run_wait(command, result);
+  if (!run.ok()) trace("RunWait: " + run.message());
+  return run;
 }
 
 }  // namespace runtime

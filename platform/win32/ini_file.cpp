@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/win32/retry.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
 #include "runtime/platform.h"
@@ -39,15 +40,14 @@ Text read_key(const std::wstring& path, const Text& section, const Text& key,
 // so a writer of another run makes it fail with a sharing violation: it is
 // tried again for up to five seconds.
 bool write_key(const std::wstring& path, const IniEdit& e) {
-  for (int i = 0; i < 500; ++i) {
+  return retry_while_busy([&] {
     if (WritePrivateProfileStringW(wide(e.section).c_str(), wide(e.key).c_str(),
                                    wide(e.value).c_str(), path.c_str())) {
-      return true;
+      return Attempt::kDone;
     }
-    if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
-    Sleep(10);
-  }
-  return false;
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Attempt::kBusy
+                                                     : Attempt::kFailed;
+  });
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
 #include "runtime/external_call.h"
-#include "runtime/files.h"
+#include "runtime/program_copy.h"
 #include "runtime/status.h"
 #include "runtime/trace.h"
 
@@ -35,16 +35,19 @@ HANDLE program_job() {
 
 }  // namespace
 
-std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t show) {
+Status run_wait_entry(const Text& command_line, std::uint16_t show,
+                      std::uint16_t& result) {
+  result = 0;
   std::wstring line = wide(command_line);
   // The program: the copy this process has in use that the line starts
   // with; else the line up to its first blank (or its quotes).
   std::size_t length = program_in_use(command_line);
   std::u16string program_units =
-      length != 0 ? command_line.units().substr(0, length)
-                  : command_line.units().substr(
-                        0, command_line.units().size() -
-                               windows_command_tail(command_line.units()).size());
+      length != 0
+          ? command_line.units().substr(0, length)
+          : command_line.units().substr(
+                0, command_line.units().size() -
+                       windows_command_tail(command_line.units()).size());
   while (!program_units.empty() &&
          (program_units.back() == u' ' || program_units.back() == u'\t')) {
     program_units.pop_back();
@@ -63,24 +66,29 @@ std::uint16_t run_wait_entry(const Text& command_line, std::uint16_t show) {
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     Status failure = Status::failure("cannot start " + to_ansi(program),
                                      static_cast<int>(GetLastError()));
-    set_last_failure(failure);
     trace("RunWait: " + failure.message());
-    return kNotStarted;
+    return failure;
   }
+  last_end().started = true;
   if (program_job() != nullptr) {
     AssignProcessToJobObject(program_job(), process.hProcess);
   }
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.hProcess, &code)) {
+    Status failure = Status::failure("cannot wait for " + to_ansi(program),
+                                     static_cast<int>(GetLastError()));
+    CloseHandle(process.hProcess);
+    trace("RunWait: " + failure.message());
+    return failure;
+  }
   CloseHandle(process.hProcess);
   last_end().ended = true;
   last_end().exit_status = static_cast<int>(code);
-  trace("RunWait: " + to_ansi(command_line) + " ended with " +
-        std::to_string(static_cast<std::uint16_t>(code)));
-  return static_cast<std::uint16_t>(code);
+  result = static_cast<std::uint16_t>(code);
+  return Status();
 }
 
 }  // namespace runtime

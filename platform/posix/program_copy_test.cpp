@@ -1,0 +1,95 @@
+#include "runtime/program_copy.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/code_set.h"
+#include "tests/harness.h"
+
+namespace runtime {
+namespace {
+
+using testing_support::exists;
+using testing_support::list_dir;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+int mode_of(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777)
+                                        : -1;
+}
+
+// copy_file() as a word: "copied", "in use elsewhere" or the failure.
+std::string copy(const std::string& from, const std::string& to) {
+  CopyOutcome outcome;
+  Status s = copy_file(from_ansi(from), from_ansi(to), outcome);
+  if (!s.ok()) return s.message();
+  return outcome == CopyOutcome::kCopied ? "copied" : "in use elsewhere";
+}
+
+TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
+  TempDir dir;
+  write_file(dir / "mart.dll", "new", 0750);
+  write_file(dir / "mart.exe", "old", 0600);
+  EXPECT_EQ(copy(dir / "mart.dll", dir / "mart.exe"), "copied");
+  EXPECT_EQ(read_file(dir / "mart.exe"), "new");
+  EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
+  EXPECT_EQ(list_dir(dir.path()),
+            (std::vector<std::string>{"mart.dll", "mart.exe"}));
+  EXPECT_TRUE(delete_file(from_ansi(dir / "mart.exe")).ok());
+  EXPECT_EQ(copy(dir / "missing", dir / "mart.exe"),
+            "cannot copy " + dir / "missing" + " to " + dir / "mart.exe" +
+                ": No such file or directory");
+  EXPECT_EQ(copy(dir.path(), dir / "mart.exe"), "cannot copy " + dir.path() +
+                                                    " to " + dir / "mart.exe" +
+                                                    ": not a regular file");
+  EXPECT_FALSE(exists(dir / "mart.exe"));
+}
+
+TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
+  // The kernel copies only within one file system; from a tmpfs to the
+  // test's directory the copy falls back to reading and writing.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs";
+  TempDir source, dir;
+  ASSERT_EQ(::mount("tmpfs", source.path().c_str(), "tmpfs", 0, nullptr), 0);
+  std::string content(3 * 65536 + 17, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    content[i] = static_cast<char>(i * 131 % 251);
+  }
+  write_file(source / "mart.dll", content, 0755);
+  EXPECT_EQ(copy(source / "mart.dll", dir / "mart.exe"), "copied");
+  ::umount2(source.path().c_str(), MNT_DETACH);
+  EXPECT_EQ(read_file(dir / "mart.exe"), content);
+  EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
+  EXPECT_TRUE(delete_file(from_ansi(dir / "mart.exe")).ok());
+}
+
+TEST(CopyFileTest, FileInUseElsewhereIsNeitherReplacedNorDeleted) {
+  TempDir dir;
+  write_file(dir / "mart.dll", "new", 0755);
+  write_file(dir / "mart.exe", "running", 0700);
+  // Another run holds the file in use: a shared lock of another open file.
+  int other = ::open((dir / "mart.exe").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(other, LOCK_SH), 0);
+  const Text exe = from_ansi(dir / "mart.exe");
+  EXPECT_TRUE(delete_file(exe).ok());  // it stays
+  EXPECT_EQ(copy(dir / "mart.dll", dir / "mart.exe"), "in use elsewhere");
+  EXPECT_EQ(read_file(dir / "mart.exe"), "running");
+  ::close(other);
+  // This process now uses the copy it found, until it deletes it.
+  other = ::open((dir / "mart.exe").c_str(), O_RDONLY);
+  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+  ::close(other);
+  EXPECT_TRUE(delete_file(exe).ok());
+  EXPECT_TRUE(delete_file(exe).ok());  // missing
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"mart.dll"});
+}
+
+}  // namespace
+}  // namespace runtime

@@ -1,0 +1,98 @@
+// The copies of program files on Windows, with the platform's own rules: a
+// program file that runs is in use, so CopyFileW and DeleteFileW fail on it.
+#include "runtime/program_copy.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "platform/win32/retry.h"
+#include "platform/win32/wide.h"
+#include "runtime/code_set.h"
+#include "runtime/trace.h"
+
+namespace runtime {
+namespace {
+
+// The program files this process has in use, each held open for reading
+// with no sharing but reading, so that no other run deletes or replaces it
+// between its copy and its start, as nobody can while it runs.
+std::map<std::wstring, HANDLE>& files_in_use() {
+  static std::map<std::wstring, HANDLE> files;
+  return files;
+}
+
+void stop_using(const std::wstring& path) {
+  auto it = files_in_use().find(path);
+  if (it == files_in_use().end()) return;
+  CloseHandle(it->second);
+  files_in_use().erase(it);
+}
+
+bool start_using(const std::wstring& path) {
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  stop_using(path);
+  files_in_use()[path] = file;
+  return true;
+}
+
+}  // namespace
+
+Status delete_file(const Text& path) {
+  std::wstring p = wide(path);
+  stop_using(p);
+  if (DeleteFileW(p.c_str())) return Status();
+  const DWORD error = GetLastError();
+  // Missing, or in use by another run: it stays.
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_SHARING_VIOLATION ||
+      error == ERROR_ACCESS_DENIED) {
+    return Status();
+  }
+  return Status::failure("cannot delete " + to_ansi(path),
+                         static_cast<int>(error));
+}
+
+Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
+  const std::wstring from = wide(source), to = wide(target);
+  // Other runs copy, hold and delete the same file: while it is being
+  // written, or gone again before it is held, this run tries again.
+  bool copied = false;
+  const bool placed = retry_while_busy([&] {
+    copied = CopyFileW(from.c_str(), to.c_str(), FALSE);
+    if (!copied && GetLastError() != ERROR_SHARING_VIOLATION) {
+      return Attempt::kFailed;
+    }
+    // The new copy, or the one another run has in use: a copy in use
+    // cannot be replaced, and this run goes on with it, as with a program
+    // that runs.
+    return start_using(to) ? Attempt::kDone : Attempt::kBusy;
+  });
+  if (placed) {
+    outcome = copied ? CopyOutcome::kCopied : CopyOutcome::kInUseElsewhere;
+    return Status();
+  }
+  Status failure = Status::failure(
+      "cannot copy " + to_ansi(source) + " to " + to_ansi(target),
+      static_cast<int>(GetLastError()));
+  trace("CopyFile: " + failure.message());
+  return failure;
+}
+
+std::size_t program_in_use(const Text& command_line) {
+  const std::wstring line = wide(command_line);
+  std::size_t longest = 0;
+  for (const auto& [name, file] : files_in_use()) {
+    std::size_t n = name.size();
+    if (n > longest && line.starts_with(name) &&
+        (line.size() == n || line[n] == L' ' || line[n] == L'\t')) {
+      longest = n;
+    }
+  }
+  return longest;
+}
+
+}  // namespace runtime
