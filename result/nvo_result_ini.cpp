@@ -6,7 +6,9 @@ using runtime::Text;
 
 int nvo_result_ini::of_set_ini(Text as_filepath, Text as_section, Text as_key,
                                Text as_value) {
-  // A write that fails goes unnoticed: the request goes on either way.
+  // The write is kept until the flush, which reports a file that cannot be
+  // written; a key refused here (a null, a line break) is refused again by
+  // the read-back check of the flush. The description's result is 0.
   runtime::set_profile_string(as_filepath, as_section, as_key, as_value);
   return 0;
 }

@@ -1,6 +1,9 @@
 // The current local date and time, and its formatting by date patterns.
 // now() raises the runtime error when the system clock cannot be read;
 // formatting never fails.
+//
+// Implemented: portable formatting (runtime/clock.cpp) over each platform's
+// clock (platform/*/clock.cpp).
 #ifndef TOLMEX_RUNTIME_CLOCK_H_
 #define TOLMEX_RUNTIME_CLOCK_H_
 

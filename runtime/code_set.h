@@ -8,6 +8,9 @@
 // U+DCFF), and encoding turns such a surrogate back into that very byte. Any
 // other character the code set cannot hold is encoded as "?". A code set that
 // cannot be converted raises the runtime error.
+//
+// Implemented: per platform (platform/posix/code_set.cpp,
+// platform/win32/code_page.cpp).
 #ifndef TOLMEX_RUNTIME_CODE_SET_H_
 #define TOLMEX_RUNTIME_CODE_SET_H_
 

@@ -1,5 +1,8 @@
 // The command-line tail: the host's parameter string as the process received
 // it. Never fails.
+//
+// Implemented: the tails portable (runtime/command_line.cpp), command_line()
+// per platform (platform/*/command_line.cpp).
 #ifndef TOLMEX_RUNTIME_COMMAND_LINE_H_
 #define TOLMEX_RUNTIME_COMMAND_LINE_H_
 

@@ -1,6 +1,8 @@
 // Text that other users can shape (paths, reasons) made safe for a line of
 // output: nothing in it can start a new line, move the cursor or reverse
 // the direction of what follows. Never fails.
+//
+// Implemented: portable (runtime/escape.cpp).
 #ifndef TOLMEX_RUNTIME_ESCAPE_H_
 #define TOLMEX_RUNTIME_ESCAPE_H_
 

@@ -4,6 +4,9 @@
 // its libraries in); the runtime offers the bodies it knows, such as
 // run_wait_entry(). A body's failure is returned as a Status; a function
 // without a body raises the runtime error.
+//
+// Implemented: portable (runtime/external_call.cpp); the RunWait body per
+// platform (platform/*/run_wait_entry.cpp).
 #ifndef TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 #define TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 

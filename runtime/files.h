@@ -10,6 +10,8 @@
 // regular files are opened; a symbolic link, a hard link or a directory that
 // another user could have planted in a directory that others may write is
 // not followed or written.
+//
+// Implemented: per platform (platform/*/files.cpp).
 #ifndef TOLMEX_RUNTIME_FILES_H_
 #define TOLMEX_RUNTIME_FILES_H_
 

@@ -31,11 +31,14 @@ void write_pending() {
 
 }  // namespace
 
-int set_profile_string(const Text& path, const Text& section, const Text& key,
-                       const Text& value) {
-  if (path.is_null()) return 0;
+Status set_profile_string(const Text& path, const Text& section,
+                          const Text& key, const Text& value) {
+  if (path.is_null()) return Status::failure("cannot write a key: no file", 0);
   IniEdit edit{section, key, value};
-  if (!edit_ini_file("", {edit})) return 0;  // refused in any file
+  if (!edit_ini_file("", {edit})) {  // refused in any file
+    return Status::failure(
+        "cannot write a key that would not read back as written", 0);
+  }
   Pending& p = pending();
   if (p.path.is_null() || p.path.units() != path.units()) write_pending();
   p.path = path;
@@ -44,11 +47,11 @@ int set_profile_string(const Text& path, const Text& section, const Text& key,
     if (same_ini_name(kept.section.units(), section.units()) &&
         same_ini_name(kept.key.units(), key.units())) {
       kept.value = value;
-      return 1;
+      return Status();
     }
   }
   p.edits.push_back(std::move(edit));
-  return 1;
+  return Status();
 }
 
 Status flush_profile_strings() {

@@ -2,9 +2,11 @@
 // is in runtime/ini_text.h), with their cache: key writes are gathered and
 // reach the file together, in one replacement, when they are flushed.
 //
-// set_profile_string() and get_profile_string() report through their
-// results; flush_profile_strings() returns a Status that says which file
-// could not be written and why. None of them throws. On Windows they are
+// set_profile_string() and flush_profile_strings() return a Status that
+// says what was refused or which file could not be written and why;
+// get_profile_string() gives null for a file it cannot read. None of them
+// throws. Implemented portably over the platform's write and read of a
+// file (runtime/platform.h). On Windows they are
 // the platform's own profile functions. On POSIX systems: writers of several
 // processes take turns under an exclusive flock on the file, so no writer
 // loses another's key. A file is replaced by a rename only where the new
@@ -14,6 +16,9 @@
 // written, not even by root. Changed files are on disk (data and directory
 // entry) when the flush returns. The cache belongs to the process and is
 // not meant for several threads.
+//
+// Implemented: portable (runtime/ini_file.cpp) over each platform's write and
+// read of a file (runtime/platform.h).
 #ifndef TOLMEX_RUNTIME_INI_FILE_H_
 #define TOLMEX_RUNTIME_INI_FILE_H_
 
@@ -27,10 +32,10 @@ namespace runtime {
 // kept with the other writes to the same file and reaches it at the next
 // flush; a write to another file flushes the kept ones first. A missing file
 // is created (a missing directory is not); a file reached through a
-// symbolic link is written at its target. 1 when the write is taken, 0 when
-// it is refused (a null, or a name or value that would not read back).
-int set_profile_string(const Text& path, const Text& section, const Text& key,
-                       const Text& value);
+// symbolic link is written at its target. A failure when the write is
+// refused (a null path, or a name or value that would not read back).
+Status set_profile_string(const Text& path, const Text& section,
+                          const Text& key, const Text& value);
 
 // Writes the kept key writes into their file in one replacement, when they
 // change it, and checks that every key written reads back with its value.

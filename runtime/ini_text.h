@@ -13,6 +13,8 @@
 // around them, and only the first section of a name counts. A file starting
 // with the UTF-16LE byte-order mark is UTF-16LE text; one starting with the
 // UTF-8 mark is UTF-8; any other file is in the current code set.
+//
+// Implemented: portable (runtime/ini_text.cpp).
 #ifndef TOLMEX_RUNTIME_INI_TEXT_H_
 #define TOLMEX_RUNTIME_INI_TEXT_H_
 

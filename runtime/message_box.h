@@ -1,5 +1,7 @@
 // The modal message box: the program's one message to the user. Never fails:
 // a missing or failing dialog tool still leaves the message on stderr.
+//
+// Implemented: per platform (platform/*/message_box.cpp).
 #ifndef TOLMEX_RUNTIME_MESSAGE_BOX_H_
 #define TOLMEX_RUNTIME_MESSAGE_BOX_H_
 

@@ -1,6 +1,8 @@
 // What each platform folder (platform/posix, platform/win32) supplies to the
 // portable part of the runtime besides the services declared in the other
 // runtime headers. Internal to the runtime.
+//
+// Implemented: per platform (platform/*/).
 #ifndef TOLMEX_RUNTIME_PLATFORM_H_
 #define TOLMEX_RUNTIME_PLATFORM_H_
 

@@ -10,6 +10,8 @@
 // signal and an empty signal mask, and gets SIGTERM when this process dies.
 // On Windows a started program is in a job that ends with this process.
 // Not for processes with several threads.
+//
+// Implemented: per platform (platform/*/process.cpp).
 #ifndef TOLMEX_RUNTIME_PROCESS_H_
 #define TOLMEX_RUNTIME_PROCESS_H_
 

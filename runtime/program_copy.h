@@ -17,6 +17,8 @@
 // name that nobody else may read or write. Anything else at the target's
 // name is removed when the directory allows it, and otherwise the copy
 // fails; no lock is awaited for longer than a few seconds.
+//
+// Implemented: per platform (platform/*/program_copy.cpp).
 #ifndef TOLMEX_RUNTIME_PROGRAM_COPY_H_
 #define TOLMEX_RUNTIME_PROGRAM_COPY_H_
 

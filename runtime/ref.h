@@ -2,6 +2,8 @@
 // until an object is created and assigned, shared by every copy. A call
 // through a null reference writes the caller's trace line and raises the
 // null-object error (a RuntimeError).
+//
+// Implemented: portable (this header).
 #ifndef TOLMEX_RUNTIME_REF_H_
 #define TOLMEX_RUNTIME_REF_H_
 

@@ -1,6 +1,8 @@
 // The runtime error: what a runtime service throws when it cannot work at all
 // (as against returning a failure value). It stops the current routine and
 // every caller up to the process entry, which ends the run with its message.
+//
+// Implemented: portable (this header).
 #ifndef TOLMEX_RUNTIME_RUNTIME_ERROR_H_
 #define TOLMEX_RUNTIME_RUNTIME_ERROR_H_
 

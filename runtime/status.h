@@ -3,6 +3,9 @@
 // system's error number, which message() alone turns into its text. It prints
 // as "cannot write /srv/pay/tolmex.ini: Permission denied". Making or reading
 // one never fails. A Status is a plain value; copies are independent.
+//
+// Implemented: portable (runtime/status.cpp), the error texts per platform
+// (platform/*/system_error.cpp).
 #ifndef TOLMEX_RUNTIME_STATUS_H_
 #define TOLMEX_RUNTIME_STATUS_H_
 

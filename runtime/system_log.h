@@ -3,6 +3,8 @@
 // level info, the sender's name and process id). Never fails and never
 // blocks: where no daemon listens, or its queue is full, the line is
 // dropped, since the run it tells of must not wait or fail for it.
+//
+// Implemented: per platform (platform/*/system_log.cpp).
 #ifndef TOLMEX_RUNTIME_SYSTEM_LOG_H_
 #define TOLMEX_RUNTIME_SYSTEM_LOG_H_
 

@@ -2,6 +2,8 @@
 // may also be null, with the length, position search, substring, joining and
 // comparison services. None of these functions fails; a null operand gives a
 // null result.
+//
+// Implemented: portable (runtime/text.cpp).
 #ifndef TOLMEX_RUNTIME_TEXT_H_
 #define TOLMEX_RUNTIME_TEXT_H_
 

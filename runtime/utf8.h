@@ -3,6 +3,8 @@
 // U+10FFFF) is carried as the lone surrogate U+DC00 + byte, and encoding
 // turns such a surrogate back into that very byte; any other lone surrogate
 // is encoded as "?". Never fails.
+//
+// Implemented: portable (runtime/utf8.cpp).
 #ifndef TOLMEX_RUNTIME_UTF8_H_
 #define TOLMEX_RUNTIME_UTF8_H_
 

@@ -7,11 +7,18 @@
 
 namespace runtime {
 
+ssize_t read_some(int fd, char* buf, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buf, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
 bool read_up_to(int fd, std::size_t limit, std::string& out) {
   char buf[1 << 16];
   while (limit > 0) {
-    ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit));
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = read_some(fd, buf, std::min(sizeof buf, limit));
     if (n < 0) return false;
     if (n == 0) break;
     out.append(buf, static_cast<std::size_t>(n));

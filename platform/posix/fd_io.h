@@ -10,6 +10,10 @@
 
 namespace runtime {
 
+// read(2) that goes on after a signal interrupts it: the bytes read, 0 at
+// the end, or -1 with errno set.
+ssize_t read_some(int fd, char* buf, std::size_t size);
+
 // Appends what is left of the file to `out`, but at most `limit` bytes, so
 // that a file that another process keeps growing costs no more than that.
 bool read_up_to(int fd, std::size_t limit, std::string& out);

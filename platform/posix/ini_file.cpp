@@ -65,8 +65,7 @@ Status open_for_update(const std::string& path, OpenIni& ini) {
     if (!opened.ok()) return opened;
     ini.locked = lock_file(ini.fd.get(), LOCK_EX) == 0;
     if (!ini.locked && errno != EWOULDBLOCK) return cannot_write(path, errno);
-    if (!ini.locked ||
-        names_same_file(ini.fd.get(), ini.at.dir, ini.at.name)) {
+    if (!ini.locked || names_same_file(ini.fd.get(), ini.at.dir, ini.at.name)) {
       return Status();
     }
   }
@@ -97,7 +96,7 @@ bool replaceable(int fd, const struct stat& st, const struct stat& dir_st) {
 // The temporary name that the holder of the lock of `at.name` writes its
 // replacement under.
 std::string locked_temporary(const Location& at) {
-  return "." + at.name + ".tolmex-new";
+  return temporary_name(at.name, "new");
 }
 
 // Removes what a writer killed before its rename left at the fixed
@@ -125,8 +124,9 @@ UniqueFd create_temporary(const Location& at, bool locked, std::string& name) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     unsigned char bytes[8];
     if (::getrandom(bytes, sizeof bytes, 0) != sizeof bytes) break;
-    name = "." + at.name + ".tolmex-";
-    for (unsigned char b : bytes) name += "0123456789abcdef"[b % 16];
+    std::string tag;
+    for (unsigned char b : bytes) tag += "0123456789abcdef"[b % 16];
+    name = temporary_name(at.name, tag);
     UniqueFd fd(::openat(at.dir, name.c_str(), flags, 0600));
     if (fd.valid() || errno != EEXIST) return fd;
   }
@@ -225,10 +225,10 @@ Status write_ini_file(const std::string& path,
   }
   // Without the lock only a rename is safe from other writers.
   if (!ini.locked) {
-    return Status::failure(
-        "cannot write " + path + ": locked by another process for " +
-            std::to_string(kLockWait.count()) + " s",
-        0);
+    return Status::failure("cannot write " + path +
+                               ": locked by another process for " +
+                               std::to_string(kLockWait.count()) + " s",
+                           0);
   }
   return rewrite_in_place(ini, old_content, *content);
 }

@@ -25,7 +25,7 @@ class ProfileTest : public ::testing::Test {
   // One key written and flushed: 1, or 0 when refused or not written.
   int set(const std::string& name, const Text& section, const Text& key,
           const Text& value) {
-    int taken = set_profile_string(path(name), section, key, value);
+    int taken = set_profile_string(path(name), section, key, value).ok();
     return flush_profile_strings().ok() ? taken : 0;
   }
   TempDir dir;

@@ -66,8 +66,7 @@ bool copy_data(int from, int to, off_t size) {
   }
   char buf[1 << 16];
   for (;;) {
-    ssize_t n = ::read(from, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = read_some(from, buf, sizeof buf);
     if (n < 0) return false;
     if (n == 0) return true;
     if (!write_all(to, std::string_view(buf, static_cast<std::size_t>(n)))) {
@@ -100,7 +99,7 @@ constexpr int kStagingSlots = 8;
 // leftover of a run killed while it staged) is removed first, so killed
 // runs leave at most kStagingSlots such files.
 UniqueFd create_slot(const Location& at, int slot, std::string& name) {
-  name = "." + at.name + ".tolmex-" + std::to_string(slot);
+  name = temporary_name(at.name, std::to_string(slot));
   for (int attempt = 0; attempt < 2; ++attempt) {
     UniqueFd fd(::openat(at.dir, name.c_str(),
                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

@@ -55,8 +55,9 @@ int open_at(int dir, const struct stat& dir_st, const std::string& name,
     return -1;
   }
   if (!may_follow_link(link_st, dir_st)) {
-    refusal = "a symbolic link of another user in a directory that others "
-              "may write";
+    refusal =
+        "a symbolic link of another user in a directory that others "
+        "may write";
     errno = EPERM;
     return -1;
   }
@@ -64,8 +65,9 @@ int open_at(int dir, const struct stat& dir_st, const std::string& name,
   fd = ::openat(dir, name.c_str(), flags, kNewFileMode);
   error = errno;
   struct stat now;
-  if (fd >= 0 && (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-                  !same_object(now, link_st))) {
+  if (fd >= 0 &&
+      (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+       !same_object(now, link_st))) {
     ::close(fd);
     refusal = "replaced while it was opened";
     errno = EBUSY;
@@ -130,6 +132,12 @@ bool below_base(const std::string& path, std::string& rel) {
 
 }  // namespace
 
+std::string temporary_name(const std::string& name, std::string_view tag) {
+  std::string temp = "." + name + ".tolmex-";
+  temp += tag;
+  return temp;
+}
+
 std::string user_name(uid_t uid) {
   passwd pw, *found = nullptr;
   char buf[1024];
@@ -161,8 +169,7 @@ void set_base_directory(const std::string& file) {
   if (b.error != 0) b.fd.reset();
 }
 
-Status locate(const std::string& what, const std::string& path,
-              Location& at) {
+Status locate(const std::string& what, const std::string& path, Location& at) {
   at.path = path;
   std::string rel;
   if (!below_base(path, rel)) {
@@ -210,8 +217,8 @@ Status open_regular_at(const std::string& what, const Location& at, int flags,
                        UniqueFd& fd, bool* through_link) {
   if (through_link != nullptr) *through_link = false;
   std::string refusal;
-  fd.reset(open_at(at.dir, at.dir_st, at.name, flags | O_NONBLOCK,
-                   through_link, refusal));
+  fd.reset(open_at(at.dir, at.dir_st, at.name, flags | O_NONBLOCK, through_link,
+                   refusal));
   if (!refusal.empty()) return Status::failure(what + ": " + refusal, 0);
   struct stat st;
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {

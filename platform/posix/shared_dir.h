@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/posix/unique_fd.h"
 #include "runtime/status.h"
@@ -32,11 +33,11 @@ void set_base_directory(const std::string& file);
 
 // Where a file lies: its directory, open, and its last name.
 struct Location {
-  std::string path;     // the whole path, for messages
-  int dir = -1;         // the directory's descriptor (owned or the base's)
-  struct stat dir_st;   // the directory, as fstat saw it
-  std::string name;     // the last component
-  UniqueFd owned_dir;   // the directory when it is not the base
+  std::string path;    // the whole path, for messages
+  int dir = -1;        // the directory's descriptor (owned or the base's)
+  struct stat dir_st;  // the directory, as fstat saw it
+  std::string name;    // the last component
+  UniqueFd owned_dir;  // the directory when it is not the base
 };
 
 // Finds the directory of `path`. Below the base, each directory on the way
@@ -44,8 +45,7 @@ struct Location {
 // must belong to this user, root or the owner of the directory it is in;
 // others may write it only where it has the sticky bit, and a group only
 // where this user is not root. Failures read "`what`: <reason>".
-Status locate(const std::string& what, const std::string& path,
-              Location& at);
+Status locate(const std::string& what, const std::string& path, Location& at);
 
 // Opens the regular file `at.name` in `at.dir` with the open(2) `flags`
 // (O_NONBLOCK and O_CLOEXEC are added; a new file gets kNewFileMode less
@@ -63,6 +63,10 @@ Status open_regular_at(const std::string& what, const Location& at, int flags,
 // locate() and open_regular_at() in one.
 Status open_regular(const std::string& what, const std::string& path, int flags,
                     UniqueFd& fd, bool* through_link = nullptr);
+
+// The name of a temporary file beside the file `name`, marked by `tag`:
+// "." + name + ".tolmex-" + tag.
+std::string temporary_name(const std::string& name, std::string_view tag);
 
 // The user name of `uid` or the group name of `gid`, else the number.
 std::string user_name(uid_t uid);
