@@ -15,6 +15,7 @@
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/process.h"
+#include "runtime/site_check.h"
 #include "runtime/system_log.h"
 
 namespace {
@@ -93,13 +94,38 @@ constexpr char kUsage[] =
     "  4      the client could not be started\n"
     "  128+n  signal n came and was passed on to the client\n"
     "\n"
+    "tolmex --check P checks the public directory P as a request would use\n"
+    "it, touching nothing: one line per check, \"ok\", \"warning\" or\n"
+    "\"problem\" with how to mend it; exit status 0 when a request would be\n"
+    "served, 1 when not.\n"
+    "\n"
     "tolmex --help shows this, tolmex --version the version; man tolmex\n"
     "tells more.\n";
 
-// A command line of exactly "--help" or "--version" is answered and touches
-// nothing: no host sends it, as its field 2 (the public directory) would be
-// empty. True when it was one of them.
-bool answered_option(int argc, char** argv) {
+// The site check of the public directory `dir`: one line per finding on
+// stdout; the exit status.
+int check(const char* dir) {
+  static const char* const kKinds[] = {"ok", "warning", "problem"};
+  int status = kExitNormal;
+  for (const runtime::Finding& f :
+       runtime::check_site(runtime::from_ansi(dir))) {
+    std::printf("%s: %s\n", kKinds[f.kind],
+                runtime::escape_controls(f.text).c_str());
+    if (f.kind == runtime::Finding::kProblem) status = kExitRuntimeError;
+  }
+  return std::fflush(stdout) == 0 ? status : kExitRuntimeError;
+}
+
+// A command line of exactly "--help", "--version" or "--check P" is
+// answered and touches nothing: no host sends one, as its field 2 (the
+// public directory) would be empty. True when it was one of them, with
+// `status` the exit status.
+bool answered_option(int argc, char** argv, int& status) {
+  status = kExitNormal;
+  if (argc == 3 && std::string(argv[1]) == "--check") {
+    status = check(argv[2]);
+    return true;
+  }
   if (argc != 2) return false;
   const std::string option = argv[1];
   if (option == "--help") {
@@ -109,6 +135,7 @@ bool answered_option(int argc, char** argv) {
   } else {
     return false;
   }
+  if (std::fflush(stdout) != 0) status = kExitRuntimeError;
   return true;
 }
 
@@ -152,9 +179,7 @@ std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (answered_option(argc, argv)) {
-    return std::fflush(stdout) == 0 ? kExitNormal : kExitRuntimeError;
-  }
+  if (int status; answered_option(argc, argv, status)) return status;
   const std::int64_t start = runtime::monotonic_milliseconds();
   tolmex app;
   int status = kExitRuntimeError;

@@ -5,6 +5,8 @@
 #ifndef TOLMEX_RUNTIME_MESSAGE_BOX_H_
 #define TOLMEX_RUNTIME_MESSAGE_BOX_H_
 
+#include <string>
+
 #include "runtime/text.h"
 
 namespace runtime {
@@ -14,6 +16,11 @@ namespace runtime {
 // through the first of zenity, kdialog or xmessage found on PATH, and
 // returns once the user has closed it. Returns 1.
 int message_box(const Text& title, const Text& text);
+
+// What message_box() shows its dialog with: the path of the dialog tool
+// (on Windows "MessageBoxW"); "" when there is no graphical session or no
+// tool.
+std::string dialog_tool();
 
 }  // namespace runtime
 

@@ -7,6 +7,7 @@
 #define TOLMEX_RUNTIME_PLATFORM_H_
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ namespace runtime {
 // without sharing), on every platform. Runs hold such things for a few
 // milliseconds; anything held longer belongs to something else.
 inline constexpr std::chrono::seconds kLockWait{5};
+
+// The largest result file that is read: no INI file of this program's is
+// this large, and a larger one is not read into memory.
+inline constexpr std::size_t kMaxIniSize = 1 << 20;
 
 // The local date and time from the system clock, to the millisecond. Raises
 // the runtime error when the clock cannot be read.

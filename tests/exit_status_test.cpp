@@ -219,6 +219,40 @@ TEST_F(ExitStatusTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
   EXPECT_EQ(read_file(pub / "read"), "typed\n");
 }
 
+TEST_F(ExitStatusTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
+  write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+  RunResult r = run_tolmex({"--check", pub.path() + "/"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.find("problem"), std::string::npos) << r.out;
+  EXPECT_EQ(list_dir(pub.path()), std::vector<std::string>{"mart.dll"});
+  // A group may write mart.dll only where the run is not root's; others
+  // never.
+  const bool root = ::geteuid() == 0;
+  const struct {
+    const char* name;
+    std::string file;
+    int mode;
+    std::string problem;
+  } cases[] = {
+      {"a mart.dll others could change", "mart.dll", root ? 0775 : 0757,
+       (pub / "mart.dll") + " is writable by " + (root ? "group " : "others")},
+      {"a logpay that cannot be made", "logpay", 0644,
+       "cannot write the log: Not a directory"},
+      {"a read-only tolmex.ini", "tolmex.ini", 0444,
+       "cannot write " + (pub / "tolmex.ini") + ": this user may not write it"},
+  };
+  for (const auto& c : cases) {
+    write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+    write_file(pub / c.file, "[return]\r\nresult=SUCCESS\r\n", c.mode);
+    ::chmod((pub / c.file).c_str(), c.mode);
+    r = run_tolmex({"--check", pub.path() + "/"});
+    EXPECT_EQ(r.status, 1) << c.name << ": " << r.out;
+    EXPECT_NE(r.out.find("problem: " + c.problem), std::string::npos)
+        << c.name << ": " << r.out;
+    std::remove((pub / c.file).c_str());
+  }
+}
+
 TEST_F(ExitStatusTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
   write_file(pub / "mart.dll", trapping_client(true), 0755);
   Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});

@@ -21,9 +21,6 @@
 namespace runtime {
 namespace {
 
-// No result file is this large; a larger one is not read into memory.
-constexpr std::size_t kMaxIniSize = 1 << 20;
-
 Status cannot_write(const std::string& path, int error) {
   return Status::failure("cannot write " + path, error);
 }

@@ -51,24 +51,32 @@ int message_box(const Text& title, const Text& text) {
   std::string m = to_ansi(text);
   std::fprintf(stderr, "%s: %s\n", t.c_str(), m.c_str());
   std::fflush(stderr);
-  if (!graphical_session()) return 1;
+  const std::string tool = dialog_tool();
+  if (tool.empty()) return 1;
   // The dialog gets its texts in UTF-8, and a UTF-8 locale to read them in.
   CodeSet utf8("UTF-8");
   std::string title8 = utf8.encode(title.units());
   std::string text8 = utf8.encode(text.units());
-  const std::vector<std::vector<std::string>> dialogs = {
-      {"zenity", "--error", "--title=" + title8, "--text=" + text8},
-      {"kdialog", "--title", title8, "--error", text8},
-      {"xmessage", "-center", "-title", title8, "-buttons", "OK:0", text8},
-  };
-  for (std::vector<std::string> dialog : dialogs) {
-    dialog[0] = find_on_path(dialog[0]);
-    if (!dialog[0].empty()) {
-      run_tool(dialog, {"LC_ALL=C.UTF-8"});
-      break;
-    }
+  const std::string name = tool.substr(tool.find_last_of('/') + 1);
+  std::vector<std::string> dialog;
+  if (name == "zenity") {
+    dialog = {tool, "--error", "--title=" + title8, "--text=" + text8};
+  } else if (name == "kdialog") {
+    dialog = {tool, "--title", title8, "--error", text8};
+  } else if (name == "xmessage") {
+    dialog = {tool, "-center", "-title", title8, "-buttons", "OK:0", text8};
   }
+  if (!dialog.empty()) run_tool(dialog, {"LC_ALL=C.UTF-8"});
   return 1;
+}
+
+std::string dialog_tool() {
+  if (!graphical_session()) return "";
+  for (const char* tool : {"zenity", "kdialog", "xmessage"}) {
+    std::string path = find_on_path(tool);
+    if (!path.empty()) return path;
+  }
+  return "";
 }
 
 }  // namespace runtime

@@ -20,4 +20,6 @@ int message_box(const Text& title, const Text& text) {
   return 1;
 }
 
+std::string dialog_tool() { return "MessageBoxW"; }
+
 }  // namespace runtime

@@ -1,0 +1,199 @@
+// The site check on POSIX systems, through the very functions a request
+// opens its files with (platform/posix/shared_dir.h), for reading only.
+#include "runtime/site_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/posix/code_set.h"
+#include "platform/posix/fd_io.h"
+#include "platform/posix/path.h"
+#include "platform/posix/shared_dir.h"
+#include "runtime/files.h"
+#include "runtime/ini_text.h"
+#include "runtime/message_box.h"
+#include "runtime/platform.h"
+
+namespace runtime {
+namespace {
+
+using Findings = std::vector<Finding>;
+
+void add(Findings& out, Finding::Kind kind, std::string text) {
+  out.push_back({kind, std::move(text)});
+}
+
+// The public directory: there, and writable by this user.
+bool check_directory(const Text& public_path, Findings& out) {
+  const std::string dir = directory_of(fs_path(public_path + u"mart.exe"));
+  set_base_directory(fs_path(public_path + u"mart.exe"));
+  Location at;
+  Status found = locate("cannot open " + dir, fs_path(public_path + u"x"), at);
+  if (!found.ok()) {
+    add(out, Finding::kProblem, found.message());
+    return false;
+  }
+  if (::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    add(out, Finding::kProblem,
+        Status::failure("this user may not write " + dir, errno).message());
+    return false;
+  }
+  add(out, Finding::kOk, dir + " exists and this user may write it");
+  std::string others = replaceable_by_others(public_path + u"mart.exe");
+  if (others.empty()) {
+    add(out, Finding::kOk,
+        "only its owner may remove or replace the files in " + dir +
+            " (sticky bit, or no write for group and others)");
+  } else {
+    add(out, Finding::kWarning, others);
+  }
+  return true;
+}
+
+void check_client(const Text& public_path, Findings& out) {
+  const std::string path = fs_path(public_path + u"mart.dll");
+  const std::string what = "cannot copy " + path;
+  Location at;
+  UniqueFd fd;
+  struct stat st;
+  Status opened = locate(what, path, at);
+  if (opened.ok()) opened = open_regular_at(what, at, O_RDONLY, fd);
+  if (opened.ok() && ::fstat(fd.get(), &st) != 0) {
+    opened = Status::failure(what, errno);
+  }
+  if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
+  std::string problem = untrusted_program(st, at.dir_st.st_uid, path);
+  if (!problem.empty()) return add(out, Finding::kProblem, problem);
+  if ((st.st_mode & S_IXUSR) == 0) {
+    return add(out, Finding::kProblem,
+               path + " is not executable by its owner: chmod u+x " + path);
+  }
+  add(out, Finding::kOk,
+      path + " is a program that only " +
+          (st.st_uid == 0 ? "root" : user_name(st.st_uid) + " or root") +
+          " may change");
+}
+
+// The eight keys of the section "return" as the platform's reader sees
+// them ("(none)" for a key that is not there).
+std::string return_section(const std::string& content) {
+  std::string keys;
+  for (const char16_t* key :
+       {u"result", u"sub_code", u"sub_desc", u"trade_no", u"out_trade_no",
+        u"buyer_user_id", u"buyer_logon_id", u"total_amount"}) {
+    Text value = read_ini_file(content, u"return", key);
+    if (!keys.empty()) keys += ", ";
+    keys += to_ansi(Text(key)) + "=" +
+            (value.is_null() ? std::string("(none)") : to_ansi(value));
+  }
+  return keys;
+}
+
+void check_result_file(const Text& public_path, Findings& out) {
+  const std::string path = fs_path(public_path + u"tolmex.ini");
+  const std::string what = "cannot write " + path;
+  Location at;
+  UniqueFd fd;
+  Status opened = locate(what, path, at);
+  if (opened.ok()) opened = open_regular_at(what, at, O_RDONLY, fd);
+  if (!opened.ok() && opened.error() == ENOENT) {
+    return add(out, Finding::kOk,
+               path + " is not there yet; the first request makes it");
+  }
+  struct stat st;
+  std::string content;
+  if (opened.ok() && (::fstat(fd.get(), &st) != 0 ||
+                      !read_up_to(fd.get(), kMaxIniSize + 1, content))) {
+    opened = Status::failure(what, errno);
+  }
+  if (opened.ok() && content.size() > kMaxIniSize) {
+    opened = Status::failure(what, EFBIG);
+  }
+  if (opened.ok() && ((st.st_mode & 0222) == 0 ||
+                      ::faccessat(at.dir, at.name.c_str(), W_OK,
+                                  AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)) {
+    opened = Status::failure(
+        what + ": this user may not write it (chmod u+w " + path + ")", 0);
+  }
+  if (opened.ok()) {
+    // The same judgement of links and hard links as a request's write.
+    UniqueFd writer;
+    opened = open_regular_at(what, at, O_WRONLY, writer);
+  }
+  if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
+  add(out, Finding::kOk,
+      path + " (" + std::to_string(content.size()) +
+          " bytes), section return: " + return_section(content));
+  std::string writers = writable_by_others(public_path + u"tolmex.ini");
+  if (!writers.empty()) add(out, Finding::kWarning, writers);
+}
+
+void check_log_directory(const Text& public_path, Findings& out) {
+  const Text dir =
+      public_path.units().empty() ? Text(u"logpay") : public_path + u"\\logpay";
+  const std::string path = fs_path(dir);
+  Location at;
+  // The walk to a file inside judges "logpay" as every request's does.
+  Status found = locate("cannot write the log", fs_path(dir + u"\\x"), at);
+  if (found.ok()) {
+    add(out, Finding::kOk,
+        path + " is a directory that only trusted users may change");
+  } else if (found.error() == ENOENT &&
+             ::faccessat(AT_FDCWD, directory_of(path).c_str(), W_OK | X_OK,
+                         AT_EACCESS) == 0) {
+    add(out, Finding::kOk,
+        path + " is not there yet; the first request makes it");
+  } else {
+    add(out, Finding::kProblem, found.message());
+  }
+}
+
+void check_environment(const Status& locale, Findings& out) {
+  if (locale.ok()) {
+    add(out, Finding::kOk, "code set " + CodeSet::current().name());
+  } else {
+    add(out, Finding::kWarning, locale.message());
+  }
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool session = (display && *display) || (wayland && *wayland);
+  std::string tool = dialog_tool();
+  if (!session) {
+    add(out, Finding::kOk, "no display: the message goes to stderr only");
+  } else if (tool.empty()) {
+    add(out, Finding::kWarning,
+        "no zenity, kdialog or xmessage in an absolute PATH entry: the "
+        "message goes to stderr only");
+  } else {
+    add(out, Finding::kOk, "dialog " + tool);
+  }
+  struct stat st;
+  if (::stat("/dev/log", &st) == 0 && S_ISSOCK(st.st_mode)) {
+    add(out, Finding::kOk, "system log socket /dev/log");
+  } else {
+    add(out, Finding::kWarning,
+        "no system log socket /dev/log: the audit lines are dropped");
+  }
+}
+
+}  // namespace
+
+std::vector<Finding> check_site(const Text& public_path) {
+  Findings out;
+  // Names reach the file system in the code set a request would use.
+  const Status locale = init_locale();
+  if (check_directory(public_path, out)) {
+    check_client(public_path, out);
+    check_result_file(public_path, out);
+    check_log_directory(public_path, out);
+  }
+  check_environment(locale, out);
+  return out;
+}
+
+}  // namespace runtime

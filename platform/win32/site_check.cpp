@@ -1,0 +1,94 @@
+// The site check on Windows: the checks that apply where access control
+// lists, not mode bits, decide who may write, and where there is no
+// system log socket.
+#include "runtime/site_check.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/win32/wide.h"
+#include "runtime/code_set.h"
+#include "runtime/ini_file.h"
+#include "runtime/status.h"
+
+namespace runtime {
+namespace {
+
+using Findings = std::vector<Finding>;
+
+void add(Findings& out, Finding::Kind kind, std::string text) {
+  out.push_back({kind, std::move(text)});
+}
+
+Status failure(const std::string& what) {
+  return Status::failure(what, static_cast<int>(GetLastError()));
+}
+
+// The attributes of `path`, or INVALID_FILE_ATTRIBUTES.
+DWORD attributes_of(const Text& path) {
+  return GetFileAttributesW(wide(path).c_str());
+}
+
+}  // namespace
+
+std::vector<Finding> check_site(const Text& public_path) {
+  Findings out;
+  const Text dir = public_path.units().empty() ? Text(u".") : public_path;
+  const std::string shown = to_ansi(dir);
+  DWORD a = attributes_of(dir);
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    add(out, Finding::kProblem, failure("cannot open " + shown).message());
+    return out;
+  }
+  add(out, Finding::kOk, shown + " exists");
+
+  const Text client = public_path + u"mart.dll";
+  a = attributes_of(client);
+  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) {
+    add(out, Finding::kProblem,
+        failure("cannot copy " + to_ansi(client)).message());
+  } else {
+    add(out, Finding::kOk, to_ansi(client) + " is there");
+  }
+
+  const Text ini = public_path + u"tolmex.ini";
+  a = attributes_of(ini);
+  if (a == INVALID_FILE_ATTRIBUTES) {
+    add(out, Finding::kOk,
+        to_ansi(ini) + " is not there yet; the first request makes it");
+  } else if (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    add(out, Finding::kProblem,
+        "cannot write " + to_ansi(ini) +
+            ": it is read-only or not a file (attrib -r)");
+  } else {
+    std::string keys;
+    for (const char16_t* key :
+         {u"result", u"sub_code", u"sub_desc", u"trade_no", u"out_trade_no",
+          u"buyer_user_id", u"buyer_logon_id", u"total_amount"}) {
+      Text value = get_profile_string(ini, u"return", key);
+      if (!keys.empty()) keys += ", ";
+      keys += to_ansi(Text(key)) + "=" +
+              (value.is_null() ? std::string("(none)") : to_ansi(value));
+    }
+    add(out, Finding::kOk, to_ansi(ini) + ", section return: " + keys);
+  }
+
+  const Text logs =
+      public_path.units().empty() ? Text(u"logpay") : public_path + u"\\logpay";
+  a = attributes_of(logs);
+  if (a == INVALID_FILE_ATTRIBUTES) {
+    add(out, Finding::kOk,
+        to_ansi(logs) + " is not there yet; the first request makes it");
+  } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    add(out, Finding::kProblem,
+        "cannot write the log: " + to_ansi(logs) + " is not a directory");
+  } else {
+    add(out, Finding::kOk, to_ansi(logs) + " is a directory");
+  }
+  add(out, Finding::kOk, "code page " + std::to_string(GetACP()));
+  add(out, Finding::kOk, "dialog MessageBoxW");
+  return out;
+}
+
+}  // namespace runtime

@@ -1,0 +1,37 @@
+// The site check of `tolmex --check P`: the public directory judged by the
+// rules a request uses, for the integrator who sets a site up. It touches
+// nothing: no file is made, written, locked or removed. Never fails; what
+// cannot be checked is itself a finding.
+//
+// Implemented: per platform (platform/*/site_check.cpp).
+#ifndef TOLMEX_RUNTIME_SITE_CHECK_H_
+#define TOLMEX_RUNTIME_SITE_CHECK_H_
+
+#include <string>
+#include <vector>
+
+#include "runtime/text.h"
+
+namespace runtime {
+
+// One finding: what was checked, or what is wrong and how to mend it.
+struct Finding {
+  enum Kind {
+    kOk,       // as a request needs it
+    kWarning,  // a request is served, but the operator should know this
+    kProblem,  // a request would not be served (or not safely)
+  };
+  Kind kind;
+  std::string text;
+};
+
+// The findings for the public directory `public_path` (written as field 2
+// of a request is), in order: the directory itself and who may write it,
+// "mart.dll", "tolmex.ini" with its section "return" as the platform's
+// reader sees it, "logpay", the code set, the dialog tool and the system
+// log.
+std::vector<Finding> check_site(const Text& public_path);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_RUNTIME_SITE_CHECK_H_
