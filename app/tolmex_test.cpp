@@ -36,25 +36,4 @@ TEST_F(TraceTest, CallThroughNullTracesTheCallersCodeInHexAndRaises) {
             "*** WE HAVE A PROBLEM HERE. Error = 1a ***\n");
 }
 
-TEST_F(TraceTest, InitialisationBeforeOpenStopsOnNullWriter) {
-  tolmex app;
-  EXPECT_TRUE(app.globals.gn_str.is_null());
-  EXPECT_TRUE(app.globals.gn_ini.is_null());
-  app.globals.gs_public_path = runtime::from_ansi(dir.path()) + u"/";
-  EXPECT_THROW(app.ue_init(), RuntimeError);
-  EXPECT_EQ(trace(), "*** WE HAVE A PROBLEM HERE. Error = 7cc ***\n");
-  // It stopped at the call: the file it made first is there, empty.
-  EXPECT_EQ(read_file(dir / "tolmex.ini"), "");
-}
-
-TEST(TolmexTest, ExternalCallThatCannotBeResolvedStopsAndLeavesTheCopy) {
-  TempDir pub;
-  testing_support::write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
-  tolmex app;
-  app.runwait_function.body = nullptr;  // a library that is not there
-  EXPECT_THROW(app.open(u"pay," + runtime::from_ansi(pub.path()) + u"/"),
-               RuntimeError);
-  EXPECT_TRUE(testing_support::exists(pub / "mart.exe"));
-}
-
 }  // namespace

@@ -30,7 +30,7 @@ class PayLogTest : public ::testing::Test {
 
 TEST_F(PayLogTest, RecordsAreAppendedWithExactBytes) {
   nvo_pay_log log;
-  EXPECT_EQ(log.of_init(logpay()), 1);
+  log.of_init(logpay());
   EXPECT_EQ(log.is_log_file, logpay() + u"\\pay_log20261206.txt");
   EXPECT_EQ(log.of_write_log(u"abc"), 1);
   clock.millisecond = 46;
@@ -66,11 +66,11 @@ TEST_F(PayLogTest, NoFileBeforeInitOrWithoutDirectory) {
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
   // One level only: a missing parent is not made.
   Text deep = runtime::from_ansi(dir / "missing") + u"\\logpay";
-  EXPECT_EQ(log.of_init(deep), 1);
+  log.of_init(deep);
   EXPECT_EQ(log.of_write_log(u"lost"), -1);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
   // A directory argument ending in a backslash gives two before the name.
-  EXPECT_EQ(log.of_init(logpay() + u"\\"), 1);
+  log.of_init(logpay() + u"\\");
   EXPECT_EQ(log.is_log_file, logpay() + u"\\\\pay_log20261206.txt");
   EXPECT_EQ(log.of_write_log(u"ok"), 1);
   EXPECT_TRUE(exists(dir / "logpay/pay_log20261206.txt"));

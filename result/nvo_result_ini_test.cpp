@@ -32,11 +32,10 @@ TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrderFromItsOwnCopy) {
   nvo_payoutattrib record;
   record.is_result_code = u"never written";
   record.is_is_success = u"T";
-  EXPECT_EQ(writer.uf_set_result(u"", ini(), record), 0);
+  writer.uf_set_result(u"", ini(), record);
   record.is_sub_code = u"40004";
   record.is_total_amount = u"12.50";
-  EXPECT_EQ(writer.uf_set_result(u"FAIL", ini(), record), 0);
-  EXPECT_EQ(record.is_sub_code, Text(u"40004"));
+  writer.uf_set_result(u"FAIL", ini(), record);
   EXPECT_EQ(written(),
             "[return]\r\nresult=FAIL\r\nsub_code=40004\r\nsub_desc=\r\n"
             "trade_no=\r\nout_trade_no=\r\nbuyer_user_id=\r\n"
@@ -48,31 +47,22 @@ TEST_F(ResultIniTest, SixStringFormLeavesTheThreeBuyerKeysAndOtherSections) {
              "[host]\r\nterminal=7\r\n[return]\r\nresult=1\r\nsub_code=2\r\n"
              "sub_desc=3\r\ntrade_no=4\r\nout_trade_no=5\r\nbuyer_user_id=6\r\n"
              "buyer_logon_id=7\r\ntotal_amount=8\r\nclient_key=9\r\n");
-  EXPECT_EQ(writer.uf_set_result(u"a", u"b", u"c", u"d", u"e", ini()), 0);
+  writer.uf_set_result(u"a", u"b", u"c", u"d", u"e", ini());
   EXPECT_EQ(written(),
             "[host]\r\nterminal=7\r\n[return]\r\nresult=a\r\nsub_code=b\r\n"
             "sub_desc=c\r\ntrade_no=d\r\nout_trade_no=e\r\nbuyer_user_id=6\r\n"
             "buyer_logon_id=7\r\ntotal_amount=8\r\nclient_key=9\r\n");
 }
 
-TEST_F(ResultIniTest, FailedWritesStillReturnZero) {
-  Text missing = runtime::from_ansi(dir / "no/tolmex.ini");
-  EXPECT_EQ(writer.of_set_ini(missing, u"return", u"result", u""), 0);
-  EXPECT_EQ(writer.uf_set_result(u"", missing, nvo_payoutattrib()), 0);
-  // The writer's caller learns of it from the flush.
-  EXPECT_EQ(runtime::flush_profile_strings().error(), ENOENT);
-  EXPECT_FALSE(exists(dir / "no"));
-}
-
 TEST(WinApiTest, CreatesEmptyFileOnlyWhereNoneIs) {
   TempDir dir;
   nvo_winapi winapi;
   write_file(dir / "kept.ini", "[host]\r\nx=1\r\n");
-  EXPECT_EQ(winapi.of_create_file(runtime::from_ansi(dir / "kept.ini")), 1);
+  winapi.of_create_file(runtime::from_ansi(dir / "kept.ini"));
   EXPECT_EQ(read_file(dir / "kept.ini"), "[host]\r\nx=1\r\n");
-  EXPECT_EQ(winapi.of_create_file(runtime::from_ansi(dir / "new.ini")), 1);
+  winapi.of_create_file(runtime::from_ansi(dir / "new.ini"));
   EXPECT_EQ(read_file(dir / "new.ini"), "");
-  EXPECT_EQ(winapi.of_create_file(runtime::from_ansi(dir / "no/new.ini")), 1);
+  winapi.of_create_file(runtime::from_ansi(dir / "no/new.ini"));
   EXPECT_FALSE(exists(dir / "no"));
 }
 

@@ -13,12 +13,5 @@ TEST(ClockTest, FormatsBothPatterns) {
   EXPECT_TRUE(format_date(t, Text::null()).is_null());
 }
 
-TEST(ClockTest, TestClockReplacesSystemClock) {
-  set_clock_for_testing([] { return DateTime{1999, 12, 31, 23, 59, 59, 999}; });
-  EXPECT_EQ(format_date(now(), u"yyyymmdd"), Text(u"19991231"));
-  set_clock_for_testing(nullptr);  // the system clock again
-  EXPECT_NE(format_date(now(), u"yyyymmdd"), Text(u"19991231"));
-}
-
 }  // namespace
 }  // namespace runtime

@@ -141,26 +141,6 @@ TEST(FaultTest, FiftyRunsAtOnceEachRunTheirClientOnceAndLogOnce) {
   EXPECT_EQ(list_dir(pub.path()), kAfterRun);
 }
 
-// A small tmpfs of the test's own, unmounted at the end.
-class SmallFileSystem {
- public:
-  explicit SmallFileSystem(const std::string& dir) : dir_(dir) {
-    mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  bool make_read_only() {
-    return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
-                   "size=256k") == 0;
-  }
-
- private:
-  std::string dir_;
-  bool mounted_ = false;
-};
-
 TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
   const std::string ini = "[host]\r\nterminal=7\r\n[return]\r\nresult=old\r\n";
   // Today's log, so that the run appends to it.
@@ -172,8 +152,9 @@ TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
     TempDir pub;
     SmallFileSystem fs(pub.path());
     if (!fs.mounted()) {
-      GTEST_SKIP() << "cannot mount a tmpfs here (needs root): full and "
-                      "read-only public directories not tested";
+      GTEST_SKIP() << "cannot mount a tmpfs here (no root, no user "
+                      "namespaces): full and read-only public directories "
+                      "not tested";
     }
     write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
     write_file(pub / "tolmex.ini", ini);

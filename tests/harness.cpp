@@ -2,8 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,7 +56,50 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return out;
 }
 
+// Puts this process into a mount namespace of its own, once; without root,
+// into a user namespace too, in which it is root. False where neither is
+// allowed.
+bool own_mount_namespace() {
+  static const bool entered = [] {
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (uid == 0) {
+      if (::unshare(CLONE_NEWNS) != 0) return false;
+    } else {
+      auto put = [](const char* file, const std::string& text) {
+        int fd = ::open(file, O_WRONLY | O_CLOEXEC);
+        bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) ==
+                                 static_cast<ssize_t>(text.size());
+        if (fd >= 0) ::close(fd);
+        return ok;
+      };
+      if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+          !put("/proc/self/setgroups", "deny") ||
+          !put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+          !put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+        return false;
+      }
+    }
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  }();
+  return entered;
+}
+
 }  // namespace
+
+SmallFileSystem::SmallFileSystem(const std::string& dir) : dir_(dir) {
+  mounted_ = own_mount_namespace() &&
+             ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+  if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+}
+
+bool SmallFileSystem::make_read_only() {
+  return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY,
+                 "size=256k") == 0;
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");

@@ -36,6 +36,25 @@ bool exists(const std::string& path);
 // The names in `dir`, sorted; "." and ".." left out.
 std::vector<std::string> list_dir(const std::string& dir);
 
+// A tmpfs of 256 KiB on `dir` for the object's life, mounted in a mount
+// namespace of this test process's own (without root, inside a user
+// namespace where it is root), so that the test needs no root where the
+// system lets users have namespaces; processes the test starts see it.
+// mounted() is false where it cannot be made.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const std::string& dir);
+  ~SmallFileSystem();
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool mounted() const { return mounted_; }
+  bool make_read_only();
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;  // standard output

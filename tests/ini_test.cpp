@@ -136,23 +136,75 @@ TEST_F(ResultFileTest, NoStaleOutcomeWhereOtherWritersHideIt) {
   }
 }
 
-TEST_F(ResultFileTest, ReadOnlyFileStopsTheRunUnchanged) {
-  const std::string before = "[return]\r\nresult=SUCCESS\r\n";
-  write_file(pub / "tolmex.ini", before, 0444);
-  auto r = run_tolmex({request()});
-  EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(read_file(pub / "tolmex.ini"), before);
-  EXPECT_FALSE(client_ran());
-  EXPECT_FALSE(exists(pub / "mart.exe"));
-  EXPECT_NE(r.err.find("系统错误: 无法写入结果文件,请与供应商联系! "),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("tolmex: cannot write " + pub.path() +
-                       "/tolmex.ini: Permission denied"),
-            std::string::npos)
-      << r.err;
-  // The request is logged all the same.
+TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
+  const std::string small = "[return]\r\nresult=SUCCESS\r\n";
+  const std::string host = "[host]\r\nterminal=" + std::string(2000, '7') +
+                           "\r\n[return]\r\nresult=SUCCESS";
+  const struct {
+    const char* name;
+    std::string before;
+    int mode;
+    bool second_name;  // a hard link: rewritten in place, not replaced
+    std::size_t size_limit;
+    std::string reason;
+  } cases[] = {
+      {"read-only", small, 0444, false, 0, "Permission denied"},
+      {"over 1 MiB", small + std::string(1 << 20, ';'), 0644, false, 0,
+       "File too large"},
+      // The write fails midway (prlimit --fsize, no root needed); the old
+      // content is put back.
+      {"cut by the size limit", host, 0644, true, host.size() + 10,
+       "File too large"},
+  };
+  for (const auto& c : cases) {
+    write_file(pub / "tolmex.ini", c.before, c.mode);
+    std::remove((pub / "second").c_str());
+    if (c.second_name) {
+      ASSERT_EQ(::link((pub / "tolmex.ini").c_str(), (pub / "second").c_str()),
+                0);
+    }
+    RunResult r =
+        c.size_limit == 0
+            ? run_tolmex({request()})
+            : run({"/bin/sh", "-c",
+                   "trap '' XFSZ; exec prlimit --fsize=" +
+                       std::to_string(c.size_limit) + " \"$0\" \"$1\"",
+                   TOLMEX_BINARY, request()},
+                  {"DISPLAY="});
+    EXPECT_EQ(r.status, 3) << c.name << ": " << r.err;
+    EXPECT_TRUE(read_file(pub / "tolmex.ini") == c.before) << c.name;
+    EXPECT_FALSE(client_ran()) << c.name;
+    EXPECT_FALSE(exists(pub / "mart.exe")) << c.name;
+    EXPECT_NE(r.err.find("系统错误: 无法写入结果文件,请与供应商联系! "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("tolmex: cannot write " + pub.path() +
+                         "/tolmex.ini: " + c.reason),
+              std::string::npos)
+        << c.name << ": " << r.err;
+    ::chmod((pub / "tolmex.ini").c_str(), 0644);
+  }
+  // The requests are logged all the same.
   EXPECT_EQ(list_dir(pub / "logpay").size(), 1u);
+}
+
+TEST_F(ResultFileTest, ResetIsOnDiskBeforeTheClientStarts) {
+  if (!exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  write_file(pub / "tolmex.ini", "[return]\r\nresult=SUCCESS\r\n");
+  RunResult r = run({"/usr/bin/strace", "-f", "-o", pub / "calls", "-e",
+                     "trace=fdatasync,fsync,rename,renameat,renameat2,execve",
+                     TOLMEX_BINARY, request()},
+                    {"DISPLAY="});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The data, then its name, then the name on disk, then the client.
+  const std::string calls = read_file(pub / "calls");
+  std::size_t at = 0;
+  for (const char* call : {"fdatasync(", "rename", "fsync(", "mart.exe"}) {
+    std::size_t found = calls.find(call, at);
+    ASSERT_NE(found, std::string::npos) << call << " after " << at << ":\n"
+                                        << calls;
+    at = found;
+  }
 }
 
 TEST_F(ResultFileTest, AnotherUsersFileInAStickyDirectoryKeepsItsIdentity) {

@@ -121,6 +121,16 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
       {"a self-looping link", "ln -s mart.exe " + exe, false, 0},
       {"a FIFO", "mkfifo " + exe, false, 0},
       {"another user's file", "printf '" + kForeign + "' > " + exe, true, 2},
+      // The runner's own, in use, but not a copy a run makes: replaced.
+      {"a file of the runner's with a second name, in use",
+       "printf '" + kForeign + "' > " + exe + " && chmod 700 " + exe +
+           " && ln -f " + exe + " " + exe + "2 && (flock -s " + exe +
+           " sleep 3 &)",
+       false, 0},
+      {"a file of the runner's that others may read, in use",
+       "printf '" + kForeign + "' > " + exe + " && chmod 744 " + exe +
+           " && (flock -s " + exe + " sleep 3 &)",
+       false, 0},
   };
   write_file(pub / "mart.dll", kClient, 0755);
   for (const Case& c : cases) {
@@ -206,19 +216,25 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
       {"a mart.dll that a group may write", "true", pub.path() + "/", 0775, 2,
        (pub / "mart.dll") + " is writable by group root: chmod g-w " +
            (pub / "mart.dll")},
+      {"a link of the owner of the directory it is in",
+       "mkdir -m 1777 '" + (pub / "own") + "' && printf '[return]\\r\\n' > '" +
+           (pub / "own/real.ini") + "' && ln -s real.ini '" +
+           (pub / "own/tolmex.ini") + "'",
+       pub / "own/", 0755, 0, ""},
       {"a hard link of another user's file as tolmex.ini",
        "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'", pub.path() + "/",
        0755, 3, "(a hard link)"},
   };
   for (const Case& c : cases) {
-    for (const char* name : {"mart.dll", "logpay", "tolmex.ini", "pos"}) {
+    for (const char* name :
+         {"mart.dll", "logpay", "tolmex.ini", "pos", "own"}) {
       run({"/bin/rm", "-rf", pub / name, pos + "/" + name});
     }
+    plant(c.plant);
     if (c.dll_mode != 0) {
       write_file(c.dir + "mart.dll", kClient, c.dll_mode);
       ASSERT_EQ(::chmod((c.dir + "mart.dll").c_str(), c.dll_mode), 0);
     }
-    plant(c.plant);
     std::remove((pub / "ran").c_str());
     std::remove((pos + "/ran").c_str());
     Started s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},

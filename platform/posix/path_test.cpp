@@ -22,15 +22,5 @@ TEST(PathTest, BackslashesBecomeSlashesByCharacterNotByte) {
   EXPECT_EQ(path, "/\x81\x5c/x");
 }
 
-TEST(PathTest, DirectoryOf) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"mart.exe", "."},
-      {"/mart.exe", "/"},
-      {"/srv/pay/mart.exe", "/srv/pay"},
-      {"pay/mart.exe", "pay"}};
-  for (const auto& [path, dir] : cases)
-    EXPECT_EQ(directory_of(path), dir) << path;
-}
-
 }  // namespace
 }  // namespace runtime
