@@ -168,7 +168,9 @@ std::string trapping_client(bool ignore_term) {
                       : "trap 'echo TERM >> \"$d/got\"; exit 0' TERM\n") +
          "trap 'echo INT >> \"$d/got\"; exit 0' INT\n"
          "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n"
+         // A helper that runs sleep (and no longer the shell's traps).
          "sleep 30 & echo $! > \"$d/helper\"\n"
+         "until [ \"$(cat /proc/$!/comm)\" = sleep ]; do :; done\n"
          "echo > \"$d/ready\"\n" +
          (ignore_term ? "sleep 0.3; sleep 0.3\necho > \"$d/done\"\n"
                       : "while :; do sleep 0.01; done\n");

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Fails when the program lacks a protection that a distribution's release
+# build gives it. An ELF binary: hardening-check must report no "no"; the
+# one allowed is control-flow protection where the C library's own start
+# files lack the IBT and SHSTK properties (then no program built here can
+# have them). A PE (.exe): ASLR with high-entropy addresses, NX, and a
+# stack protector linked in.
+# usage: check_hardening.sh PROGRAM [OBJDUMP]
+set -eu
+program=$1 objdump=${2:-objdump}
+case "$program" in
+*.exe)
+  flags=$("$objdump" -p "$program" | sed -n '/^DllCharacteristics/,/^$/p')
+  for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
+    echo "$flags" | grep -q "$flag" || { echo "$program: no $flag"; exit 1; }
+  done
+  "$objdump" -t "$program" | grep -q '__stack_chk_fail' || {
+    echo "$program: no stack protector"; exit 1; }
+  ;;
+*)
+  command -v hardening-check >/dev/null 2>&1 || {
+    echo "hardening-check is not installed (.ci/run installs devscripts)"
+    exit 1; }
+  report=$(hardening-check "$program" || true)
+  missing=$(echo "$report" | grep ': no' || true)
+  crt=$(gcc -print-file-name=Scrt1.o)
+  if ! readelf -n "$crt" | grep -q 'x86 feature: IBT, SHSTK'; then
+    missing=$(echo "$missing" | grep -v 'Control flow integrity' || true)
+  fi
+  [ -z "$missing" ] || { echo "$report"; exit 1; }
+  ;;
+esac
