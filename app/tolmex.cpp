@@ -95,7 +95,6 @@ tolmex::Outcome tolmex::open(Text commandline) {
   // is missing; the host learns the difference from the exit status.
   runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
   return Outcome::kClientNotStarted;
-  return Outcome::kNormal;
 }
 
 void tolmex::ue_init() {
