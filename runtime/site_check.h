@@ -3,7 +3,8 @@
 // nothing: no file is made, written, locked or removed. Never fails; what
 // cannot be checked is itself a finding.
 //
-// Implemented: per platform (platform/*/site_check.cpp).
+// Implemented: check_site() per platform (platform/*/site_check.cpp),
+// return_section() portable (runtime/site_check.cpp).
 #ifndef TOLMEX_RUNTIME_SITE_CHECK_H_
 #define TOLMEX_RUNTIME_SITE_CHECK_H_
 
@@ -31,6 +32,11 @@ struct Finding {
 // reader sees it, "logpay", the code set, the dialog tool and the system
 // log.
 std::vector<Finding> check_site(const Text& public_path);
+
+// The eight outcome keys of the section "return" of the INI file `ini` as
+// get_profile_string() reads them, "result=..., sub_code=..." ("(none)"
+// for a key that is not there). Portable (runtime/site_check.cpp).
+std::string return_section(const Text& ini);
 
 }  // namespace runtime
 

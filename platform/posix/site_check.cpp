@@ -15,7 +15,6 @@
 #include "platform/posix/path.h"
 #include "platform/posix/shared_dir.h"
 #include "runtime/files.h"
-#include "runtime/ini_text.h"
 #include "runtime/message_box.h"
 #include "runtime/platform.h"
 
@@ -79,21 +78,6 @@ void check_client(const Text& public_path, Findings& out) {
           " may change");
 }
 
-// The eight keys of the section "return" as the platform's reader sees
-// them ("(none)" for a key that is not there).
-std::string return_section(const std::string& content) {
-  std::string keys;
-  for (const char16_t* key :
-       {u"result", u"sub_code", u"sub_desc", u"trade_no", u"out_trade_no",
-        u"buyer_user_id", u"buyer_logon_id", u"total_amount"}) {
-    Text value = read_ini_file(content, u"return", key);
-    if (!keys.empty()) keys += ", ";
-    keys += to_ansi(Text(key)) + "=" +
-            (value.is_null() ? std::string("(none)") : to_ansi(value));
-  }
-  return keys;
-}
-
 void check_result_file(const Text& public_path, Findings& out) {
   const std::string path = fs_path(public_path + u"tolmex.ini");
   const std::string what = "cannot write " + path;
@@ -128,7 +112,8 @@ void check_result_file(const Text& public_path, Findings& out) {
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
   add(out, Finding::kOk,
       path + " (" + std::to_string(content.size()) +
-          " bytes), section return: " + return_section(content));
+          " bytes), section return: " +
+          return_section(public_path + u"tolmex.ini"));
   std::string writers = writable_by_others(public_path + u"tolmex.ini");
   if (!writers.empty()) add(out, Finding::kWarning, writers);
 }

@@ -9,7 +9,6 @@
 
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
-#include "runtime/ini_file.h"
 #include "runtime/status.h"
 
 namespace runtime {
@@ -62,16 +61,8 @@ std::vector<Finding> check_site(const Text& public_path) {
         "cannot write " + to_ansi(ini) +
             ": it is read-only or not a file (attrib -r)");
   } else {
-    std::string keys;
-    for (const char16_t* key :
-         {u"result", u"sub_code", u"sub_desc", u"trade_no", u"out_trade_no",
-          u"buyer_user_id", u"buyer_logon_id", u"total_amount"}) {
-      Text value = get_profile_string(ini, u"return", key);
-      if (!keys.empty()) keys += ", ";
-      keys += to_ansi(Text(key)) + "=" +
-              (value.is_null() ? std::string("(none)") : to_ansi(value));
-    }
-    add(out, Finding::kOk, to_ansi(ini) + ", section return: " + keys);
+    add(out, Finding::kOk,
+        to_ansi(ini) + ", section return: " + return_section(ini));
   }
 
   const Text logs =
