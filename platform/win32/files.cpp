@@ -51,8 +51,9 @@ bool directory_exists(const Text& path) {
 
 Status create_directory(const Text& path) {
   if (CreateDirectoryW(wide(path).c_str(), nullptr)) return Status();
+  const DWORD error = GetLastError();  // before any other call sets it
   return Status::failure("cannot create " + to_ansi(path),
-                         static_cast<int>(GetLastError()));
+                         static_cast<int>(error));
 }
 
 void use_directory_of(const Text& /*file*/) {}
@@ -72,8 +73,9 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
       append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   number = -1;
   if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
     return Status::failure("cannot open " + to_ansi(path),
-                           static_cast<int>(GetLastError()));
+                           static_cast<int>(error));
   }
   number = open_files().empty() ? 1 : open_files().rbegin()->first + 1;
   open_files()[number] = file;

@@ -56,8 +56,9 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
   const std::wstring file = full_path(path);
   for (const IniEdit& e : edits) {
     if (!write_key(file, e)) {
+      const DWORD error = GetLastError();  // before to_ansi() sets another
       return Status::failure("cannot write " + to_ansi(path),
-                             static_cast<int>(GetLastError()));
+                             static_cast<int>(error));
     }
   }
   // The platform's cache goes to disk (the call answers FALSE whatever

@@ -75,9 +75,10 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
     outcome = copied ? CopyOutcome::kCopied : CopyOutcome::kInUseElsewhere;
     return Status();
   }
+  const DWORD error = GetLastError();  // before to_ansi() sets another
   Status failure = Status::failure(
       "cannot copy " + to_ansi(source) + " to " + to_ansi(target),
-      static_cast<int>(GetLastError()));
+      static_cast<int>(error));
   trace("CopyFile: " + failure.message());
   return failure;
 }

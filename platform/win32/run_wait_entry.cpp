@@ -62,10 +62,22 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
   PROCESS_INFORMATION process = {};
+  // The platform takes at most 32,767 characters with the final NUL; a
+  // longer line is refused here rather than cut on its way to the client.
+  if (line.size() >= 32767) {
+    Status failure = Status::failure(
+        "cannot start " + to_ansi(program) + ": its command line of " +
+            std::to_string(line.size()) +
+            " characters is longer than Windows allows (32,766)",
+        0);
+    trace("RunWait: " + failure.message());
+    return failure;
+  }
   if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+    const DWORD error = GetLastError();  // before to_ansi() sets another
     Status failure = Status::failure("cannot start " + to_ansi(program),
-                                     static_cast<int>(GetLastError()));
+                                     static_cast<int>(error));
     trace("RunWait: " + failure.message());
     return failure;
   }
@@ -78,8 +90,9 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
   DWORD code = 0;
   if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(process.hProcess, &code)) {
+    const DWORD error = GetLastError();
     Status failure = Status::failure("cannot wait for " + to_ansi(program),
-                                     static_cast<int>(GetLastError()));
+                                     static_cast<int>(error));
     CloseHandle(process.hProcess);
     trace("RunWait: " + failure.message());
     return failure;

@@ -122,6 +122,20 @@ class RequestFlowTest(unittest.TestCase):
                   encoding="utf-8") as f:
             self.assertTrue(f.read().startswith(f"{pub}mart.exe "))
 
+    def test_client_line_too_long_for_windows_ends_with_4(self):
+        # tolmex's own line fits; the client's, with a longer directory in
+        # front of the same request, does not: it is refused, never cut.
+        deep = os.path.join(self.dir, "p" * 200)
+        os.mkdir(deep)
+        shutil.copyfile(CLIENT, os.path.join(deep, "mart.dll"))
+        pub = windows_path(deep) + "\\"
+        head = f"pay,{pub},ORDER-1,"
+        size = 32766 - len(windows_path(TOLMEX)) - 3 - len(head)
+        r = self.run_tolmex(head + "9" * size)
+        self.assertEqual(r.returncode, 4, r.stderr)
+        self.assertIn(b"is longer than Windows allows", r.stderr)
+        self.assertFalse(os.path.exists(os.path.join(deep, "ran.txt")))
+
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
         r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
