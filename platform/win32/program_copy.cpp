@@ -40,11 +40,22 @@ bool start_using(const std::wstring& path) {
   return true;
 }
 
+// Takes the read-only attribute off the file `path`, which CopyFileW
+// carries over from its source: a copy of this program's is its to
+// replace and remove.
+void make_writable(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesW(path.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+  }
+}
+
 }  // namespace
 
 Status delete_file(const Text& path) {
   std::wstring p = wide(path);
   stop_using(p);
+  make_writable(p);
   if (DeleteFileW(p.c_str())) return Status();
   const DWORD error = GetLastError();
   // Missing, or in use by another run: it stays.
@@ -66,6 +77,7 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
     if (!copied && GetLastError() != ERROR_SHARING_VIOLATION) {
       return Attempt::kFailed;
     }
+    if (copied) make_writable(to);
     // The new copy, or the one another run has in use: a copy in use
     // cannot be replaced, and this run goes on with it, as with a program
     // that runs.

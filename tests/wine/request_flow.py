@@ -122,6 +122,16 @@ class RequestFlowTest(unittest.TestCase):
                   encoding="utf-8") as f:
             self.assertTrue(f.read().startswith(f"{pub}mart.exe "))
 
+    def test_read_only_client_is_served_again_and_again(self):
+        # CopyFileW carries the read-only attribute over to the copy.
+        self.client()
+        os.chmod(os.path.join(self.dir, "mart.dll"), 0o444)
+        for order in ("ORDER-1", "ORDER-2"):
+            r = self.run_tolmex(f"pay,{self.pub},{order}")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
+        self.assertEqual(len(self.ran()), 2)
+
     def test_client_line_too_long_for_windows_ends_with_4(self):
         # tolmex's own line fits; the client's, with a longer directory in
         # front of the same request, does not: it is refused, never cut.
