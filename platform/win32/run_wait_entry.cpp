@@ -1,7 +1,8 @@
 // The RunWait body on Windows: CreateProcessW with the command line as it
 // is and the program named by its exact path (never a prefix of the line
-// that the platform would try first, never a search), in a job that is
-// closed, and so ends the program, when this process ends for any reason.
+// that the platform would try first, never a search), in a job that ends
+// the program, and whatever it started, when this process ends while it
+// waits.
 #include <windows.h>
 
 #include "platform/win32/process.h"
@@ -16,21 +17,21 @@
 namespace runtime {
 namespace {
 
-// The job of the programs this process starts. Its last handle goes with
-// the process, and with it every program in it.
+// The job of the program this process starts: while this process waits
+// for it, the end of this process (for any reason) ends the program and
+// everything it started. Null when no job can be made.
 HANDLE program_job() {
-  static HANDLE job = [] {
-    HANDLE j = CreateJobObjectW(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags =
-        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (j != nullptr) {
-      SetInformationJobObject(j, JobObjectExtendedLimitInformation, &limits,
-                              sizeof limits);
-    }
-    return j;
-  }();
+  static HANDLE job = CreateJobObjectW(nullptr, nullptr);
   return job;
+}
+
+// Sets or clears the job's kill-on-close.
+bool kill_on_close(HANDLE job, bool on) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags =
+      on ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+  return SetInformationJobObject(job, JobObjectExtendedLimitInformation,
+                                 &limits, sizeof limits);
 }
 
 }  // namespace
@@ -81,10 +82,24 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
     trace("RunWait: " + failure.message());
     return failure;
   }
-  last_end().started = true;
-  if (program_job() != nullptr) {
-    AssignProcessToJobObject(program_job(), process.hProcess);
+  // A program that cannot be bound to this process's end does not start
+  // (jobs nest since Windows 8; where this process is in a job that allows
+  // no other, the client cannot run).
+  HANDLE job = program_job();
+  if (job == nullptr || !kill_on_close(job, true) ||
+      !AssignProcessToJobObject(job, process.hProcess)) {
+    const DWORD error = GetLastError();
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    Status failure =
+        Status::failure("cannot start " + to_ansi(program) +
+                            " in a job that ends with this program",
+                        static_cast<int>(error));
+    trace("RunWait: " + failure.message());
+    return failure;
   }
+  last_end().started = true;
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   DWORD code = 0;
@@ -98,6 +113,9 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
     return failure;
   }
   CloseHandle(process.hProcess);
+  // The client has ended: what it left running is not ended with this
+  // process, as on POSIX systems.
+  kill_on_close(job, false);
   last_end().ended = true;
   last_end().exit_status = static_cast<int>(code);
   result = static_cast<std::uint16_t>(code);

@@ -4,7 +4,9 @@
 // keys as it finds them (each "name=value", separated by TAB). Then it
 // writes result=SUCCESS and the request's order number (field 3) as
 // out_trade_no into the section "return" of <dir>\tolmex.ini. It takes its
-// directory from its own path, so it works wherever it is copied.
+// directory from its own path, so it works wherever it is copied. With
+// field 4 "helper" it also starts <dir>\helper.exe (a copy of itself),
+// which writes <dir>\helper.txt two seconds later.
 #include <windows.h>
 
 #include <string>
@@ -44,6 +46,15 @@ int wmain() {
   const std::wstring ini = dir + L"tolmex.ini";
 
   std::wstring line = GetCommandLineW();
+  // As helper.exe beside the client: a program the client leaves running,
+  // which writes helper.txt after two seconds.
+  if (line.find(L" --helper") != std::wstring::npos) {
+    Sleep(2000);
+    CloseHandle(CreateFileW((dir + L"helper.txt").c_str(), GENERIC_WRITE, 0,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    return 0;
+  }
   std::string record = utf8(line);
   for (const wchar_t* key :
        {L"result", L"sub_code", L"sub_desc", L"trade_no", L"out_trade_no",
@@ -51,7 +62,10 @@ int wmain() {
     wchar_t value[256];
     DWORD len = GetPrivateProfileStringW(L"return", key, L"(none)", value, 256,
                                          ini.c_str());
-    record += "\t" + utf8(key) + "=" + utf8(std::wstring(value, len));
+    record += '\t';
+    record += utf8(key);
+    record += '=';
+    record += utf8(std::wstring(value, len));
   }
   record += "\n";
   HANDLE out = CreateFileW((dir + L"ran.txt").c_str(), FILE_APPEND_DATA,
@@ -69,5 +83,21 @@ int wmain() {
   WritePrivateProfileStringW(L"return", L"result", L"SUCCESS", ini.c_str());
   WritePrivateProfileStringW(L"return", L"out_trade_no",
                              field(request, 3).c_str(), ini.c_str());
+  // Field 4 "helper" starts helper.exe and ends; "helper-wait" starts it
+  // and runs on for ten seconds.
+  const std::wstring helper = field(request, 4);
+  if (helper == L"helper" || helper == L"helper-wait") {
+    std::wstring command = L"helper.exe --helper";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW((dir + L"helper.exe").c_str(), command.data(), nullptr,
+                       nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+    if (helper == L"helper-wait") Sleep(10000);
+  }
   return 0;
 }

@@ -122,6 +122,34 @@ class RequestFlowTest(unittest.TestCase):
                   encoding="utf-8") as f:
             self.assertTrue(f.read().startswith(f"{pub}mart.exe "))
 
+    def test_what_the_client_starts_outlives_only_a_normal_end(self):
+        self.client()
+        shutil.copyfile(CLIENT, os.path.join(self.dir, "helper.exe"))
+        helper_done = os.path.join(self.dir, "helper.txt")
+        # A normal end: the helper goes on and writes its file.
+        r = self.run_tolmex(f"pay,{self.pub},ORDER-1,helper")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        for _ in range(100):
+            if os.path.exists(helper_done):
+                break
+            time.sleep(0.1)
+        self.assertTrue(os.path.exists(helper_done))
+        os.remove(helper_done)
+        # tolmex killed while it waits: the client and its helper end too.
+        run = subprocess.Popen([WINE, TOLMEX,
+                                f"pay,{self.pub},ORDER-2,helper-wait"],
+                               env=ENV, stderr=subprocess.PIPE)
+        for _ in range(300):
+            if len(self.ran()) == 2:
+                break
+            time.sleep(0.1)
+        self.assertEqual(len(self.ran()), 2)
+        time.sleep(0.5)  # the helper is running
+        run.kill()
+        run.communicate(timeout=LIMIT)
+        time.sleep(4)
+        self.assertFalse(os.path.exists(helper_done))
+
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy.
         self.client()
