@@ -8,10 +8,15 @@
 //   D <file>                          dump what the platform reads
 //   G <file> <section> <key>          look one key up
 //   W <file> <section> <key> <value>  WritePrivateProfileStringA
+//   N <hex>                           WideCharToMultiByte(CP_ACP) of the
+//                                     UTF-16LE bytes <hex>
+//   R <hex>                           starts the UTF-16LE command line
+//                                     <hex> and waits for it
 // A dump prints "F <file>", then "<section> TAB <key> TAB <value>" for each
 // key of each section as the lookup of that key returns it ("\x01" when it
 // returns the default), then "E". A lookup prints "G TAB <value>", a write "W
-// 1" or "W 0".
+// 1" or "W 0", a conversion "N TAB <hex of the bytes>", a start "R TAB
+// <exit code>".
 #include <windows.h>
 
 #include <cstdio>
@@ -30,6 +35,16 @@ std::vector<std::string> split(const std::string& s, char sep) {
     if (at == std::string::npos) return out;
     start = at + 1;
   }
+}
+
+// The UTF-16LE units whose bytes `hex` spells.
+std::wstring utf16(const std::string& hex) {
+  std::wstring units;
+  for (std::size_t i = 0; i + 3 < hex.size(); i += 4) {
+    units += static_cast<wchar_t>(
+        std::stoi(hex.substr(i + 2, 2) + hex.substr(i, 2), nullptr, 16));
+  }
+  return units;
 }
 
 // A list of NUL-terminated strings ending in an empty one.
@@ -79,6 +94,32 @@ int main(int argc, char** argv) {
       GetPrivateProfileStringA(f[2].c_str(), f[3].c_str(), "\x01", buf.data(),
                                buf.size(), f[1].c_str());
       std::printf("G\t%s\n", buf.data());
+    } else if (f[0] == "R" && f.size() == 2) {
+      std::wstring command = utf16(f[1]);
+      STARTUPINFOW startup = {};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION process = {};
+      DWORD code = 9999;
+      if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                         nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+      }
+      std::printf("R\t%lu\n", code);
+    } else if (f[0] == "N" && f.size() == 2) {
+      std::wstring units = utf16(f[1]);
+      int n = WideCharToMultiByte(CP_ACP, 0, units.data(),
+                                  static_cast<int>(units.size()), nullptr, 0,
+                                  nullptr, nullptr);
+      std::string bytes(static_cast<std::size_t>(n), '\0');
+      WideCharToMultiByte(CP_ACP, 0, units.data(),
+                          static_cast<int>(units.size()), bytes.data(), n,
+                          nullptr, nullptr);
+      std::printf("N\t");
+      for (unsigned char c : bytes) std::printf("%02x", c);
+      std::printf("\n");
     } else if (f[0] == "W" && f.size() == 5) {
       BOOL ok = WritePrivateProfileStringA(f[2].c_str(), f[3].c_str(),
                                            f[4].c_str(), f[1].c_str());

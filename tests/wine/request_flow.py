@@ -73,6 +73,29 @@ class RequestFlowTest(unittest.TestCase):
                   out.stdout.decode("gbk").splitlines() if line.startswith("G")]
         return dict(zip(KEYS, values))
 
+    def probe(self, job, text):
+        """The probe's answer to `job` on the UTF-16 of `text`."""
+        jobs = os.path.join(self.dir, "jobs")
+        with open(jobs, "w") as f:
+            f.write(job + "\t" +
+                    text.encode("utf-16-le", "surrogatepass").hex() + "\n")
+        out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=ENV,
+                             capture_output=True, timeout=LIMIT, check=True)
+        return out.stdout.decode().split("\t")[1].strip()
+
+    def test_characters_beyond_u_ffff_are_logged_as_the_platform_has_them(self):
+        # Started with the exact UTF-16 command line, lone surrogate and
+        # all, as a Windows host starts it.
+        self.client()
+        request = f"pay,{self.pub},ORDER-1,\U00020087A\U0001F480B\udc87C"
+        code = self.probe("R", f'"{windows_path(TOLMEX)}" {request}')
+        self.assertEqual(code, "0")
+        logs = os.listdir(os.path.join(self.dir, "logpay"))
+        with open(os.path.join(self.dir, "logpay", logs[0]), "rb") as f:
+            record = f.read().split(b"\t", 1)[1]
+        converted = self.probe("N", "接收的参数字符串：" + request)
+        self.assertEqual(record, bytes.fromhex(converted) + b"\r\r\n")
+
     def test_empty_request_touches_nothing(self):
         r = self.run_tolmex()
         self.assertEqual(r.returncode, 0, r.stderr)
