@@ -37,16 +37,19 @@ Text read_key(const std::wstring& path, const Text& section, const Text& key,
 }
 
 // Writes one key. The platform's writer opens the file for itself alone,
-// so a writer of another run makes it fail with a sharing violation: it is
-// tried again for up to five seconds.
+// so a writer of another run makes it fail with a sharing violation, and a
+// byte-range lock of another process with a lock violation: it is tried
+// again for at most kLockWait.
 bool write_key(const std::wstring& path, const IniEdit& e) {
   return retry_while_busy([&] {
     if (WritePrivateProfileStringW(wide(e.section).c_str(), wide(e.key).c_str(),
                                    wide(e.value).c_str(), path.c_str())) {
       return Attempt::kDone;
     }
-    return GetLastError() == ERROR_SHARING_VIOLATION ? Attempt::kBusy
-                                                     : Attempt::kFailed;
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+               ? Attempt::kBusy
+               : Attempt::kFailed;
   });
 }
 
@@ -66,6 +69,16 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
   // read-back is needed, and one could see another run's client already at
   // work on the file.
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+  // And from the system's cache to the disk, before any client starts:
+  // through a handle that lets the profile functions go on meanwhile.
+  HANDLE h =
+      CreateFileW(file.c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    FlushFileBuffers(h);
+    CloseHandle(h);
+  }
   return Status();
 }
 
