@@ -122,18 +122,20 @@ int check(const char* dir) {
 // `status` the exit status.
 bool answered_option(int argc, char** argv, int& status) {
   status = kExitNormal;
-  if (argc == 3 && std::string(argv[1]) == "--check") {
+  const std::string option = argc == 2 || argc == 3 ? argv[1] : "";
+  const bool answered = (argc == 3 && option == "--check") ||
+                        (argc == 2 && (option == "--help" ||
+                                       option == "--version"));
+  if (!answered) return false;
+  runtime::use_parent_console();
+  if (option == "--check") {
     status = check(argv[2]);
     return true;
   }
-  if (argc != 2) return false;
-  const std::string option = argv[1];
   if (option == "--help") {
     std::fputs(kUsage, stdout);
-  } else if (option == "--version") {
-    std::printf("tolmex %s\n", TOLMEX_VERSION);
   } else {
-    return false;
+    std::printf("tolmex %s\n", TOLMEX_VERSION);
   }
   if (std::fflush(stdout) != 0) status = kExitRuntimeError;
   return true;

@@ -25,6 +25,12 @@ namespace runtime {
 // Windows.
 void init_signals();
 
+// Lets stdout and stderr reach the console this program was typed in when
+// it has no standard handles of its own, as a graphical Windows program
+// started from a prompt has none; for the answers to options. Nothing on
+// POSIX systems, nor where the host gave handles.
+void use_parent_console();
+
 // The first signal passed on to a program, or 0 (always 0 on Windows).
 int signal_passed_on();
 

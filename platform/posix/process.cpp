@@ -112,6 +112,8 @@ void init_signals() {
   std::signal(SIGCHLD, SIG_DFL);
 }
 
+void use_parent_console() {}
+
 int signal_passed_on() { return first_passed_signal; }
 
 ProgramEnd last_program_end() { return last_end; }

@@ -100,6 +100,9 @@ class RequestFlowTest(unittest.TestCase):
         r = self.run_tolmex()
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(os.listdir(self.dir), [])
+        # A graphical program still answers on the output it was given.
+        r = self.run_tolmex("--version")
+        self.assertEqual(r.stdout.strip(), b"tolmex 0.1.0")
 
     def test_request_runs_the_client_once_on_empty_keys(self):
         with open(os.path.join(self.dir, "tolmex.ini"), "wb") as f:
