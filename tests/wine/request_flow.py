@@ -202,8 +202,12 @@ class RequestFlowTest(unittest.TestCase):
 
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
-        r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
+        # Wine keeps no event log to read back; its trace shows the event.
+        r = self.run_tolmex(f"pay,{self.pub},ORDER-1",
+                            env=dict(ENV, WINEDEBUG="+eventlog"))
         self.assertEqual(r.returncode, 4, r.stderr)
+        self.assertRegex(r.stderr, rb'ReportEventW L"public directory .*'
+                         rb', exit status 4, client not run, \d+ ms"')
         self.assertIn(f"tolmex: cannot start {self.pub}mart.exe: ".encode(),
                       r.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
