@@ -136,6 +136,12 @@ void write_file(const std::string& path, const std::string& content, int mode) {
   if (!ok) fail("cannot write " + path);
 }
 
+int mode_of(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777)
+                                        : -1;
+}
+
 bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;

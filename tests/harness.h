@@ -33,6 +33,8 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content,
                 int mode = 0644);
 bool exists(const std::string& path);
+// The permission bits of `path` (following a link), or -1.
+int mode_of(const std::string& path);
 // The names in `dir`, sorted; "." and ".." left out.
 std::vector<std::string> list_dir(const std::string& dir);
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "runtime/code_set.h"
 #include "tests/harness.h"
@@ -10,15 +9,10 @@
 namespace runtime {
 namespace {
 
+using testing_support::mode_of;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
-
-int mode_of(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777)
-                                        : -1;
-}
 
 TEST(FileOpenTest, CreateNewNeverTruncatesAppendAddsWholeLines) {
   TempDir dir;

@@ -3,9 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "runtime/code_set.h"
 #include "tests/harness.h"
@@ -13,17 +10,7 @@
 namespace runtime {
 namespace {
 
-using testing_support::exists;
-using testing_support::list_dir;
-using testing_support::read_file;
-using testing_support::TempDir;
-using testing_support::write_file;
-
-int mode_of(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777)
-                                        : -1;
-}
+using namespace testing_support;
 
 // copy_file() as a word: "copied", "in use elsewhere" or the failure.
 std::string copy(const std::string& from, const std::string& to) {
@@ -56,7 +43,7 @@ TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
   // The kernel copies only within one file system; from a tmpfs to the
   // test's directory the copy falls back to reading and writing.
   TempDir source, dir;
-  testing_support::SmallFileSystem fs(source.path());
+  SmallFileSystem fs(source.path());
   if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   std::string content(3 * 65536 + 17, '\0');  // fits the 256 KiB
   for (std::size_t i = 0; i < content.size(); ++i) {

@@ -29,6 +29,15 @@ ENV.setdefault("WINEPREFIX", os.path.join(os.path.dirname(TOLMEX),
 LOG_PREFIX = "接收的参数字符串：".encode("gbk")
 
 
+def within(seconds, condition):
+    """True once `condition()` holds, polled for at most `seconds`."""
+    for _ in range(seconds * 10):
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -155,21 +164,13 @@ class RequestFlowTest(unittest.TestCase):
         # A normal end: the helper goes on and writes its file.
         r = self.run_tolmex(f"pay,{self.pub},ORDER-1,helper")
         self.assertEqual(r.returncode, 0, r.stderr)
-        for _ in range(100):
-            if os.path.exists(helper_done):
-                break
-            time.sleep(0.1)
-        self.assertTrue(os.path.exists(helper_done))
+        self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
         os.remove(helper_done)
         # tolmex killed while it waits: the client and its helper end too.
         run = subprocess.Popen([WINE, TOLMEX,
                                 f"pay,{self.pub},ORDER-2,helper-wait"],
                                env=ENV, stderr=subprocess.PIPE)
-        for _ in range(300):
-            if len(self.ran()) == 2:
-                break
-            time.sleep(0.1)
-        self.assertEqual(len(self.ran()), 2)
+        self.assertTrue(within(30, lambda: len(self.ran()) == 2))
         time.sleep(0.5)  # the helper is running
         run.kill()
         run.communicate(timeout=LIMIT)
