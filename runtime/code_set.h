@@ -32,6 +32,13 @@ Status init_locale();
 Text from_ansi(std::string_view bytes);
 std::string to_ansi(const Text& text);
 
+// True when `byte` starts a character of two bytes in the current code set
+// (a lead byte of a double-byte code page such as GBK). The platform's
+// conversion takes such a byte and the byte after it, whatever that is, as
+// one character, so a lead byte before "]", "=" or a line end hides it.
+// Never true in UTF-8, where a broken sequence swallows no ASCII byte.
+bool is_lead_byte(unsigned char byte);
+
 }  // namespace runtime
 
 #endif  // TOLMEX_RUNTIME_CODE_SET_H_

@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
 // Blanks as the profile functions skip them around names and values.
 template <typename Ch>
@@ -24,10 +25,10 @@ std::basic_string_view<Ch> trim(std::basic_string_view<Ch> s) {
   return s;
 }
 
+// Names compare without regard to ASCII case, and only to ASCII case: the
+// platform folds no other character to an ASCII one.
 template <typename Ch>
 bool same_name(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b) {
-  a = trim(a);
-  b = trim(b);
   auto lower = [](Ch c) { return c >= 'A' && c <= 'Z' ? Ch(c + 32) : c; };
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [&](Ch x, Ch y) { return lower(x) == lower(y); });
@@ -70,6 +71,12 @@ struct Parsed {
   std::size_t equals = 0;  // where "=" stands in the line's text
 };
 
+// A name or value as the platform keeps it: up to its first NUL.
+template <typename Ch>
+std::basic_string_view<Ch> until_nul(std::basic_string_view<Ch> s) {
+  return s.substr(0, s.find(Ch(0)));
+}
+
 template <typename Ch>
 Parsed<Ch> parse(std::basic_string_view<Ch> text) {
   Parsed<Ch> p;
@@ -79,20 +86,28 @@ Parsed<Ch> parse(std::basic_string_view<Ch> text) {
     std::size_t close = t.rfind(Ch(']'));
     if (close != t.npos) {
       p.kind = Parsed<Ch>::kHeader;
-      p.name = trim(t.substr(1, close - 1));
+      p.name = until_nul(trim(t.substr(1, close - 1)));
       return p;
     }
   }
   p.kind = Parsed<Ch>::kKey;
   std::size_t eq = text.find(Ch('='));
   if (eq == text.npos) {
-    p.name = t;
+    p.name = until_nul(t);
   } else {
-    p.name = trim(text.substr(0, eq));
-    p.value = trim(text.substr(eq + 1));
+    p.name = until_nul(trim(text.substr(0, eq)));
+    p.value = until_nul(trim(text.substr(eq + 1)));
     p.equals = eq;
   }
   return p;
+}
+
+// True when the name a line holds, `kept` (cut as parse() cuts it), is
+// `wanted`, whose blanks around it do not count.
+template <typename Ch>
+bool is_named(std::basic_string_view<Ch> kept,
+              std::basic_string_view<Ch> wanted) {
+  return same_name(kept, trim(wanted));
 }
 
 // The lines of the first section named `section`: [first, last) indexes,
@@ -106,7 +121,7 @@ std::optional<std::pair<std::size_t, std::size_t>> find_section(
   };
   for (std::size_t i = 0; i < lines.size(); ++i) {
     Parsed<Ch> h = header(i);
-    if (h.kind != Parsed<Ch>::kHeader || !same_name(h.name, section)) continue;
+    if (h.kind != Parsed<Ch>::kHeader || !is_named(h.name, section)) continue;
     std::size_t j = i + 1;
     while (j < lines.size() && header(j).kind != Parsed<Ch>::kHeader) ++j;
     return std::make_pair(i, j);
@@ -175,7 +190,7 @@ std::optional<std::basic_string<Ch>> set_key(std::basic_string_view<Ch> ini,
     const Line& line = lines[i];
     Parsed<Ch> p = parse(ini.substr(line.begin, line.end - line.begin));
     if (p.kind != Parsed<Ch>::kKey) continue;
-    if (same_name(p.name, key)) {
+    if (is_named(p.name, key)) {
       if (!p.value) {
         std::basic_string<Ch> with_value{Ch('=')};
         out.insert(line.end, with_value + std::basic_string<Ch>(value));
@@ -208,53 +223,112 @@ std::optional<std::basic_string<Ch>> get_key(std::basic_string_view<Ch> ini,
   for (std::size_t i = found->first + 1; i < found->second; ++i) {
     const Line& line = lines[i];
     Parsed<Ch> p = parse(ini.substr(line.begin, line.end - line.begin));
-    if (p.kind == Parsed<Ch>::kKey && same_name(p.name, key)) {
+    if (p.kind == Parsed<Ch>::kKey && is_named(p.name, key)) {
       if (!p.value) return std::nullopt;
-      return std::basic_string<Ch>(*p.value);
+      std::basic_string_view<Ch> v = *p.value;
+      // A value in a pair of quotes, "..." or '...', is read without them.
+      if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+        v = v.substr(1, v.size() - 2);
+      }
+      return std::basic_string<Ch>(v);
     }
   }
   return std::nullopt;
 }
 
-enum class Encoding { kUtf16Le, kUtf8, kCurrent };
+enum class Encoding { kUtf16Le, kUtf16Be, kUtf8, kCurrent };
 
-Encoding encoding_of(std::string_view bytes) {
-  if (bytes.starts_with(kUtf16LeBom)) return Encoding::kUtf16Le;
-  if (bytes.starts_with(kUtf8Bom)) return Encoding::kUtf8;
-  return Encoding::kCurrent;
+bool is_utf16(Encoding encoding) {
+  return encoding == Encoding::kUtf16Le || encoding == Encoding::kUtf16Be;
 }
 
-// The UTF-16 units of the file after its byte-order mark; an odd last byte
-// is left out (and kept by the caller).
-std::u16string utf16le_units(std::string_view bytes) {
+// The encoding a file's byte-order mark names, and the mark's size.
+std::pair<Encoding, std::size_t> encoding_of(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Bom)) return {Encoding::kUtf8, kUtf8Bom.size()};
+  if (bytes.starts_with(kUtf16LeBom)) return {Encoding::kUtf16Le, 2};
+  if (bytes.starts_with(kUtf16BeBom)) return {Encoding::kUtf16Be, 2};
+  return {Encoding::kCurrent, 0};
+}
+
+// The characters of a file's text (after its mark), a unit each, split as
+// the platform's reader splits them. UTF-16 text is its own units; an odd
+// last byte is left out (and kept by the caller). In 8-bit text a byte
+// stands for itself, and a lead byte of the current code set with the byte
+// after it for U+8000 + (lead & 0x7F) * 256 + next: the parser looks at
+// ASCII characters only, so this is all it needs, and bytes_of() gives the
+// very bytes back.
+std::u16string units_of(std::string_view text, Encoding encoding) {
   std::u16string units;
-  for (std::size_t i = kUtf16LeBom.size(); i + 1 < bytes.size(); i += 2) {
-    units.push_back(
-        static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                              static_cast<unsigned char>(bytes[i + 1]) << 8));
+  units.reserve(text.size());
+  auto byte = [&](std::size_t i) {
+    return static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+  };
+  if (is_utf16(encoding)) {
+    const int high = encoding == Encoding::kUtf16Be ? 0 : 1;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+      units.push_back(
+          static_cast<char16_t>(byte(i + high) << 8 | byte(i + 1 - high)));
+    }
+    return units;
+  }
+  const bool double_bytes = encoding == Encoding::kCurrent;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t b = byte(i);
+    if (double_bytes && i + 1 < text.size() &&
+        is_lead_byte(static_cast<unsigned char>(text[i]))) {
+      b = static_cast<char16_t>(0x8000 | (b & 0x7F) << 8 | byte(++i));
+    }
+    units.push_back(b);
   }
   return units;
 }
 
-std::string utf16le_bytes(std::u16string_view units) {
-  std::string bytes(kUtf16LeBom);
+std::string bytes_of(std::u16string_view units, Encoding encoding) {
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
   for (char16_t u : units) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
+    const char high = static_cast<char>(u >> 8);
+    const char low = static_cast<char>(u & 0xFF);
+    if (encoding == Encoding::kUtf16Le) {
+      bytes += {low, high};
+    } else if (encoding == Encoding::kUtf16Be) {
+      bytes += {high, low};
+    } else if (u > 0xFF) {
+      bytes += {static_cast<char>(0x80 | high), low};
+    } else {
+      bytes += low;
+    }
   }
   return bytes;
 }
 
-// The 8-bit form of a name or value in the file's encoding.
-std::string narrow(const Text& text, Encoding encoding) {
-  return encoding == Encoding::kUtf8 ? encode_utf8(text.units())
-                                     : to_ansi(text);
+// A name or value in the units of a file in `encoding`.
+std::u16string units_of(const Text& text, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf8:
+      return units_of(encode_utf8(text.units()), encoding);
+    case Encoding::kCurrent:
+      return units_of(to_ansi(text), encoding);
+    default:
+      return std::u16string(text.units());
+  }
+}
+
+Text text_of(std::u16string_view units, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf8:
+      return Text(decode_utf8(bytes_of(units, encoding)));
+    case Encoding::kCurrent:
+      return from_ansi(bytes_of(units, encoding));
+    default:
+      return Text(std::u16string(units));
+  }
 }
 
 }  // namespace
 
 bool same_ini_name(std::u16string_view a, std::u16string_view b) {
-  return same_name(a, b);
+  return same_name(trim(a), trim(b));
 }
 
 std::optional<std::string> set_ini_key(std::string_view ini,
@@ -290,25 +364,26 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
       return std::nullopt;
     }
   }
-  const Encoding encoding = encoding_of(bytes);
-  if (encoding == Encoding::kUtf16Le) {
-    std::u16string units = utf16le_units(bytes);
-    for (const IniEdit& e : edits) {
-      auto next =
-          set_ini_key(units, e.section.units(), e.key.units(), e.value.units());
-      if (!next) return std::nullopt;
-      units = std::move(*next);
-    }
-    std::string out = utf16le_bytes(units);
-    if (bytes.size() % 2 != 0) out.push_back(bytes.back());
-    return out;
-  }
-  std::string out(bytes);
+  const auto [encoding, mark] = encoding_of(bytes);
+  const std::string_view text = bytes.substr(mark);
+  std::u16string units = units_of(text, encoding);
   for (const IniEdit& e : edits) {
-    auto next = set_ini_key(out, narrow(e.section, encoding),
-                            narrow(e.key, encoding), narrow(e.value, encoding));
+    auto next =
+        set_ini_key(units, units_of(e.section, encoding),
+                    units_of(e.key, encoding), units_of(e.value, encoding));
     if (!next) return std::nullopt;
-    out = std::move(*next);
+    units = std::move(*next);
+  }
+  std::string out(bytes.substr(0, mark));
+  out += bytes_of(units, encoding);
+  if (is_utf16(encoding) && text.size() % 2 != 0) out.push_back(bytes.back());
+  // A lead byte that a written name or value ends with, or that ends the
+  // file before an added line, would take the next byte (a line end, "]" or
+  // "=") into its character: the platform would read other lines than were
+  // written.
+  if (encoding == Encoding::kCurrent &&
+      units_of(std::string_view(out), encoding) != units) {
+    return std::nullopt;
   }
   return out;
 }
@@ -316,17 +391,11 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
 Text read_ini_file(std::string_view bytes, const Text& section,
                    const Text& key) {
   if (section.is_null() || key.is_null()) return Text::null();
-  const Encoding encoding = encoding_of(bytes);
-  if (encoding == Encoding::kUtf16Le) {
-    auto value =
-        get_ini_key(utf16le_units(bytes), section.units(), key.units());
-    return value ? Text(*value) : Text::null();
-  }
+  const auto [encoding, mark] = encoding_of(bytes);
   auto value =
-      get_ini_key(bytes, narrow(section, encoding), narrow(key, encoding));
-  if (!value) return Text::null();
-  return encoding == Encoding::kUtf8 ? Text(decode_utf8(*value))
-                                     : from_ansi(*value);
+      get_ini_key(units_of(bytes.substr(mark), encoding),
+                  units_of(section, encoding), units_of(key, encoding));
+  return value ? text_of(*value, encoding) : Text::null();
 }
 
 }  // namespace runtime

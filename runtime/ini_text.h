@@ -9,10 +9,14 @@
 // line whose first non-blank character is ";" is a comment; every other
 // non-blank line is a key line, "key=value" or a key alone, which has no
 // value: a lookup gives the default for it and it hides later lines of the
-// same key. Names match without regard to ASCII case and to the blanks
-// around them, and only the first section of a name counts. A file starting
-// with the UTF-16LE byte-order mark is UTF-16LE text; one starting with the
-// UTF-8 mark is UTF-8; any other file is in the current code set.
+// same key. A name or value ends at its first NUL, after the blanks around
+// it are cut; a value in a pair of quotes ("..." or '...') reads without
+// them. Names match without regard to ASCII case and to the blanks around
+// the name looked up, and only the first section of a name counts. A file
+// starting with a UTF-16LE, UTF-16BE or UTF-8 byte-order mark is text in
+// that encoding; any other file is in the current code set, whose lead
+// bytes each take the byte after them, whatever it is, into their
+// character.
 //
 // Implemented: portable (runtime/ini_text.cpp).
 #ifndef TOLMEX_RUNTIME_INI_TEXT_H_
@@ -28,7 +32,7 @@
 namespace runtime {
 
 // The content `ini` with `key` of `section` set to `value`, all in one
-// character type. An existing key line keeps its place and its spelling up
+// character type (the 8-bit forms take each byte for a character). An existing key line keeps its place and its spelling up
 // to "=" and gets the new value (a key alone gets "=" and the value); a new
 // key goes after the last key line of its section, or right after the
 // header; a missing section is added at the end. Every other character
@@ -45,8 +49,8 @@ std::optional<std::u16string> set_ini_key(std::u16string_view ini,
                                           std::u16string_view key,
                                           std::u16string_view value);
 
-// The value of `key` in `section` of `ini` with the blanks around it cut;
-// nullopt when the lookup gives the default (no such key, or a key alone).
+// The value of `key` in `section` of `ini` as read (see above); nullopt
+// when the lookup gives the default (no such key, or a key alone).
 std::optional<std::string> get_ini_key(std::string_view ini,
                                        std::string_view section,
                                        std::string_view key);
@@ -63,8 +67,10 @@ struct IniEdit {
 };
 
 // The bytes of an INI file with `edits` applied in order, in the file's own
-// encoding (see above). Nullopt when an edit is refused or holds a null;
-// then no edit is applied.
+// encoding (see above). Nullopt when an edit is refused or holds a null, or
+// when a lead byte would take in a byte written after it (a name or value
+// ending in one, a line added after a file that does); then no edit is
+// applied.
 std::optional<std::string> edit_ini_file(std::string_view bytes,
                                          const std::vector<IniEdit>& edits);
 

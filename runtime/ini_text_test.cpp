@@ -7,6 +7,8 @@
 namespace runtime {
 namespace {
 
+using namespace std::literals;
+
 struct Case {
   const char* name;
   std::string before, section, key, value, after;
@@ -75,9 +77,13 @@ TEST(SetIniKeyTest, ChangesOnlyTheKeyLine) {
 TEST(GetIniKeyTest, ReadsAsTheProfileFunctions) {
   const std::string ini =
       "k=top\r[a]\r\n\tk = \" v \" \rnoeq\nnoeq=1\r\n; j=c\r\n#j=h\r\n"
-      "[broken\r\nb=1\r\n[A]\r\nlater=1\r\n";
+      "q='x\"\r\nn \0=1\r\nz= 1 \0x\r\n"
+      "[broken\r\nb=1\r\n[A]\r\nlater=1\r\n[c \0x]\r\nk=1\r\n[d\0x]\r\nk=2"s;
   const std::pair<std::string, std::optional<std::string>> cases[] = {
-      {"k", "\" v \""},        // the blanks around the value are cut
+      {"k", " v "},   // the blanks around the value are cut, then its quotes
+      {"q", "'x\""},  // quotes that do not pair stay
+      {"n", std::nullopt},  // a name or value ends at a NUL, after the cut
+      {"z", "1 "},
       {"noeq", std::nullopt},  // a key alone hides the later line
       {"j", std::nullopt},     // a comment is not a key
       {"#j", "h"},
@@ -87,6 +93,8 @@ TEST(GetIniKeyTest, ReadsAsTheProfileFunctions) {
   for (const auto& [key, value] : cases) {
     EXPECT_EQ(get_ini_key(ini, "a", key), value) << key;
   }
+  EXPECT_EQ(get_ini_key(ini, "c", "k"), std::nullopt);
+  EXPECT_EQ(get_ini_key(ini, "d", "k"), "2");
   // The name of a section ends at the last "]" of its line.
   EXPECT_EQ(get_ini_key("[a]b] x\nk=1", "a]b", "k"), "1");
 }

@@ -262,12 +262,28 @@ std::string CodeSet::encode_with_iconv(std::u16string_view units) {
   return out;
 }
 
+bool CodeSet::is_lead_byte(unsigned char byte) {
+  if (utf8_ || is_ascii(byte)) return false;
+  if (lead_[byte] == 0) {
+    const char alone = static_cast<char>(byte);
+    std::u16string units;
+    int error;
+    convert(to_utf16_, &alone, 1, units, error);
+    lead_[byte] = error == EINVAL ? 1 : -1;
+  }
+  return lead_[byte] == 1;
+}
+
 Text from_ansi(std::string_view bytes) {
   return Text(CodeSet::current().decode(bytes));
 }
 
 std::string to_ansi(const Text& text) {
   return CodeSet::current().encode(text.units());
+}
+
+bool is_lead_byte(unsigned char byte) {
+  return CodeSet::current().is_lead_byte(byte);
 }
 
 }  // namespace runtime

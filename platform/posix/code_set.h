@@ -29,6 +29,8 @@ class CodeSet {
 
   std::u16string decode(std::string_view bytes);
   std::string encode(std::u16string_view units);
+  // True when `byte` alone is the start of a character, not a whole one.
+  bool is_lead_byte(unsigned char byte);
 
  private:
   std::u16string decode_with_iconv(std::string_view bytes);
@@ -43,6 +45,9 @@ class CodeSet {
   // Per byte value: 1 when it starts no character whatever follows, -1 when
   // it may, 0 when not yet asked. Spares an iconv call per invalid byte.
   signed char never_lead_[256] = {};
+  // Per byte value: 1 when it is a lead byte, -1 when not, 0 when not yet
+  // asked.
+  signed char lead_[256] = {};
 };
 
 }  // namespace runtime

@@ -202,16 +202,18 @@ Status write_ini_file(const std::string& path,
   std::string old_content;
   Status read = read_capped(ini.fd.get(), path, old_content);
   if (!read.ok()) return read;
-  std::optional<std::string> content = edit_ini_file(old_content, edits);
-  if (!content) return cannot_write(path, EINVAL);
   // What is about to be written must read back as written (as the value
   // reads from a file of that key alone), or the file is left alone.
+  std::optional<std::string> content = edit_ini_file(old_content, edits);
+  bool reads_back = content.has_value();
   for (const IniEdit& e : edits) {
+    if (!reads_back) break;
     Text expected = read_ini_file(*edit_ini_file("", {e}), e.section, e.key);
-    if (read_ini_file(*content, e.section, e.key) != expected) {
-      return Status::failure(
-          "cannot write " + path + ": the written keys do not read back", 0);
-    }
+    reads_back = read_ini_file(*content, e.section, e.key) == expected;
+  }
+  if (!reads_back) {
+    return Status::failure(
+        "cannot write " + path + ": the written keys would not read back", 0);
   }
   if (ini.locked) remove_leftover(ini.at);
   if (*content == old_content) return Status();

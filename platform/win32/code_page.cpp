@@ -33,4 +33,6 @@ std::string to_ansi(const Text& text) {
   return out;
 }
 
+bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
+
 }  // namespace runtime

@@ -1,21 +1,22 @@
 // A Windows program for the differential tests of the INI writer: it reads
-// and writes INI files through the platform's own profile functions, so that
-// run under Wine it shows what a Windows host would read.
+// INI files through the platform's own profile functions, so that run under
+// Wine it shows what a Windows host would read.
 //
 //   profile_probe JOBS
 //
 // JOBS holds one job per line, fields separated by TAB:
-//   D <file>                          dump what the platform reads
+//   D <file> [<section> <key>...]     dump what the platform reads, and
+//                                     look the keys given up as well
 //   G <file> <section> <key>          look one key up
-//   W <file> <section> <key> <value>  WritePrivateProfileStringA
 //   N <hex>                           WideCharToMultiByte(CP_ACP) of the
 //                                     UTF-16LE bytes <hex>
 //   R <hex>                           starts the UTF-16LE command line
 //                                     <hex> and waits for it
 // A dump prints "F <file>", then "<section> TAB <key> TAB <value>" for each
 // key of each section as the lookup of that key returns it ("\x01" when it
-// returns the default), then "E". A lookup prints "G TAB <value>", a write "W
-// 1" or "W 0", a conversion "N TAB <hex of the bytes>", a start "R TAB
+// returns the default), then the same for the keys given, then "E". (The
+// platform's list of keys ends early at a key of no name.) A lookup prints "G
+// TAB <value>", a conversion "N TAB <hex of the bytes>", a start "R TAB
 // <exit code>".
 #include <windows.h>
 
@@ -47,10 +48,11 @@ std::wstring utf16(const std::string& hex) {
   return units;
 }
 
-// A list of NUL-terminated strings ending in an empty one.
+// The `n` characters of a list of NUL-terminated strings; an empty one is a
+// name too (of a line such as "=x"), not the end of the list.
 std::vector<std::string> names(const std::vector<char>& buf, DWORD n) {
   std::vector<std::string> out;
-  for (DWORD at = 0; at < n && buf[at] != '\0';) {
+  for (DWORD at = 0; at < n;) {
     std::string name(&buf[at]);
     at += static_cast<DWORD>(name.size()) + 1;
     out.push_back(name);
@@ -58,21 +60,35 @@ std::vector<std::string> names(const std::vector<char>& buf, DWORD n) {
   return out;
 }
 
-void dump(const std::string& file) {
-  std::vector<char> buf(1 << 20);
+// Room for any value or list; made once, as zeroing it costs more than a
+// lookup.
+std::vector<char>& buffer() {
+  static std::vector<char> buf(1 << 20);
+  return buf;
+}
+
+void print_key(const std::string& file, const std::string& section,
+               const std::string& key) {
+  std::vector<char>& buf = buffer();
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buf.data(),
+                           buf.size(), file.c_str());
+  std::printf("%s\t%s\t%s\n", section.c_str(), key.c_str(), buf.data());
+}
+
+void dump(const std::vector<std::string>& job) {
+  const std::string& file = job[1];
+  std::vector<char>& buf = buffer();  // names() copies what it lists
   std::printf("F\t%s\n", file.c_str());
   DWORD n =
       GetPrivateProfileSectionNamesA(buf.data(), buf.size(), file.c_str());
   for (const std::string& section : names(buf, n)) {
-    std::vector<char> keys(1 << 20);
-    DWORD k = GetPrivateProfileStringA(section.c_str(), nullptr, "",
-                                       keys.data(), keys.size(), file.c_str());
-    for (const std::string& key : names(keys, k)) {
-      GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buf.data(),
-                               buf.size(), file.c_str());
-      std::printf("%s\t%s\t%s\n", section.c_str(), key.c_str(), buf.data());
+    DWORD k = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
+                                       buf.size(), file.c_str());
+    for (const std::string& key : names(buf, k)) {
+      print_key(file, section, key);
     }
   }
+  for (std::size_t i = 3; i < job.size(); ++i) print_key(file, job[2], job[i]);
   std::printf("E\n");
 }
 
@@ -87,10 +103,10 @@ int main(int argc, char** argv) {
   std::string line;
   while (std::getline(jobs, line)) {
     std::vector<std::string> f = split(line, '\t');
-    if (f[0] == "D" && f.size() == 2) {
-      dump(f[1]);
+    if (f[0] == "D" && f.size() >= 2) {
+      dump(f);
     } else if (f[0] == "G" && f.size() == 4) {
-      std::vector<char> buf(1 << 20);
+      std::vector<char>& buf = buffer();
       GetPrivateProfileStringA(f[2].c_str(), f[3].c_str(), "\x01", buf.data(),
                                buf.size(), f[1].c_str());
       std::printf("G\t%s\n", buf.data());
@@ -120,10 +136,6 @@ int main(int argc, char** argv) {
       std::printf("N\t");
       for (unsigned char c : bytes) std::printf("%02x", c);
       std::printf("\n");
-    } else if (f[0] == "W" && f.size() == 5) {
-      BOOL ok = WritePrivateProfileStringA(f[2].c_str(), f[3].c_str(),
-                                           f[4].c_str(), f[1].c_str());
-      std::printf("W\t%d\n", ok ? 1 : 0);
     } else {
       std::fprintf(stderr, "profile_probe: bad job: %s\n", line.c_str());
       return 2;
