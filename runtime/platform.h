@@ -31,8 +31,10 @@ inline constexpr std::size_t kMaxIniSize = 1 << 20;
 DateTime system_now();
 
 // The system's text for the error number `error`: an errno value on POSIX
-// systems, a GetLastError() code on Windows.
-std::string system_error_text(int error);
+// systems, a GetLastError() code on Windows. Windows names the object of
+// some errors as "%1" ("%1 is not a valid Win32 application"): `path` goes
+// there, "?" where there is none, and "?" for any other insert.
+std::string system_error_text(int error, const std::string& path = "");
 
 // Applies `edits` (never refused by edit_ini_file()) to the INI file
 // `path`, creating a missing file; what failed and why, or success. The

@@ -23,7 +23,12 @@ class Status {
   // `error` is the system's error number that says why (errno on POSIX
   // systems, GetLastError() on Windows; 0: no system reason).
   static Status failure(std::string what, int error) {
-    return Status(std::move(what), error);
+    return Status(std::move(what), "", error);
+  }
+  // The same for a failure on the file `path`, which the system's text may
+  // name (see system_error_text()).
+  static Status failure(std::string what, std::string path, int error) {
+    return Status(std::move(what), std::move(path), error);
   }
 
   bool ok() const { return !failed_; }
@@ -34,11 +39,15 @@ class Status {
   std::string message() const;
 
  private:
-  Status(std::string what, int error)
-      : failed_(true), what_(std::move(what)), error_(error) {}
+  Status(std::string what, std::string path, int error)
+      : failed_(true),
+        what_(std::move(what)),
+        path_(std::move(path)),
+        error_(error) {}
 
   bool failed_ = false;
   std::string what_;
+  std::string path_;
   int error_ = 0;
 };
 

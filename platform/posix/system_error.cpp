@@ -7,7 +7,9 @@
 
 namespace runtime {
 
-std::string system_error_text(int error) { return std::strerror(error); }
+std::string system_error_text(int error, const std::string&) {
+  return std::strerror(error);
+}
 
 void throw_system_error(const std::string& what) {
   throw RuntimeError(what + ": " + system_error_text(errno));

@@ -52,7 +52,7 @@ bool directory_exists(const Text& path) {
 Status create_directory(const Text& path) {
   if (CreateDirectoryW(wide(path).c_str(), nullptr)) return Status();
   const DWORD error = GetLastError();  // before any other call sets it
-  return Status::failure("cannot create " + to_ansi(path),
+  return Status::failure("cannot create " + to_ansi(path), to_ansi(path),
                          static_cast<int>(error));
 }
 
@@ -74,7 +74,7 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
   number = -1;
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    return Status::failure("cannot open " + to_ansi(path),
+    return Status::failure("cannot open " + to_ansi(path), to_ansi(path),
                            static_cast<int>(error));
   }
   number = open_files().empty() ? 1 : open_files().rbegin()->first + 1;

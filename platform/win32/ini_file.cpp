@@ -60,7 +60,7 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
   for (const IniEdit& e : edits) {
     if (!write_key(file, e)) {
       const DWORD error = GetLastError();  // before to_ansi() sets another
-      return Status::failure("cannot write " + to_ansi(path),
+      return Status::failure("cannot write " + to_ansi(path), to_ansi(path),
                              static_cast<int>(error));
     }
   }

@@ -63,7 +63,7 @@ Status delete_file(const Text& path) {
       error == ERROR_ACCESS_DENIED) {
     return Status();
   }
-  return Status::failure("cannot delete " + to_ansi(path),
+  return Status::failure("cannot delete " + to_ansi(path), to_ansi(path),
                          static_cast<int>(error));
 }
 
@@ -90,7 +90,7 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   const DWORD error = GetLastError();  // before to_ansi() sets another
   Status failure = Status::failure(
       "cannot copy " + to_ansi(source) + " to " + to_ansi(target),
-      static_cast<int>(error));
+      to_ansi(target), static_cast<int>(error));
   trace("CopyFile: " + failure.message());
   return failure;
 }

@@ -78,7 +78,7 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();  // before to_ansi() sets another
     Status failure = Status::failure("cannot start " + to_ansi(program),
-                                     static_cast<int>(error));
+                                     to_ansi(program), static_cast<int>(error));
     trace("RunWait: " + failure.message());
     return failure;
   }
@@ -95,7 +95,7 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
     Status failure =
         Status::failure("cannot start " + to_ansi(program) +
                             " in a job that ends with this program",
-                        static_cast<int>(error));
+                        to_ansi(program), static_cast<int>(error));
     trace("RunWait: " + failure.message());
     return failure;
   }
@@ -107,7 +107,7 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
       !GetExitCodeProcess(process.hProcess, &code)) {
     const DWORD error = GetLastError();
     Status failure = Status::failure("cannot wait for " + to_ansi(program),
-                                     static_cast<int>(error));
+                                     to_ansi(program), static_cast<int>(error));
     CloseHandle(process.hProcess);
     trace("RunWait: " + failure.message());
     return failure;

@@ -20,8 +20,11 @@ void add(Findings& out, Finding::Kind kind, std::string text) {
   out.push_back({kind, std::move(text)});
 }
 
-Status failure(const std::string& what) {
-  return Status::failure(what, static_cast<int>(GetLastError()));
+// The failure of the call just made on `path`.
+Status failure(const std::string& what, const Text& path) {
+  const DWORD error = GetLastError();  // before to_ansi() sets another
+  return Status::failure(what + " " + to_ansi(path), to_ansi(path),
+                         static_cast<int>(error));
 }
 
 // The attributes of `path`, or INVALID_FILE_ATTRIBUTES.
@@ -37,7 +40,7 @@ std::vector<Finding> check_site(const Text& public_path) {
   const std::string shown = to_ansi(dir);
   DWORD a = attributes_of(dir);
   if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    add(out, Finding::kProblem, failure("cannot open " + shown).message());
+    add(out, Finding::kProblem, failure("cannot open", dir).message());
     return out;
   }
   add(out, Finding::kOk, shown + " exists");
@@ -45,8 +48,7 @@ std::vector<Finding> check_site(const Text& public_path) {
   const Text client = public_path + u"mart.dll";
   a = attributes_of(client);
   if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) {
-    add(out, Finding::kProblem,
-        failure("cannot copy " + to_ansi(client)).message());
+    add(out, Finding::kProblem, failure("cannot copy", client).message());
   } else {
     add(out, Finding::kOk, to_ansi(client) + " is there");
   }

@@ -8,7 +8,7 @@
 
 namespace runtime {
 
-std::string system_error_text(int error) {
+std::string system_error_text(int error, const std::string& path) {
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER |
                                FORMAT_MESSAGE_FROM_SYSTEM |
@@ -23,6 +23,21 @@ std::string system_error_text(int error) {
   }
   std::string out = to_ansi(from_wide(text, n));
   LocalFree(text);
+  // The inserts the text was formatted without: "%1" is the object of the
+  // error, any other "%n" unknown here. ("%" and digits are never the trail
+  // byte of a double-byte character.)
+  for (std::size_t at = 0; (at = out.find('%', at)) != std::string::npos;) {
+    std::size_t end = at + 1;
+    while (end < out.size() && out[end] >= '0' && out[end] <= '9') ++end;
+    if (end == at + 1) {
+      ++at;
+      continue;
+    }
+    const std::string fill =
+        out.compare(at, end - at, "%1") == 0 && !path.empty() ? path : "?";
+    out.replace(at, end - at, fill);
+    at += fill.size();
+  }
   return out;
 }
 
