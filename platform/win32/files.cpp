@@ -64,13 +64,22 @@ std::string writable_by_others(const Text& /*path*/) { return ""; }
 
 Status file_open(const Text& path, OpenMode mode, int& number) {
   const bool append = mode == OpenMode::kAppend;
-  HANDLE file = CreateFileW(
-      // Appends only (each write lands at the end), with the reading access
-      // that a lock of the whole file asks for.
-      wide(path).c_str(),
-      append ? FILE_APPEND_DATA | GENERIC_READ : GENERIC_WRITE,
-      append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
-      append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  auto open = [&](DWORD access) {
+    return CreateFileW(
+        wide(path).c_str(), access,
+        append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
+        append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  // An appended file is opened with the reading access that a lock of the
+  // whole file asks for, and the writing access that taking back a line cut
+  // short asks for; a file that grants appending alone is still appended
+  // to, without the taking back.
+  HANDLE file = open(append ? FILE_APPEND_DATA | FILE_WRITE_DATA | GENERIC_READ
+                            : GENERIC_WRITE);
+  if (append && file == INVALID_HANDLE_VALUE &&
+      GetLastError() == ERROR_ACCESS_DENIED) {
+    file = open(FILE_APPEND_DATA | GENERIC_READ);
+  }
   number = -1;
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -91,18 +100,21 @@ Status file_write_line(int file, const Text& line) {
   // A lock held past the bound is not awaited further: the line then goes
   // in one write without it.
   const bool locked = lock_whole_file(it->second);
+  // Each line lands at the end of the file, wherever others have put it.
+  OVERLAPPED end_of_file = {};
+  end_of_file.Offset = end_of_file.OffsetHigh = 0xFFFFFFFF;
   // A line that does not fit (a full disk) is taken back whole.
   LARGE_INTEGER size;
   Status written;
   DWORD count = 0;
-  if (!GetFileSizeEx(it->second, &size) ||
-      !WriteFile(it->second, bytes.data(), static_cast<DWORD>(bytes.size()),
-                 &count, nullptr) ||
-      count != bytes.size()) {
-    DWORD error = GetLastError();
-    written =
-        Status::failure("cannot write a line",
-                        static_cast<int>(error ? error : ERROR_DISK_FULL));
+  const bool sized = GetFileSizeEx(it->second, &size);
+  const bool wrote = sized && WriteFile(it->second, bytes.data(),
+                                        static_cast<DWORD>(bytes.size()),
+                                        &count, &end_of_file);
+  if (!wrote || count != bytes.size()) {
+    // A write cut short succeeds, and leaves the error of an earlier call.
+    const DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();
+    written = Status::failure("cannot write a line", static_cast<int>(error));
     if (locked && count != 0) {
       FILE_END_OF_FILE_INFO end = {size};
       SetFileInformationByHandle(it->second, FileEndOfFileInfo, &end,

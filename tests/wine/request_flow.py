@@ -10,7 +10,9 @@ Every run has a time limit that turns a hang into a failure.
 """
 import os
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -186,6 +188,28 @@ class RequestFlowTest(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
         self.assertEqual(len(self.ran()), 2)
+
+    def test_log_line_that_does_not_fit_is_taken_back(self):
+        # A file size limit stands in for a full disk: the record is cut
+        # after 8 bytes, and those are taken back.
+        self.client()
+        os.mkdir(os.path.join(self.dir, "logpay"))
+        log = os.path.join(self.dir, "logpay",
+                           time.strftime("pay_log%Y%m%d.txt"))
+        with open(log, "wb") as f:
+            f.write(b"x" * (2 << 20) + b"\r\n")
+        size = os.path.getsize(log)
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (size + 8, size + 8))
+        r = subprocess.run([WINE, TOLMEX, f"pay,{self.pub},ORDER-1"], env=ENV,
+                           capture_output=True, timeout=LIMIT, preexec_fn=limit)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        # The reason is the full disk's ("磁盘满"), not an earlier call's.
+        self.assertIn("tolmex: warning: the request was not logged: cannot "
+                      "write a line: 磁盘".encode("gbk"), r.stderr)
+        self.assertEqual(os.path.getsize(log), size)
+        self.assertEqual(len(self.ran()), 1)
 
     def test_client_line_too_long_for_windows_ends_with_4(self):
         # tolmex's own line fits; the client's, with a longer directory in
