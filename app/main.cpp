@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/tolmex.h"
+#include "app/usage.h"
 #include "runtime/clock.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
@@ -71,36 +72,6 @@ int serve(tolmex& app, int argc, char** argv) {
   if (int sig = runtime::signal_passed_on()) return kExitSignalBase + sig;
   return kExitNormal;
 }
-
-constexpr char kUsage[] =
-    "usage: tolmex PARAMETER-STRING\n"
-    "\n"
-    "Serves one payment request of a point-of-sale host. PARAMETER-STRING is\n"
-    "the host's comma-separated request; its field 2 is the public directory\n"
-    "P, written with its trailing \"/\".\n"
-    "\n"
-    "Files in P:\n"
-    "  tolmex.ini                  the result: section \"return\" is emptied,\n"
-    "                              the client fills it in\n"
-    "  logpay/pay_logYYYYMMDD.txt  the payment log, one record per request\n"
-    "  mart.dll                    the payment client\n"
-    "  mart.exe                    the copy that runs; removed after the run\n"
-    "\n"
-    "Exit status:\n"
-    "  0      the client ran, or the request was empty\n"
-    "  1      a runtime error\n"
-    "  2      the client could not be copied (no mart.dll, ...)\n"
-    "  3      the result file could not be reset\n"
-    "  4      the client could not be started\n"
-    "  128+n  signal n came and was passed on to the client\n"
-    "\n"
-    "tolmex --check P checks the public directory P as a request would use\n"
-    "it, touching nothing: one line per check, \"ok\", \"warning\" or\n"
-    "\"problem\" with how to mend it; exit status 0 when a request would be\n"
-    "served, 1 when not.\n"
-    "\n"
-    "tolmex --help shows this, tolmex --version the version; man tolmex\n"
-    "tells more.\n";
 
 // The site check of the public directory `dir`: one line per finding on
 // stdout; the exit status.

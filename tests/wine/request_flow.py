@@ -114,6 +114,9 @@ class RequestFlowTest(unittest.TestCase):
         # A graphical program still answers on the output it was given.
         r = self.run_tolmex("--version")
         self.assertEqual(r.stdout.strip(), b"tolmex 0.1.0")
+        r = self.run_tolmex("--help")
+        self.assertIn(b"  logpay\\pay_logYYYYMMDD.txt  ", r.stdout)
+        self.assertNotIn(b"signal", r.stdout)
 
     def test_request_runs_the_client_once_on_empty_keys(self):
         with open(os.path.join(self.dir, "tolmex.ini"), "wb") as f:
