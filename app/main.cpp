@@ -94,9 +94,9 @@ int check(const char* dir) {
 bool answered_option(int argc, char** argv, int& status) {
   status = kExitNormal;
   const std::string option = argc == 2 || argc == 3 ? argv[1] : "";
-  const bool answered = (argc == 3 && option == "--check") ||
-                        (argc == 2 && (option == "--help" ||
-                                       option == "--version"));
+  const bool answered =
+      (argc == 3 && option == "--check") ||
+      (argc == 2 && (option == "--help" || option == "--version"));
   if (!answered) return false;
   runtime::use_parent_console();
   if (option == "--check") {

@@ -32,14 +32,15 @@
 namespace runtime {
 
 // The content `ini` with `key` of `section` set to `value`, all in one
-// character type (the 8-bit forms take each byte for a character). An existing key line keeps its place and its spelling up
-// to "=" and gets the new value (a key alone gets "=" and the value); a new
-// key goes after the last key line of its section, or right after the
-// header; a missing section is added at the end. Every other character
-// stays, and new lines end as the file's first line does (CR LF when it has
-// none). Nullopt when the write is refused: a name or value holding CR, LF
-// or NUL, an empty name, a section name with "]", a key with "=" or starting
-// with "[", ";" or "#" (each would change other lines or not read back).
+// character type (the 8-bit forms take each byte for a character). An existing
+// key line keeps its place and its spelling up to "=" and gets the new value (a
+// key alone gets "=" and the value); a new key goes after the last key line of
+// its section, or right after the header; a missing section is added at the
+// end. Every other character stays, and new lines end as the file's first line
+// does (CR LF when it has none). Nullopt when the write is refused: a name or
+// value holding CR, LF or NUL, an empty name, a section name with "]", a key
+// with "=" or starting with "[", ";" or "#" (each would change other lines or
+// not read back).
 std::optional<std::string> set_ini_key(std::string_view ini,
                                        std::string_view section,
                                        std::string_view key,
