@@ -48,47 +48,41 @@ std::wstring utf16(const std::string& hex) {
   return units;
 }
 
-// The `n` characters of a list of NUL-terminated strings; an empty one is a
-// name too (of a line such as "=x"), not the end of the list.
-std::vector<std::string> names(const std::vector<char>& buf, DWORD n) {
+// Room for any value or list, kept for the whole run: zeroing one for each
+// lookup would cost more than the lookup.
+char buf[1 << 20];
+
+// The `n` characters of a list of NUL-terminated strings in `buf`; an empty
+// one is a name too (of a line such as "=x"), not the end of the list.
+std::vector<std::string> names(DWORD n) {
   std::vector<std::string> out;
-  for (DWORD at = 0; at < n;) {
-    std::string name(&buf[at]);
-    at += static_cast<DWORD>(name.size()) + 1;
-    out.push_back(name);
+  for (DWORD at = 0; at < n; at += static_cast<DWORD>(out.back().size()) + 1) {
+    out.push_back(&buf[at]);
   }
   return out;
 }
 
-// Room for any value or list; made once, as zeroing it costs more than a
-// lookup.
-std::vector<char>& buffer() {
-  static std::vector<char> buf(1 << 20);
+const char* lookup(const std::string& file, const std::string& section,
+                   const std::string& key) {
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buf,
+                           sizeof buf, file.c_str());
   return buf;
-}
-
-void print_key(const std::string& file, const std::string& section,
-               const std::string& key) {
-  std::vector<char>& buf = buffer();
-  GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buf.data(),
-                           buf.size(), file.c_str());
-  std::printf("%s\t%s\t%s\n", section.c_str(), key.c_str(), buf.data());
 }
 
 void dump(const std::vector<std::string>& job) {
   const std::string& file = job[1];
-  std::vector<char>& buf = buffer();  // names() copies what it lists
   std::printf("F\t%s\n", file.c_str());
-  DWORD n =
-      GetPrivateProfileSectionNamesA(buf.data(), buf.size(), file.c_str());
-  for (const std::string& section : names(buf, n)) {
-    DWORD k = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
-                                       buf.size(), file.c_str());
-    for (const std::string& key : names(buf, k)) {
-      print_key(file, section, key);
-    }
+  auto print = [&](const std::string& section, const std::string& key) {
+    std::printf("%s\t%s\t%s\n", section.c_str(), key.c_str(),
+                lookup(file, section, key));
+  };
+  const DWORD n = GetPrivateProfileSectionNamesA(buf, sizeof buf, file.c_str());
+  for (const std::string& section : names(n)) {
+    const DWORD k = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf,
+                                             sizeof buf, file.c_str());
+    for (const std::string& key : names(k)) print(section, key);
   }
-  for (std::size_t i = 3; i < job.size(); ++i) print_key(file, job[2], job[i]);
+  for (std::size_t i = 3; i < job.size(); ++i) print(job[2], job[i]);
   std::printf("E\n");
 }
 
@@ -106,10 +100,7 @@ int main(int argc, char** argv) {
     if (f[0] == "D" && f.size() >= 2) {
       dump(f);
     } else if (f[0] == "G" && f.size() == 4) {
-      std::vector<char>& buf = buffer();
-      GetPrivateProfileStringA(f[2].c_str(), f[3].c_str(), "\x01", buf.data(),
-                               buf.size(), f[1].c_str());
-      std::printf("G\t%s\n", buf.data());
+      std::printf("G\t%s\n", lookup(f[1], f[2], f[3]));
     } else if (f[0] == "R" && f.size() == 2) {
       std::wstring command = utf16(f[1]);
       STARTUPINFOW startup = {};
