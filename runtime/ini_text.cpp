@@ -1,6 +1,7 @@
 #include "runtime/ini_text.h"
 
 #include <algorithm>
+#include <array>
 
 #include "runtime/code_set.h"
 #include "runtime/utf8.h"
@@ -100,6 +101,16 @@ Parsed<Ch> parse(std::basic_string_view<Ch> text) {
     p.equals = eq;
   }
   return p;
+}
+
+// A value as a lookup returns it: a value in a pair of quotes, "..." or
+// '...', without them.
+template <typename Ch>
+std::basic_string_view<Ch> unquoted(std::basic_string_view<Ch> v) {
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
 }
 
 // True when the name a line holds, `kept` (cut as parse() cuts it), is
@@ -225,12 +236,7 @@ std::optional<std::basic_string<Ch>> get_key(std::basic_string_view<Ch> ini,
     Parsed<Ch> p = parse(ini.substr(line.begin, line.end - line.begin));
     if (p.kind == Parsed<Ch>::kKey && is_named(p.name, key)) {
       if (!p.value) return std::nullopt;
-      std::basic_string_view<Ch> v = *p.value;
-      // A value in a pair of quotes, "..." or '...', is read without them.
-      if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
-        v = v.substr(1, v.size() - 2);
-      }
-      return std::basic_string<Ch>(v);
+      return std::basic_string<Ch>(unquoted(*p.value));
     }
   }
   return std::nullopt;
@@ -274,8 +280,8 @@ std::u16string units_of(std::string_view text, Encoding encoding) {
   const bool double_bytes = encoding == Encoding::kCurrent;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char16_t b = byte(i);
-    if (double_bytes && i + 1 < text.size() &&
-        is_lead_byte(static_cast<unsigned char>(text[i]))) {
+    if (double_bytes && b >= 0x80 && i + 1 < text.size() &&
+        is_lead_byte(static_cast<unsigned char>(b))) {
       b = static_cast<char16_t>(0x8000 | (b & 0x7F) << 8 | byte(++i));
     }
     units.push_back(b);
@@ -367,12 +373,22 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
   const auto [encoding, mark] = encoding_of(bytes);
   const std::string_view text = bytes.substr(mark);
   std::u16string units = units_of(text, encoding);
+  std::vector<std::array<std::u16string, 3>> written;
   for (const IniEdit& e : edits) {
-    auto next =
-        set_ini_key(units, units_of(e.section, encoding),
-                    units_of(e.key, encoding), units_of(e.value, encoding));
+    written.push_back({units_of(e.section, encoding), units_of(e.key, encoding),
+                       units_of(e.value, encoding)});
+    const auto& [section, key, value] = written.back();
+    auto next = set_ini_key(units, section, key, value);
     if (!next) return std::nullopt;
     units = std::move(*next);
+  }
+  // Each key must read back as its value reads from a file of that key
+  // alone (which holds no NUL, CR or LF).
+  for (const auto& [section, key, value] : written) {
+    if (get_ini_key(units, section, key) !=
+        unquoted(trim(std::u16string_view(value)))) {
+      return std::nullopt;
+    }
   }
   std::string out(bytes.substr(0, mark));
   out += bytes_of(units, encoding);

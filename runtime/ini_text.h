@@ -69,9 +69,10 @@ struct IniEdit {
 
 // The bytes of an INI file with `edits` applied in order, in the file's own
 // encoding (see above). Nullopt when an edit is refused or holds a null, or
-// when a lead byte would take in a byte written after it (a name or value
-// ending in one, a line added after a file that does); then no edit is
-// applied.
+// when a written key would not read back as its value reads from a file of
+// that key alone (written again by a later edit, or a lead byte would take
+// in a byte written after it: a name or value ending in one, a line added
+// after a file that does); then no edit is applied.
 std::optional<std::string> edit_ini_file(std::string_view bytes,
                                          const std::vector<IniEdit>& edits);
 

@@ -115,6 +115,8 @@ TEST(EditIniFileTest, KeepsTheFilesEncoding) {
   EXPECT_EQ(edit_ini_file("\xEF\xBB\xBF[a]\n", {{u"a", u"k", u"中"}}),
             "\xEF\xBB\xBF[a]\nk=\xE4\xB8\xAD\n");
   EXPECT_FALSE(edit_ini_file("", {{u"a", u"k", u"ok"}, {u"a", u"k\n", u""}}));
+  // A key written twice does not read back as its first write.
+  EXPECT_FALSE(edit_ini_file("", {{u"a", u"k", u"1"}, {u"A", u"K ", u"2"}}));
 }
 
 TEST(SetIniKeyTest, RefusesWhatWouldChangeOtherLines) {
