@@ -44,12 +44,12 @@ int main(int argc, char** argv) {
   const runtime::Text ini = f[1] + u"tolmex.ini";
   const std::pair<const char16_t*, runtime::Text> answer[] = {
       {u"result", u"SUCCESS"},
-      {u"sub_code", u"10000"},
+      {u"sub_code", u"0"},
       {u"sub_desc", u"支付成功"},
-      {u"trade_no", u"2026120722001400000000000001"},
+      {u"trade_no", u"T-0001"},
       {u"out_trade_no", f[2]},
-      {u"buyer_user_id", u"2088000000000001"},
-      {u"buyer_logon_id", u"buy***@example.com"},
+      {u"buyer_user_id", u"buyer-0001"},
+      {u"buyer_logon_id", u"buyer-0001"},
       {u"total_amount", f[3]},
   };
   for (const auto& [key, value] : answer) {

@@ -8,7 +8,8 @@ int nvo_result_ini::of_set_ini(Text as_filepath, Text as_section, Text as_key,
                                Text as_value) {
   // The write is kept until the flush, which reports a file that cannot be
   // written; a key refused here (a null, a line break) is refused again by
-  // the read-back check of the flush. The description's result is 0.
+  // the read-back check of the flush. The result is always 0: callers learn
+  // of a failed write from the flush.
   runtime::set_profile_string(as_filepath, as_section, as_key, as_value);
   return 0;
 }

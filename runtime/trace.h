@@ -15,9 +15,9 @@ namespace runtime {
 // Appends `line` and a line feed to the trace, when it is on.
 void trace(const std::string& line);
 
-// The code by which a class marks its trace lines, e.g. 0x7cc. Every class
-// with the system's names carries the code its description gives it, even
-// those whose routines call no other object and so never write the line:
+// The code by which a class marks its trace lines, e.g. 0x7cc. Every
+// application class (`n_string`, `nvo_*`, `tolmex`) carries a code of its
+// own, even those whose routines call no other object and so never write the line:
 // the code belongs to the class, and a routine that comes to make such a
 // call finds it there.
 using TraceCode = std::uint16_t;

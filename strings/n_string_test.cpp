@@ -13,7 +13,7 @@ struct Case {
   Text expected;
 };
 
-TEST(NStringTest, PicksFieldsAsTheAlgorithmSays) {
+TEST(NStringTest, PicksTheTextBetweenTheNthOpeningAndTheNextClosingDelimiter) {
   const Text null = Text::null();
   const Case cases[] = {
       {u",a,b,c,", u",", u",", 1, u"a"},
