@@ -22,8 +22,6 @@ extern char** environ;
 namespace runtime {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
 std::string program_path(const std::string& name) {
   return fs_path(from_ansi(name));
 }
@@ -185,26 +183,6 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status) {
   status = static_cast<std::uint16_t>(
       last_end.signal != 0 ? 128 + last_end.signal : last_end.exit_status);
   return Status();
-}
-
-SplitCommand split_command_line(const std::string& line) {
-  std::size_t end;  // one past the program name
-  std::size_t rest;
-  SplitCommand cmd;
-  if (!line.empty() && line[0] == '"') {
-    std::size_t quote = line.find('"', 1);
-    end = quote == std::string::npos ? line.size() : quote;
-    cmd.program = line.substr(1, end - 1);
-    rest = quote == std::string::npos ? line.size() : quote + 1;
-  } else {
-    end = 0;
-    while (end < line.size() && !is_blank(line[end])) ++end;
-    cmd.program = line.substr(0, end);
-    rest = end;
-  }
-  while (rest < line.size() && is_blank(line[rest])) ++rest;
-  cmd.tail = line.substr(rest);
-  return cmd;
 }
 
 bool run_tool(const std::vector<std::string>& argv,

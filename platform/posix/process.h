@@ -1,8 +1,7 @@
-// Starting a program on a POSIX system: the command line cut into program
-// and argument, the start with no shell in between, the wait with
-// the signals passed on (runtime/process.h), and helper tools. Never
-// throws; a program that cannot start is reported through a Status that
-// says why.
+// Starting a program on a POSIX system: the start with no shell in
+// between, the wait with the signals passed on (runtime/process.h), and helper
+// tools. Never throws; a program that cannot start is reported through a Status
+// that says why.
 #ifndef TOLMEX_PLATFORM_POSIX_PROCESS_H_
 #define TOLMEX_PLATFORM_POSIX_PROCESS_H_
 
@@ -20,12 +19,6 @@ struct SplitCommand {
   std::string program;
   std::string tail;  // empty: the program gets no argument
 };
-
-// Cuts an 8-bit command line whose program is not known otherwise: a
-// program name in double quotes ends at the closing quote, any other at the
-// first blank. No file is looked for. The tail is the rest after the blanks
-// that follow the program name.
-SplitCommand split_command_line(const std::string& command_line);
 
 // Starts `command.program` with `command.tail` as its one argument (none when
 // the tail is empty), inheriting environment, working directory and standard

@@ -10,28 +10,6 @@ namespace {
 using testing_support::TempDir;
 using testing_support::write_file;
 
-TEST(SplitCommandLineTest, ProgramNameAndOneTail) {
-  TempDir dir;
-  const std::string d = dir.path();
-  write_file(dir / "two words", "", 0755);
-  struct Case {
-    std::string line, program, tail;
-  } cases[] = {
-      {"\"" + d + "/a b.exe\"  x, y ", d + "/a b.exe", "x, y "},
-      {"\"unclosed x", "unclosed x", ""},
-      // No file is looked for, not even one whose name holds the blank.
-      {d + "/two words x", d + "/two", "words x"},
-      {"prog", "prog", ""},
-      {"prog \t ", "prog", ""},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    SplitCommand got = split_command_line(c.line);
-    EXPECT_EQ(got.program, c.program) << c.line;
-    EXPECT_EQ(got.tail, c.tail) << c.line;
-  }
-}
-
 TEST(RunWaitTest, TailIsOneArgumentOrNone) {
   TempDir dir;
   write_file(dir / "args", "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" = ' a\"b ' ]\n",

@@ -11,21 +11,22 @@ namespace runtime {
 Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
                       std::uint16_t& result) {
   // The program is the copy this process has in use that the line starts
-  // with, by its exact path, even when the path holds blanks.
-  SplitCommand command;
-  if (const std::size_t length = program_in_use(command_line); length != 0) {
-    const std::u16string& units = command_line.units();
-    std::size_t tail = length;
-    while (tail < units.size() &&
-           (units[tail] == u' ' || units[tail] == u'\t')) {
-      ++tail;
-    }
-    command.program = to_ansi(Text(units.substr(0, length)));
-    command.tail = to_ansi(Text(units.substr(tail)));
-  } else {
-    command = split_command_line(to_ansi(command_line));
+  // with, by its exact path, even when the path holds blanks; nothing else
+  // is started.
+  result = 0;
+  const std::size_t length = program_in_use(command_line);
+  const std::u16string& units = command_line.units();
+  std::size_t tail = length;
+  while (tail < units.size() && (units[tail] == u' ' || units[tail] == u'\t')) {
+    ++tail;
   }
-  Status run = run_wait(command, result);
+  Status run = length == 0
+                   ? Status::failure("cannot start " + to_ansi(command_line) +
+                                         ": not a copy this run holds",
+                                     0)
+                   : run_wait({to_ansi(Text(units.substr(0, length))),
+                               to_ansi(Text(units.substr(tail)))},
+                              result);
   if (!run.ok()) trace("RunWait: " + run.message());
   return run;
 }
