@@ -60,6 +60,8 @@ TEST(SetIniKeyTest, ChangesOnlyTheKeyLine) {
       {"key alone gets its value in its place",
        "[a]\r\n Result \r\nresult=old\r\n", "a", "result", "",
        "[a]\r\n Result =\r\nresult=old\r\n"},
+      {"Ctrl-Z is a blank around a name", "[a]\r\nk\x1A=old\r\n", "a", "k", "",
+       "[a]\r\nk\x1A=\r\n"},
       {"\"#\" starts a key line", "[a]\r\n#k=1\r\n", "a", "j", "2",
        "[a]\r\n#k=1\r\nj=2\r\n"},
       {"first line empty: LF file", "\n[a]\n", "a", "k", "", "\n[a]\nk=\n"},

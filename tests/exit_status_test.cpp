@@ -169,7 +169,7 @@ std::string trapping_client(bool ignore_term) {
          "trap 'echo INT >> \"$d/got\"; exit 0' INT\n"
          "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n"
          // A helper that runs sleep (and no longer the shell's traps).
-         "sleep 30 & echo $! > \"$d/helper\"\n"
+         "sleep 30 & echo $! > \"$d/helper\"\necho $PPID > \"$d/parent\"\n"
          "until [ \"$(cat /proc/$!/comm)\" = sleep ]; do :; done\n"
          "echo > \"$d/ready\"\n" +
          (ignore_term ? "sleep 0.3; sleep 0.3\necho > \"$d/done\"\n"
@@ -206,26 +206,48 @@ TEST_F(ExitStatusTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
   // The client runs in a group of its own: without the terminal it would
   // be stopped at its first read. script(1) gives the run a terminal.
   if (!exists("/usr/bin/script")) GTEST_SKIP() << "needs script(1)";
+  // Once the client has ended, the terminal is the host's again.
   write_file(pub / "mart.dll",
              "#!/bin/sh\nread x < /dev/tty\necho \"$x\" > \"$(dirname "
              "\"$0\")/read\"\n",
              0755);
-  Started run = start({"/bin/sh", "-c",
-                       "(sleep 1; echo typed; sleep 1) | /usr/bin/script -qec "
-                       "\"'$0' '$1'\" /dev/null",
-                       TOLMEX_BINARY, request()},
-                      {"DISPLAY="});
+  Started run =
+      start({"/bin/sh", "-c",
+             "(sleep 1; echo typed; sleep 1; echo again; sleep 1) | "
+             "/usr/bin/script -qec \"'$0' '$1'; read y; echo \\$y > '$2'\" "
+             "/dev/null",
+             TOLMEX_BINARY, request(), pub / "after"},
+            {"DISPLAY="});
   RunResult r = finish_within(run, 10);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(pub / "read"), "typed\n");
+  EXPECT_EQ(read_file(pub / "after"), "again\n");
 }
 
 TEST_F(ExitStatusTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
-  write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+  write_file(pub / "mart.dll", "#!/bin/sh\n", 0700);
+  write_file(pub / "tolmex.ini", "[return]\r\nresult=\"\"\r\n");
   RunResult r = run_tolmex({"--check", pub.path() + "/"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.find("problem"), std::string::npos) << r.out;
-  EXPECT_EQ(list_dir(pub.path()), std::vector<std::string>{"mart.dll"});
+  EXPECT_NE(r.out.find("section return: result=, sub_code=(none)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(list_dir(pub.path()),
+            (std::vector<std::string>{"mart.dll", "tolmex.ini"}));
+  // Findings that cannot be told fail the check.
+  r = run({"/bin/sh", "-c", "exec \"$0\" --check \"$1\" > /dev/full",
+           TOLMEX_BINARY, pub.path() + "/"});
+  EXPECT_EQ(r.status, 1);
+  if (::geteuid() == 0 && exists("/usr/bin/setpriv")) {
+    ::chmod(pub.path().c_str(), 0755);
+    r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+             "--clear-groups", TOLMEX_BINARY, "--check", pub.path() + "/"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("problem: this user may not write " + pub.path()),
+              std::string::npos)
+        << r.out;
+  }
   // A group may write mart.dll only where the run is not root's; others
   // never.
   const bool root = ::geteuid() == 0;
@@ -263,13 +285,26 @@ TEST_F(ExitStatusTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
   EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
   EXPECT_TRUE(exists(pub / "done"));  // the client ran to its end
   EXPECT_FALSE(exists(exe()));
-  // Of two signals, the first is the one the run ends with.
+  // Of two signals, the first is the one the run ends with, also when the
+  // second comes after the client ended: strace slows the removal of the
+  // copy so that it comes then.
   std::remove((pub / "ready").c_str());
-  run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+  std::remove((pub / "done").c_str());
+  std::vector<std::string> argv{TOLMEX_BINARY, request()};
+#ifndef __SANITIZE_ADDRESS__
+  if (exists("/usr/bin/strace")) {
+    argv.insert(argv.begin(),
+                {"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=unlinkat",
+                 "-e", "inject=unlinkat:delay_enter=500000"});
+  }
+#endif
+  run = start(argv, {"DISPLAY="});
   ASSERT_TRUE(appears(pub / "ready"));
-  ::kill(run.pid, SIGTERM);
+  const int tolmex_pid = std::stoi(read_file(pub / "parent"));
+  ::kill(tolmex_pid, SIGTERM);
+  ASSERT_TRUE(appears(pub / "done"));
   ::usleep(100000);
-  ::kill(run.pid, SIGHUP);
+  ::kill(tolmex_pid, SIGHUP);
   r = finish_within(run, 10);
   EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
 }
@@ -387,10 +422,14 @@ TEST_F(ExitStatusTest, AuditLineReachesTheSystemLog) {
       std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
                  R"(/", exit status 2, client not run, \d+ ms)")))
       << line;
-  // A line break in the path cannot start a line of its own.
-  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb/").status, 3);
+  // A line break in the path cannot start a line of its own, nor a DEL
+  // hide what is before it; a path of 1024 bytes is shown whole.
+  const std::string tail(1024 - pub.path().size() - 6, 'c');
+  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f" + tail + "/").status,
+            3);
   line = next_line();
-  EXPECT_NE(line.find("public directory \"" + pub.path() + "/a\\x0ab/\""),
+  EXPECT_NE(line.find("public directory \"" + pub.path() + "/a\\x0ab\\x7f" +
+                      tail + "/\", exit status 3"),
             std::string::npos)
       << line;
   // An empty request leaves no line.

@@ -189,6 +189,9 @@ TEST(FaultTest, FullOrReadOnlyPublicDirectoryLosesNothing) {
           << r.err;
     }
     EXPECT_EQ(read_file(pub / ("logpay/" + day_log)), log) << fault;
+    EXPECT_NE(r.err.find("tolmex: warning: the request was not logged: "),
+              std::string::npos)
+        << fault << ": " << r.err;
     EXPECT_FALSE(exists(pub / "mart.exe")) << fault;
   }
 }

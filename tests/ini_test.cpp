@@ -116,7 +116,14 @@ class ResultFileTest : public ::testing::Test {
 };
 
 TEST_F(ResultFileTest, NoStaleOutcomeWhereOtherWritersHideIt) {
+  // A file of exactly 1 MiB, the most that is read, whose reset shrinks it.
+  std::string at_cap =
+      "[host]\r\nterminal=7\r\n[return]\r\nresult=SUCCESS\r\nsub_code=\r\n"
+      "sub_desc=\r\ntrade_no=\r\nout_trade_no=\r\nbuyer_user_id=\r\n"
+      "buyer_logon_id=\r\ntotal_amount=\r\n";
+  at_cap.resize((1 << 20) - 2, ';');
   const std::string files[] = {
+      at_cap + "\r\n",
       // Lone CR line ends.
       "[return]\rresult=SUCCESS\rtrade_no=T-9\r[host]\rterminal=7\r",
       // A broken header above the real section.
@@ -193,20 +200,32 @@ TEST_F(ResultFileTest, ResetIsOnDiskBeforeTheClientStarts) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
 #endif
-  write_file(pub / "tolmex.ini", "[return]\r\nresult=SUCCESS\r\n");
-  RunResult r = run({"/usr/bin/strace", "-f", "-o", pub / "calls", "-e",
-                     "trace=fdatasync,fsync,rename,renameat,renameat2,execve",
-                     TOLMEX_BINARY, request()},
-                    {"DISPLAY="});
-  ASSERT_EQ(r.status, 0) << r.err;
-  // The data, then its name, then the name on disk, then the client.
-  const std::string calls = read_file(pub / "calls");
-  std::size_t at = 0;
-  for (const char* call : {"fdatasync(", "rename", "fsync(", "mart.exe"}) {
-    std::size_t found = calls.find(call, at);
-    ASSERT_NE(found, std::string::npos) << call << " after " << at << ":\n"
-                                        << calls;
-    at = found;
+  // Replaced: the data, then its name, then the name on disk, then the
+  // client. With a second name the file is rewritten in place: the data,
+  // then the client.
+  for (bool second_name : {false, true}) {
+    write_file(pub / "tolmex.ini", "[return]\r\nresult=SUCCESS\r\n");
+    if (second_name) {
+      ASSERT_EQ(::link((pub / "tolmex.ini").c_str(), (rec / "second").c_str()),
+                0);
+    }
+    RunResult r = run({"/usr/bin/strace", "-f", "-o", pub / "calls", "-e",
+                       "trace=fdatasync,fsync,rename,renameat,renameat2,execve",
+                       TOLMEX_BINARY, request()},
+                      {"DISPLAY="});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string calls = read_file(pub / "calls");
+    std::size_t at = 0;
+    const std::vector<std::string> order =
+        second_name ? std::vector<std::string>{"fdatasync(", "mart.exe"}
+                    : std::vector<std::string>{"fdatasync(", "rename", "fsync(",
+                                               "mart.exe"};
+    for (const std::string& call : order) {
+      std::size_t found = calls.find(call, at);
+      ASSERT_NE(found, std::string::npos) << call << " after " << at << ":\n"
+                                          << calls;
+      at = found;
+    }
   }
 }
 

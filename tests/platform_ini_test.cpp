@@ -183,13 +183,14 @@ class FileMaker {
                                               "[return]",
                                               "result=SUCCESS",
                                               "result\0x=OLD"sv,
+                                              "result\x1A=OLD",
                                               "result \0=OLD"sv,
                                               "[return\0x]"sv,
                                               "sub_desc= \0x"sv};
     static const std::string_view kOdd[] = {
         "\x81]", "\xFE[",    "\x81\\",           "\x81=",
         "\x81",  "\xA1\xA1", "\xBD\xE1\xB9\xFB", "\x80",
-        "\xFF",  {"\0", 1},  {"=\0 ;", 4}};
+        "\xFF",  {"\0", 1},  {"=\0 ;", 4},       "\x1A"};
     static const char* const kEnds[] = {"\r\n", "\n", "\r"};
     const int style = pick(4);  // one line end for all, or mixed (3)
     std::string text;

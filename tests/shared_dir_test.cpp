@@ -284,6 +284,39 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   EXPECT_EQ(read_file(victim), "precious\n");
 }
 
+TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
+#endif
+  if (!exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  TempDir outside;
+  write_file(outside / "ini", "[return]\r\n");
+  write_file(outside / "victim", "precious\n");
+  write_file(pub / "mart.dll", kClient, 0755);
+  ASSERT_EQ(::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
+            0);
+  ASSERT_EQ(::symlink((outside / "victim").c_str(), (pub / "swap").c_str()), 0);
+  // The open that follows the link, right after the one that judges it,
+  // is held for 2 s, and the link is replaced meanwhile.
+  Started s = start(
+      {"/usr/bin/strace", "-o", pub / "calls", "-e", "trace=openat", "-e",
+       "inject=openat:delay_enter=2000000:when=6", TOLMEX_BINARY, request()},
+      {"DISPLAY="});
+  const std::string judged =
+      "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ";
+  for (int i = 0;
+       i < 100 && (!exists(pub / "calls") ||
+                   read_file(pub / "calls").find(judged) == std::string::npos);
+       ++i) {
+    ::usleep(20000);
+  }
+  ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / "tolmex.ini").c_str()), 0);
+  RunResult r = finish_within(s, kSeconds);
+  EXPECT_EQ(r.status, 3) << r.err << read_file(pub / "calls");
+  EXPECT_NE(r.err.find("replaced while it was opened"), std::string::npos);
+  EXPECT_EQ(read_file(outside / "victim"), "precious\n");
+}
+
 TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
   write_file(pub / "mart.dll",
              "#!/bin/sh\nstat -c %a \"$0\" > \"$(dirname \"$0\")/mode\"\n",
@@ -347,8 +380,11 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
                            ".mart.exe.tmp-1", "mart.exe.tmp"}) {
     ASSERT_EQ(::symlink(victim.c_str(), (pub / name).c_str()), 0);
   }
-  // What a run killed while it staged left goes with the next one.
-  write_file(pub / ".mart.exe.tolmex-0", "half a copy", 0600);
+  // What a run killed while it staged left goes with the next one; another
+  // user's file at such a name is theirs and stays.
+  write_file(pub / ".mart.exe.tolmex-0", "theirs", 0600);
+  ASSERT_EQ(::chown((pub / ".mart.exe.tolmex-0").c_str(), kOther, kOther), 0);
+  write_file(pub / ".mart.exe.tolmex-1", "half a copy", 0600);
   Started s =
       start({"/usr/bin/unshare", "--mount", "--pid", "--fork", "/bin/sh", "-c",
              "mount -t tmpfs tmpfs /proc && exec \"$0\" \"$1\"", TOLMEX_BINARY,
@@ -363,9 +399,10 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
   EXPECT_EQ(read_file(victim), "precious\n");
   // Nothing staged is left behind.
   EXPECT_EQ(list_dir(pub.path()),
-            (std::vector<std::string>{".mart.exe.tmp-1", "logpay", "mart.dll",
-                                      "mart.exe.tmp", "mart.exe.tmp-1",
-                                      "mart.exe.tmp-2", "ran", "tolmex.ini"}));
+            (std::vector<std::string>{".mart.exe.tmp-1", ".mart.exe.tolmex-0",
+                                      "logpay", "mart.dll", "mart.exe.tmp",
+                                      "mart.exe.tmp-1", "mart.exe.tmp-2", "ran",
+                                      "tolmex.ini"}));
 }
 
 TEST_F(SharedDirTest, DialogsAreSoughtOnlyInAbsolutePathEntries) {

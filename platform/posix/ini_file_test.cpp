@@ -45,6 +45,13 @@ TEST_F(ProfileTest, RefusalAndNullLeaveTheFileAlone) {
   EXPECT_EQ(set("a.ini", u"return", u"result", u"x\r\n[y]"), 0);
   EXPECT_EQ(set("a.ini", u"return", u"result", Text::null()), 0);
   EXPECT_EQ(set("b.ini", u"return", Text::null(), u""), 0);
+  // In GBK a value that ends in a lead byte would take the line end into
+  // its last character.
+  if (::setenv("LC_ALL", "zh_CN.GBK", 1) == 0 && init_locale().ok()) {
+    EXPECT_EQ(set("a.ini", u"return", u"result", from_ansi("x\x81")), 0);
+  }
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_TRUE(init_locale().ok());
   EXPECT_EQ(read_file(dir / "a.ini"), "[return]\nresult=1\n");
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
 }
