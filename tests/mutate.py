@@ -12,7 +12,7 @@ mutant, also on Ctrl-C.
   tests/mutate.py --base HEAD~3                 # lines changed since HEAD~3
   tests/mutate.py --files platform/posix/files.cpp --max 20 --seed 7
   tests/mutate.py --base main --list            # the mutants, not run
-  tests/mutate.py --files platform/win32/files.cpp --build build-windows
+  tests/mutate.py --base HEAD~40 --only win32 --build build-windows
 
 The build tree must exist (configure and build it once). Run it in a
 checkout of its own (git worktree add) when you go on working meanwhile:
@@ -161,6 +161,7 @@ def main():
     p.add_argument("--base", help="mutate the lines changed since this commit")
     p.add_argument("--files", nargs="*", default=[],
                    help="mutate every line of these files")
+    p.add_argument("--only", default="", help="paths to mutate (a regex)")
     p.add_argument("--build", default="build", help="the build tree")
     p.add_argument("--labels", default="unit|program|fault",
                    help="CTest labels to run (a regular expression)")
@@ -180,7 +181,8 @@ def main():
             wanted[path] = set(range(1, f.read().count("\n") + 2))
     everything = []
     for path in sorted(wanted):
-        if CODE.match(path) and not TEST.search(path) and os.path.exists(path):
+        if (CODE.match(path) and not TEST.search(path) and
+                re.search(args.only, path) and os.path.exists(path)):
             everything += mutants_of(path, wanted[path])
     random.Random(args.seed).shuffle(everything)
     chosen = sorted(everything[: args.max])
