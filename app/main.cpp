@@ -52,8 +52,11 @@ int serve(tolmex& app, int argc, char** argv) {
     print_line("warning: ", warning);
   };
   tolmex::Outcome outcome = app.open(commandline);
-  // The run halts: INI writes still kept go to their file.
-  runtime::flush_profile_strings();
+  // The run halts: INI writes still kept (those of a run ended by a runtime
+  // error) go to their file, or the operator hears that they did not.
+  if (runtime::Status kept = runtime::flush_profile_strings(); !kept.ok()) {
+    print_line("warning: ", kept.message());
+  }
   print_failure(app.failure);
   switch (outcome) {
     case tolmex::Outcome::kClientMissing:

@@ -69,7 +69,9 @@ tolmex::Outcome tolmex::open(Text commandline) {
 
   std::string replaceable = runtime::replaceable_by_others(client_program);
   if (!replaceable.empty()) warn(replaceable);
-  runtime::delete_file(client_program);
+  // A leftover that cannot be removed is the copy's problem: it fails, or
+  // it finds that copy in use by another run of this user.
+  static_cast<void>(runtime::delete_file(client_program));
   // The client runs from the copy this run made or from the one another
   // run of this user has in use; whatever else is at that name is not ours
   // to start, and the copy fails.
@@ -85,8 +87,10 @@ tolmex::Outcome tolmex::open(Text commandline) {
   [[maybe_unused]] const std::uint16_t li_result =
       runwait(g.gs_public_path + u"mart.exe " + ls_commandline, 1);
 
-  if (runtime::file_exists(client_program))
-    runtime::delete_file(client_program);
+  if (runtime::file_exists(client_program)) {
+    runtime::Status removed = runtime::delete_file(client_program);
+    if (!removed.ok()) warn("the copy was left behind: " + removed.message());
+  }
   if (failure.ok()) return Outcome::kNormal;
   // A client that was started but not waited for may still run: that is a
   // fault of this program, not of the client.

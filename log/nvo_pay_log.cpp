@@ -14,7 +14,11 @@ int nvo_pay_log::of_write_log(Text as_text) {
 
 int nvo_pay_log::of_set_path(Text as_path) {
   is_path = as_path;
-  if (!runtime::directory_exists(as_path)) runtime::create_directory(as_path);
+  // A directory that cannot be made shows as the record's file that cannot
+  // be opened, with the reason.
+  if (!runtime::directory_exists(as_path)) {
+    static_cast<void>(runtime::create_directory(as_path));
+  }
   return 1;
 }
 
@@ -32,6 +36,7 @@ int nvo_pay_log::of_write_file(Text as_file, Text as_log) {
   // A record that did not reach the file is reported as lost, not as
   // written.
   failure = runtime::file_write_line(li_handle, as_log);
-  runtime::file_close(li_handle);
+  runtime::Status closed = runtime::file_close(li_handle);
+  if (failure.ok()) failure = closed;
   return failure.ok() ? 1 : -1;
 }

@@ -14,7 +14,7 @@
 
 namespace runtime {
 
-class Status {
+class [[nodiscard]] Status {
  public:
   // Success.
   Status() = default;

@@ -138,7 +138,7 @@ class PlatformIniTest : public testing::Test {
   }
   void TearDown() override {
     ::setenv("LC_ALL", "C", 1);
-    runtime::init_locale();
+    EXPECT_TRUE(runtime::init_locale().ok());
   }
 };
 

@@ -28,7 +28,7 @@ TEST(FileOpenTest, CreateNewNeverTruncatesAppendAddsWholeLines) {
             "cannot open " + dir / "f" + ": File exists");
   EXPECT_TRUE(file_open(file, OpenMode::kAppend, fd).ok());
   EXPECT_TRUE(file_write_line(fd, u"").ok());
-  file_close(fd);
+  EXPECT_TRUE(file_close(fd).ok());
   EXPECT_EQ(read_file(dir / "f"), "\xe4\xb8\xad\r\n\r\n");
   EXPECT_FALSE(file_open(from_ansi(dir / "no/f"), OpenMode::kAppend, fd).ok());
   EXPECT_FALSE(file_open(u"", OpenMode::kAppend, fd).ok());

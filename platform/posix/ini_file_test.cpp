@@ -119,7 +119,7 @@ TEST_F(ProfileTest, ReadOnlyOrOddFilesAreNotWritten) {
       {"fifo.ini", "not a regular file"},
   };
   for (const auto& [name, reason] : cases) {
-    set_profile_string(path(name), u"return", u"result", u"");
+    EXPECT_TRUE(set_profile_string(path(name), u"return", u"result", u"").ok());
     Status s = flush_profile_strings();
     EXPECT_FALSE(s.ok()) << name;
     EXPECT_NE(s.message().find(std::string("cannot write ") + (dir / name)),
