@@ -21,7 +21,9 @@
 
 namespace {
 
-// The exit statuses; README.md and the manual page list them.
+// The exit statuses. The manual page's EXIT STATUS has one entry for each,
+// naming it (tests/check_exit_statuses.sh holds the two together), and
+// --help lists them (app/usage.h.in).
 constexpr int kExitNormal = 0;
 constexpr int kExitRuntimeError = 1;
 constexpr int kExitClientMissing = 2;
