@@ -139,7 +139,7 @@ std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
       "public directory \"" +
       audit_part(runtime::to_ansi(app.globals.gs_public_path), "\"\\", "\"");
   line += ", exit status " + std::to_string(status) + ", client ";
-  runtime::ProgramEnd client = runtime::last_program_end();
+  const runtime::ProgramEnd& client = app.client_end;
   if (!client.ended) {
     line += "not run";
   } else if (client.signal != 0) {

@@ -94,7 +94,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
   if (failure.ok()) return Outcome::kNormal;
   // A client that was started but not waited for may still run: that is a
   // fault of this program, not of the client.
-  if (runtime::last_program_end().started) return Outcome::kClientLost;
+  if (client_end.started) return Outcome::kClientLost;
   // A client that could not be started is, for the operator, a client that
   // is missing; the host learns the difference from the exit status.
   runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
@@ -120,9 +120,8 @@ void tolmex::warn(const std::string& warning) {
 }
 
 std::uint16_t tolmex::runwait(Text var_0, std::uint16_t var_1) {
-  std::uint16_t result = 0;
   runtime::Status ran =
-      runtime::external_call(runwait_function, var_0, var_1, result);
+      runtime::external_call(runwait_function, var_0, var_1, client_end);
   if (!ran.ok()) failure = ran;
-  return result;
+  return client_end.status();
 }

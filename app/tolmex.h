@@ -61,9 +61,10 @@ class tolmex {
   void ue_init();
 
   // Starts the command line `var_0` and waits until the program has ended;
-  // its exit status. `var_1` is a window show state. Reaches its body
-  // through the external call of `runwait_function`; when that fails,
-  // `failure` says why.
+  // its exit status (128 + n for signal n). `var_1` is a window show
+  // state. Reaches its body through the external call of
+  // `runwait_function`; `client_end` then tells how the program ended, and
+  // when the call fails, `failure` says why.
   std::uint16_t runwait(runtime::Text var_0, std::uint16_t var_1);
 
   // Keeps `warning` and tells on_warning of it.
@@ -72,6 +73,7 @@ class tolmex {
   Globals globals;
   runtime::Status failure;     // why the run did not end normally, when known
   bool request_taken = false;  // open() got past the empty-request check
+  runtime::ProgramEnd client_end;  // how the client ended, once runwait ran
   // What the operator should hear although the request goes on, in order;
   // `on_warning`, when set, hears each as it comes (before the client
   // starts, where it concerns the client).

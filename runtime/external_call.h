@@ -13,17 +13,19 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/process.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
 
 namespace runtime {
 
 // The body of an external function: a string and an unsigned 16-bit
-// argument in, an unsigned 16-bit result out, and why it failed. A body of
-// an ";Ansi" entry converts the string to the 8-bit code set itself, just
-// before it uses it.
+// argument in, how the program it started ended out (its unsigned 16-bit
+// result is ProgramEnd::status()), and why it failed. A body of an ";Ansi"
+// entry converts the string to the 8-bit code set itself, just before it
+// uses it.
 using ExternalBody = Status (*)(const Text& command_line, std::uint16_t show,
-                                std::uint16_t& result);
+                                ProgramEnd& end);
 
 // Where an external function lives: the library and the entry, the entry
 // followed by ";Ansi" (its string argument goes over as 8-bit text in the
@@ -34,22 +36,20 @@ struct ExternalFunction {
   ExternalBody body = nullptr;
 };
 
-// Calls `function` with a string and an unsigned 16-bit argument; its
-// unsigned 16-bit result goes to `result`, and its failure is returned.
+// Calls `function` with a string and an unsigned 16-bit argument; how the
+// program it started ended goes to `end`, and its failure is returned.
 Status external_call(const ExternalFunction& function, const Text& command_line,
-                     std::uint16_t show, std::uint16_t& result);
+                     std::uint16_t show, ProgramEnd& end);
 
 // A body for a "RunWait;Ansi" entry, one per platform: starts the command
 // line `command_line` and returns when the started program has ended, with
-// its exit status in `result` (128 + the signal number when a signal ended
-// it). The program is the copy this process has in use that the line
-// begins with (runtime/program_copy.h), by its exact path; without one, the
-// line up to its first blank (or its double quotes). A failure says why
-// the program could not be started, or could not be waited for
-// (last_program_end() in runtime/process.h tells which); `result` is then
-// 0. `show` is a window show state.
+// how it ended in `end`. The program is the copy this process has in use
+// that the line begins with (runtime/program_copy.h), by its exact path;
+// no other program is started. A failure says why the program could not
+// be started, or could not be waited for (`end.started` tells which).
+// `show` is a window show state.
 Status run_wait_entry(const Text& command_line, std::uint16_t show,
-                      std::uint16_t& result);
+                      ProgramEnd& end);
 
 }  // namespace runtime
 

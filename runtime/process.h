@@ -34,15 +34,18 @@ void use_parent_console();
 // The first signal passed on to a program, or 0 (always 0 on Windows).
 int signal_passed_on();
 
-// How the program started last ended.
+// How a started program ended, as the run that started it tells.
 struct ProgramEnd {
-  bool started = false;  // a program was started (it may not have been
-                         // waited for)
-  bool ended = false;    // false: no program was started and waited for
-  int exit_status = 0;   // its exit status, when no signal ended it
+  bool started = false;  // it was started (it may not have been waited for)
+  bool ended = false;    // it was started and waited for
+  int exit_status = 0;   // when no signal ended it
   int signal = 0;        // the signal that ended it, or 0
+
+  // The exit status, or 128 + the signal when a signal ended it.
+  std::uint16_t status() const {
+    return static_cast<std::uint16_t>(signal != 0 ? 128 + signal : exit_status);
+  }
 };
-ProgramEnd last_program_end();
 
 }  // namespace runtime
 

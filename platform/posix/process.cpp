@@ -60,7 +60,6 @@ sigset_t passed_signals() {
 }
 
 int first_passed_signal = 0;
-ProgramEnd last_end;
 
 // In the child between vfork and exec: a process group of its own (with
 // the terminal `tty` when it is not -1; SIGTTOU is still blocked here), a
@@ -114,10 +113,8 @@ void use_parent_console() {}
 
 int signal_passed_on() { return first_passed_signal; }
 
-ProgramEnd last_program_end() { return last_end; }
-
-Status run_wait(const SplitCommand& command, std::uint16_t& status) {
-  status = 0;
+Status run_wait(const SplitCommand& command, ProgramEnd& end) {
+  end = ProgramEnd();
   std::vector<std::string> args{program_path(command.program)};
   if (!command.tail.empty()) args.push_back(command.tail);
   std::vector<char*> argv = c_strings(args);
@@ -173,15 +170,13 @@ Status run_wait(const SplitCommand& command, std::uint16_t& status) {
   if (error != 0) {
     return Status::failure("cannot start " + args[0], error);
   }
-  last_end.started = true;
+  end.started = true;
   if (wait_status == -1) {
     return Status::failure("cannot wait for " + args[0], errno);
   }
-  last_end.ended = true;
-  last_end.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
-  last_end.exit_status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
-  status = static_cast<std::uint16_t>(
-      last_end.signal != 0 ? 128 + last_end.signal : last_end.exit_status);
+  end.ended = true;
+  end.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  end.exit_status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
   return Status();
 }
 

@@ -24,11 +24,10 @@ struct SplitCommand {
 // the tail is empty), inheriting environment, working directory and standard
 // streams, with no shell in between, in a process group of its own (which
 // gets the terminal while it runs, when this process has it), and waits
-// until it has ended. `status` becomes the program's exit status, or 128 +
-// the signal number when a signal ended it. A failure when the program
-// could not be started, or when the wait for it failed (last_program_end()
-// tells which); `status` is then 0.
-Status run_wait(const SplitCommand& command, std::uint16_t& status);
+// until it has ended; `end` tells how. A failure when the program could
+// not be started, or when the wait for it failed (`end.started` tells
+// which).
+Status run_wait(const SplitCommand& command, ProgramEnd& end);
 
 // Runs `argv` (argv[0] the program's path) with this process's environment
 // changed by the "NAME=value" entries of `env`, and waits for it; false when it

@@ -15,11 +15,11 @@ TEST(RunWaitTest, TailIsOneArgumentOrNone) {
   write_file(dir / "args", "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" = ' a\"b ' ]\n",
              0755);
   write_file(dir / "noargs", "#!/bin/sh\nexit $#\n", 0755);
-  std::uint16_t status = 99;
-  EXPECT_TRUE(run_wait({dir / "args", " a\"b "}, status).ok());
-  EXPECT_EQ(status, 0);
-  EXPECT_TRUE(run_wait({dir / "noargs", ""}, status).ok());
-  EXPECT_EQ(status, 0);
+  ProgramEnd end;
+  EXPECT_TRUE(run_wait({dir / "args", " a\"b "}, end).ok());
+  EXPECT_EQ(end.status(), 0);
+  EXPECT_TRUE(run_wait({dir / "noargs", ""}, end).ok());
+  EXPECT_EQ(end.status(), 0);
 }
 
 }  // namespace

@@ -9,11 +9,11 @@
 namespace runtime {
 
 Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
-                      std::uint16_t& result) {
+                      ProgramEnd& end) {
   // The program is the copy this process has in use that the line starts
   // with, by its exact path, even when the path holds blanks; nothing else
   // is started.
-  result = 0;
+  end = ProgramEnd();
   const std::size_t length = program_in_use(command_line);
   const std::u16string& units = command_line.units();
   std::size_t tail = length;
@@ -26,7 +26,7 @@ Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
                                      0)
                    : run_wait({to_ansi(Text(units.substr(0, length))),
                                to_ansi(Text(units.substr(tail)))},
-                              result);
+                              end);
   if (!run.ok()) trace("RunWait: " + run.message());
   return run;
 }

@@ -1,18 +1,12 @@
-// Programs on Windows have no signals to pass on; the last end is kept by
-// the RunWait body. tolmex.exe is a graphical program: it borrows the
-// console it was typed in only to answer an option.
-#include "platform/win32/process.h"
+// Programs on Windows have no signals to pass on. tolmex.exe is a graphical
+// program: it borrows the console it was typed in only to answer an option.
+#include "runtime/process.h"
 
 #include <windows.h>
 
 #include <cstdio>
 
 namespace runtime {
-
-ProgramEnd& last_end() {
-  static ProgramEnd end;
-  return end;
-}
 
 void init_signals() {}
 
@@ -25,7 +19,5 @@ void use_parent_console() {
 }
 
 int signal_passed_on() { return 0; }
-
-ProgramEnd last_program_end() { return last_end(); }
 
 }  // namespace runtime

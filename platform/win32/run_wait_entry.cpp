@@ -5,11 +5,10 @@
 // waits.
 #include <windows.h>
 
-#include "platform/win32/process.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
-#include "runtime/command_line.h"
 #include "runtime/external_call.h"
+#include "runtime/process.h"
 #include "runtime/program_copy.h"
 #include "runtime/status.h"
 #include "runtime/trace.h"
@@ -37,26 +36,22 @@ bool kill_on_close(HANDLE job, bool on) {
 }  // namespace
 
 Status run_wait_entry(const Text& command_line, std::uint16_t show,
-                      std::uint16_t& result) {
-  result = 0;
+                      ProgramEnd& end) {
+  end = ProgramEnd();
+  auto fail = [](Status failure) {
+    trace("RunWait: " + failure.message());
+    return failure;
+  };
   std::wstring line = wide(command_line);
   // The program: the copy this process has in use that the line starts
-  // with; else the line up to its first blank (or its quotes).
-  std::size_t length = program_in_use(command_line);
-  std::u16string program_units =
-      length != 0
-          ? command_line.units().substr(0, length)
-          : command_line.units().substr(
-                0, command_line.units().size() -
-                       windows_command_tail(command_line.units()).size());
-  while (!program_units.empty() &&
-         (program_units.back() == u' ' || program_units.back() == u'\t')) {
-    program_units.pop_back();
+  // with, and nothing else.
+  const std::size_t length = program_in_use(command_line);
+  if (length == 0) {
+    return fail(Status::failure(
+        "cannot start " + to_ansi(command_line) + ": not a copy this run holds",
+        0));
   }
-  if (length == 0 && program_units.size() >= 2 && program_units[0] == u'"') {
-    program_units = program_units.substr(1, program_units.find(u'"', 1) - 1);
-  }
-  const Text program(program_units);
+  const Text program(command_line.units().substr(0, length));
   const std::wstring application = wide(program);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -66,21 +61,17 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
   // The platform takes at most 32,767 characters with the final NUL; a
   // longer line is refused here rather than cut on its way to the client.
   if (line.size() >= 32767) {
-    Status failure = Status::failure(
+    return fail(Status::failure(
         "cannot start " + to_ansi(program) + ": its command line of " +
             std::to_string(line.size()) +
             " characters is longer than Windows allows (32,766)",
-        0);
-    trace("RunWait: " + failure.message());
-    return failure;
+        0));
   }
   if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();  // before to_ansi() sets another
-    Status failure = Status::failure("cannot start " + to_ansi(program),
-                                     to_ansi(program), static_cast<int>(error));
-    trace("RunWait: " + failure.message());
-    return failure;
+    return fail(Status::failure("cannot start " + to_ansi(program),
+                                to_ansi(program), static_cast<int>(error)));
   }
   // A program that cannot be bound to this process's end does not start
   // (jobs nest since Windows 8; where this process is in a job that allows
@@ -92,33 +83,27 @@ Status run_wait_entry(const Text& command_line, std::uint16_t show,
     TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    Status failure =
-        Status::failure("cannot start " + to_ansi(program) +
-                            " in a job that ends with this program",
-                        to_ansi(program), static_cast<int>(error));
-    trace("RunWait: " + failure.message());
-    return failure;
+    return fail(Status::failure("cannot start " + to_ansi(program) +
+                                    " in a job that ends with this program",
+                                to_ansi(program), static_cast<int>(error)));
   }
-  last_end().started = true;
+  end.started = true;
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   DWORD code = 0;
   if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(process.hProcess, &code)) {
     const DWORD error = GetLastError();
-    Status failure = Status::failure("cannot wait for " + to_ansi(program),
-                                     to_ansi(program), static_cast<int>(error));
     CloseHandle(process.hProcess);
-    trace("RunWait: " + failure.message());
-    return failure;
+    return fail(Status::failure("cannot wait for " + to_ansi(program),
+                                to_ansi(program), static_cast<int>(error)));
   }
   CloseHandle(process.hProcess);
   // The client has ended: what it left running is not ended with this
   // process, as on POSIX systems.
   kill_on_close(job, false);
-  last_end().ended = true;
-  last_end().exit_status = static_cast<int>(code);
-  result = static_cast<std::uint16_t>(code);
+  end.ended = true;
+  end.exit_status = static_cast<int>(code);
   return Status();
 }
 
