@@ -40,14 +40,19 @@ TEST_F(PayLogTest, RecordsAreAppendedWithExactBytes) {
             "2026-12-06 14:03:07:045\tabc\r\r\n"
             "2026-12-06 14:03:07:046\tx\r\ny\xe4\xb8\xad\r\r\n"
             "2026-12-06 14:03:07:046\t\r\r\n");
-  // A second run's log object writes into the same day's file, after.
+  // A second run's log object writes into the same day's file, after; a
+  // line cut short before it ends first.
+  std::FILE* cut =
+      std::fopen((dir / "logpay/pay_log20261206.txt").c_str(), "a");
+  std::fputs("2026-12-06 14:03", cut);
+  std::fclose(cut);
   nvo_pay_log other;
   other.of_init(logpay());
   other.of_write_log(u"second run");
   EXPECT_EQ(list_dir(dir / "logpay").size(), 1u);
-  EXPECT_TRUE(
-      read_file(dir / "logpay/pay_log20261206.txt")
-          .ends_with("\t\r\r\n2026-12-06 14:03:07:046\tsecond run\r\r\n"));
+  EXPECT_TRUE(read_file(dir / "logpay/pay_log20261206.txt")
+                  .ends_with("\t\r\r\n2026-12-06 14:03\r\n"
+                             "2026-12-06 14:03:07:046\tsecond run\r\r\n"));
 }
 
 TEST_F(PayLogTest, FileIsNamedWhenInitialisedNotWhenWritten) {

@@ -51,16 +51,20 @@ enum class OpenMode {
   kCreateNew,  // creates the file; fails when it exists, so never truncates
 };
 
-// Opens `path` for writing into `file`, a new file with the mode 0644 less
-// the umask. A failure says why.
+// Opens `path` for writing into `file`; on POSIX systems a new file gets
+// the mode 0644 whatever the umask, and its name is on disk when this
+// returns. A failure says why.
 Status file_open(const Text& path, OpenMode mode, int& file);
 
 // Writes `line` followed by CR LF in the current code set, in one write,
 // under an exclusive flock so that a line that cannot be written whole (a
 // full disk) can be taken back. A lock that another process holds for
 // longer than a few seconds is not awaited further: the line is then
-// written without it (lines of one write never interleave). A failure says
-// why the line was not written.
+// written without it (lines of one write never interleave). On POSIX
+// systems the line starts on a new line when the file does not end with
+// one (a line cut short by a crash), and is on disk when this returns. A
+// failure says why the line was not written, or may not outlast a power
+// loss.
 Status file_write_line(int file, const Text& line);
 
 Status file_close(int file);

@@ -8,14 +8,19 @@
 // throws. Implemented portably over the platform's write and read of a
 // file (runtime/platform.h). On Windows they are
 // the platform's own profile functions. On POSIX systems: writers of several
-// processes take turns under an exclusive flock on the file, so no writer
-// loses another's key. A file is replaced by a rename only where the new
-// file would be indistinguishable from the old one (same owner and group,
-// one link, no extended attributes); any other file is rewritten in place,
-// keeping its identity. A file without any write permission bit is never
-// written, not even by root. Changed files are on disk (data and directory
-// entry) when the flush returns. The cache belongs to the process and is
-// not meant for several threads.
+// processes take turns through a temporary file beside the file that only
+// the trusted can open (a reader's lock holds up nobody), so no writer
+// loses another's key; a turn held longer than 5 s fails the write rather
+// than go around it. A file is replaced by a new one renamed over it, with
+// its owner, group, mode and extended attributes, so a crash or power loss
+// leaves the old file or the new one; a file reached through a symbolic
+// link is replaced at its target. Only a file that a new one cannot stand
+// in for (a hard link, or another user's file where this user is not
+// root) is rewritten in place, which a power loss can tear. A file without
+// any write permission bit is never written, not even by root, and no
+// write makes a file larger than 1 MiB. Changed files are on disk (data
+// and directory entry) when the flush returns. The cache belongs to the
+// process and is not meant for several threads.
 //
 // Implemented: portable (runtime/ini_file.cpp) over each platform's write and
 // read of a file (runtime/platform.h).

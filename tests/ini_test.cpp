@@ -38,10 +38,22 @@ TEST(IniFileTest, RequestLeavesEightEmptyKeysForAStandardReader) {
             "sub_code=\nsub_desc=\nout_trade_no=\nbuyer_user_id=\n"
             "buyer_logon_id=\ntotal_amount=\n");
 
+  // What a request makes has its modes whatever the umask, so that the
+  // next request can write it too.
   TempDir fresh;
   write_file(fresh / "mart.dll", "#!/bin/sh\n", 0755);
-  run_tolmex({"a," + fresh.path() + "/"});
+  for (int i = 0; i < 2; ++i) {
+    r = run({"/bin/sh", "-c", "umask 0222; exec \"$0\" \"$1\"", TOLMEX_BINARY,
+             "a," + fresh.path() + "/"},
+            {"DISPLAY="});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
   EXPECT_EQ(configparser_dump(fresh / "tolmex.ini"), kEmptyReturnDump);
+  EXPECT_EQ(mode_of(fresh / "tolmex.ini"), 0644);
+  EXPECT_EQ(mode_of(fresh / "logpay"), 0755);
+  for (const std::string& log : list_dir(fresh / "logpay")) {
+    EXPECT_EQ(mode_of(fresh / ("logpay/" + log)), 0644);
+  }
 }
 
 TEST(IniFileTest, TwoWritersLoseNoKey) {
@@ -61,6 +73,58 @@ TEST(IniFileTest, TwoWritersLoseNoKey) {
   }
   std::string dump = configparser_dump(ini);
   EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 401);
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"shared.ini"});
+
+  // A reader that locks each new file (and keeps the lock) holds up no
+  // writer.
+  Started reader = start(
+      {"/usr/bin/python3", "-c",
+       "import fcntl, sys\nkept = []\nwhile True:\n  f = open(sys.argv[1])\n"
+       "  try: fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB); kept.append(f)\n"
+       "  except OSError: f.close()\n",
+       ini});
+  std::vector<Started> writers;
+  for (char w = 'c'; w < 'm'; ++w) {
+    writers.push_back(
+        start({INI_WRITE_BINARY, ini, "return", std::string(1, w), "1"}));
+  }
+  for (Started& w : writers) {
+    RunResult r = finish_within(w, 30);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  ::kill(reader.pid, SIGKILL);
+  finish(reader);
+  for (char w = 'c'; w < 'm'; ++w) {
+    EXPECT_EQ(
+        runtime::get_ini_key(read_file(ini), "return", std::string{w, '0'}),
+        "0");
+  }
+}
+
+TEST(IniFileTest, WriterThatStallsPastTheBoundIsNotGoneAround) {
+  if (!exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
+#endif
+  // The first writer's sync takes 7 s; the second gives up after 5 s and
+  // says so; the first then lands its key.
+  TempDir dir;
+  const std::string ini = dir / "shared.ini";
+  write_file(ini, "[return]\r\n");
+  Started slow =
+      start({"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=fdatasync",
+             "-e", "inject=fdatasync:delay_enter=7000000", INI_WRITE_BINARY,
+             ini, "return", "slow", "1"});
+  for (int i = 0; i < 500 && !exists(dir / ".shared.ini.tolmex-new"); ++i) {
+    ::usleep(10000);
+  }
+  RunResult other = run({INI_WRITE_BINARY, ini, "return", "other", "1"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("another writer has held it for 5 s"),
+            std::string::npos)
+      << other.err;
+  EXPECT_EQ(finish_within(slow, 20).status, 0);
+  EXPECT_EQ(read_file(ini), "[return]\r\nslow0=0\r\n");
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"shared.ini"});
 }
 
@@ -157,6 +221,9 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
   } cases[] = {
       {"read-only", small, 0444, false, 0, "Permission denied"},
       {"over 1 MiB", small + std::string(1 << 20, ';'), 0644, false, 0,
+       "File too large"},
+      {"1 MiB that the reset would make larger",
+       small + std::string((1 << 20) - small.size(), ';'), 0644, false, 0,
        "File too large"},
       // The write fails midway (prlimit --fsize, no root needed); the old
       // content is put back.

@@ -55,21 +55,43 @@ Status create_directory(const Text& path) {
   const std::string what = "cannot create " + p;
   Location at;
   Status found = locate(what, p, at);
-  if (found.ok() &&
-      ::mkdirat(at.dir, at.name.c_str(), kNewDirectoryMode) != 0) {
+  if (!found.ok()) return found;
+  // Its mode whatever the umask, and its name on disk before anything in
+  // it is written.
+  if (::mkdirat(at.dir, at.name.c_str(), kNewDirectoryMode) != 0 ||
+      ::fchmodat(at.dir, at.name.c_str(), kNewDirectoryMode, 0) != 0 ||
+      ::fsync(at.dir) != 0) {
     return Status::failure(what, errno);
   }
-  return found;
+  return Status();
 }
 
 Status file_open(const Text& path, OpenMode mode, int& file) {
-  int flags = O_WRONLY | O_CREAT;
-  flags |= mode == OpenMode::kAppend ? O_APPEND : O_EXCL;
+  file = -1;
+  // Appending reads the last byte too (see file_write_line()).
+  const int flags = mode == OpenMode::kAppend ? O_RDWR | O_APPEND : O_WRONLY;
   const std::string p = fs_path(path);
+  const std::string what = "cannot open " + p;
+  Location at;
+  Status opened = locate(what, p, at);
+  if (!opened.ok()) return opened;
   UniqueFd fd;
-  Status opened = open_regular("cannot open " + p, p, flags, fd);
+  // A new file gets its mode whatever the umask, and its name is on disk
+  // before its first line; an existing one is appended to as it is.
+  opened = open_regular_at(what, at, flags | O_CREAT | O_EXCL, fd);
+  if (opened.ok() &&
+      (::fchmod(fd.get(), kNewFileMode) != 0 || ::fsync(at.dir) != 0)) {
+    opened = Status::failure(what, errno);
+  } else if (!opened.ok() && opened.error() == EEXIST &&
+             mode == OpenMode::kAppend) {
+    opened = open_regular_at(what, at, flags, fd);
+    if (!opened.ok() && opened.error() == EACCES) {
+      opened = open_regular_at(what, at, O_WRONLY | O_APPEND, fd);
+    }
+  }
+  if (!opened.ok()) return opened;
   file = fd.release();
-  if (file >= 0) open_files()[file] = p;
+  open_files()[file] = p;
   return opened;
 }
 
@@ -129,12 +151,22 @@ Status file_write_line(int file, const Text& line) {
   if (!locked && errno != EWOULDBLOCK) return failed(errno);
   struct stat st;
   if (::fstat(file, &st) != 0) return failed(errno);
+  // A line that an earlier write left cut short (a power loss, a full
+  // disk without the lock) ends before this one starts; a file this user
+  // may not read is appended to as it is.
+  char last = '\n';
+  if (st.st_size > 0 && ::pread(file, &last, 1, st.st_size - 1) == 1 &&
+      last != '\n') {
+    bytes.insert(0, "\r\n");
+  }
   Status written;
   errno = 0;
   if (!write_all(file, bytes)) {
     written = failed(errno != 0 ? errno : ENOSPC);
     while (locked && ::ftruncate(file, st.st_size) != 0 && errno == EINTR) {
     }
+  } else if (::fdatasync(file) != 0) {
+    written = failed(errno);  // the line may not outlast a power loss
   }
   if (locked) lock_file(file, LOCK_UN);
   return written;

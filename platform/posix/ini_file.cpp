@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,139 +25,110 @@ Status cannot_write(const std::string& path, int error) {
   return Status::failure("cannot write " + path, error);
 }
 
-// The INI file open for an update: its descriptor, where it lies, and how
-// it was opened.
-struct OpenIni {
-  Location at;
-  UniqueFd fd;
-  bool created = false;       // made by this open
-  bool through_link = false;  // reached through a symbolic link
-  bool locked = false;        // false: another process held the lock too long
-};
-
-// Opens the regular file `path` for writing, creating it when missing, and
-// locks it exclusively. When the file was replaced while the lock was
-// awaited, goes on with what the path names now. A lock that is not granted
-// within kLockWait is not awaited further: anyone who may read the file can
-// take one, so it proves nothing about writers.
-Status open_for_update(const std::string& path, OpenIni& ini) {
-  const std::string what = "cannot write " + path;
-  Status found = locate(what, path, ini.at);
-  if (!found.ok()) return found;
-  // Each round that finds the file replaced follows a write that another
-  // writer finished, so the rounds are bounded by time, not by count.
+// Writers of a file take turns through its temporary name: the writer
+// whose turn it is has made ".NAME.tolmex-new" beside it (O_EXCL) and holds
+// it locked, writes the new content into it and renames it over the file,
+// which ends the turn. Only the trusted can open that file, so a reader of
+// the file can neither take a turn nor hold one up. A file at that name
+// that nobody holds locked is a killed writer's leftover and goes; one that
+// another writer holds is waited for, up to kLockWait.
+Status take_turn(const Location& at, UniqueFd& turn, std::string& temp) {
+  temp = temporary_name(at.name, "new");
+  const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-  while (std::chrono::steady_clock::now() < deadline) {
-    ini.created = false;
-    Status opened =
-        open_regular_at(what, ini.at, O_RDWR, ini.fd, &ini.through_link);
-    if (!opened.ok() && opened.error() == ENOENT) {
-      // A new file; through a dangling link, the link's target.
-      opened = open_regular_at(
-          what, ini.at, O_RDWR | O_CREAT | (ini.through_link ? 0 : O_EXCL),
-          ini.fd);
-      if (!opened.ok() && opened.error() == EEXIST) continue;
-      ini.created = opened.ok();
+  do {
+    UniqueFd fd(::openat(at.dir, temp.c_str(), flags, 0600));
+    if (fd.valid()) {
+      // Locked before another writer can take it for a leftover; one that
+      // removed it in between makes the check fail.
+      if (lock_file(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
+          names_same_file(fd.get(), at.dir, temp, false)) {
+        turn = std::move(fd);
+        return Status();
+      }
+      continue;
     }
-    if (!opened.ok()) return opened;
-    ini.locked = lock_file(ini.fd.get(), LOCK_EX) == 0;
-    if (!ini.locked && errno != EWOULDBLOCK) return cannot_write(path, errno);
-    if (!ini.locked || names_same_file(ini.fd.get(), ini.at.dir, ini.at.name)) {
-      return Status();
+    if (errno != EEXIST) return cannot_write(at.path, errno);
+    // Polled, not awaited: a turn ends by a rename that makes its file the
+    // public one, whose lock any reader may then take.
+    UniqueFd held = open_locked(at.dir, temp, LOCK_EX | LOCK_NB);
+    if (held.valid()) {
+      ::unlinkat(at.dir, temp.c_str(), 0);  // nobody's turn: a leftover
+    } else if (errno == ELOOP) {
+      // A link planted at the name is no writer's: it goes, or the write
+      // cannot take its turn.
+      if (::unlinkat(at.dir, temp.c_str(), 0) != 0) {
+        return cannot_write(at.path, errno);
+      }
+    } else if (errno == EWOULDBLOCK) {
+      ::usleep(2000);                                // another writer's turn
+    } else if (errno != ENOENT && errno != EBUSY) {  // turns ended meanwhile
+      return Status::failure("cannot write " + at.path + ": " + temp +
+                                 " is not this user's to take",
+                             errno);
     }
-  }
-  return cannot_write(path, EBUSY);
+  } while (std::chrono::steady_clock::now() < deadline);
+  return Status::failure("cannot write " + at.path +
+                             ": another writer has held it for " +
+                             std::to_string(kLockWait.count()) + " s",
+                         0);
 }
 
-bool in_group(gid_t gid) {
-  if (gid == ::getegid()) return true;
-  gid_t groups[NGROUPS_MAX];
-  int n = ::getgroups(NGROUPS_MAX, groups);
-  for (int i = 0; i < n; ++i) {
-    if (groups[i] == gid) return true;
-  }
-  return false;
-}
-
-// True when a new file made by this process in the directory `dir_st` and
-// renamed over the file `st` would be the same file to everyone who looks:
-// owner, group, links and extended attributes (ACLs among them).
-bool replaceable(int fd, const struct stat& st, const struct stat& dir_st) {
-  if (st.st_nlink != 1 || st.st_uid != ::geteuid()) return false;
-  gid_t new_gid = dir_st.st_mode & S_ISGID ? dir_st.st_gid : ::getegid();
-  if (st.st_gid != new_gid || !in_group(st.st_gid)) return false;
-  ssize_t attrs = ::flistxattr(fd, nullptr, 0);
-  return attrs == 0 || (attrs < 0 && errno == ENOTSUP);
-}
-
-// The temporary name that the holder of the lock of `at.name` writes its
-// replacement under.
-std::string locked_temporary(const Location& at) {
-  return temporary_name(at.name, "new");
-}
-
-// Removes what a writer killed before its rename left at the fixed
-// temporary name. Only the holder of the lock uses that name, so no scan
-// of the directory is needed and nobody else's file is touched.
-void remove_leftover(const Location& at) {
-  const std::string name = locked_temporary(at);
-  struct stat st;
-  if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      st.st_uid == ::geteuid() && S_ISREG(st.st_mode)) {
-    ::unlinkat(at.dir, name.c_str(), 0);
-  }
-}
-
-// Creates the temporary file of a replacement of `at.name`: under the
-// fixed name for the holder of the lock, else (or when another user's file
-// is there) under a new random name.
-UniqueFd create_temporary(const Location& at, bool locked, std::string& name) {
-  name = locked_temporary(at);
-  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  if (locked) {
-    UniqueFd fd(::openat(at.dir, name.c_str(), flags, 0600));
-    if (fd.valid() || errno != EEXIST) return fd;
-  }
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    unsigned char bytes[8];
-    if (::getrandom(bytes, sizeof bytes, 0) != sizeof bytes) break;
-    std::string tag;
-    for (unsigned char b : bytes) tag += "0123456789abcdef"[b % 16];
-    name = temporary_name(at.name, tag);
-    UniqueFd fd(::openat(at.dir, name.c_str(), flags, 0600));
-    if (fd.valid() || errno != EEXIST) return fd;
-  }
-  return UniqueFd();
-}
-
-// Puts `content` at the file of `ini` through a new file renamed over it: a
-// crash leaves the old file or the new one. False when that cannot be done.
-bool replace_by_rename(const OpenIni& ini, const struct stat& st,
-                       const std::string& content) {
-  std::string temp;
-  UniqueFd out = create_temporary(ini.at, ini.locked, temp);
-  if (!out.valid()) return false;
+// Gives the new file `out` what the file `fd` (`st`) shows everyone who
+// looks: owner and group, extended attributes (ACLs among them) and mode.
+// False where this process may not.
+bool copy_identity(int out, int fd, const struct stat& st) {
   struct stat out_st;
-  bool ok = ::fchmod(out.get(), st.st_mode & 07777) == 0 &&
-            ::fstat(out.get(), &out_st) == 0 && out_st.st_uid == st.st_uid &&
-            out_st.st_gid == st.st_gid && write_all(out.get(), content) &&
-            ::fdatasync(out.get()) == 0 && ::close(out.release()) == 0 &&
-            ::renameat(ini.at.dir, temp.c_str(), ini.at.dir,
-                       ini.at.name.c_str()) == 0;
-  if (!ok) {
-    ::unlinkat(ini.at.dir, temp.c_str(), 0);
+  if (::fstat(out, &out_st) != 0) return false;
+  if ((out_st.st_uid != st.st_uid || out_st.st_gid != st.st_gid) &&
+      ::fchown(out, st.st_uid, st.st_gid) != 0) {
     return false;
   }
-  ::fsync(ini.at.dir);
-  return true;
+  std::vector<char> names(64 * 1024);
+  ssize_t size = ::flistxattr(fd, names.data(), names.size());
+  if (size < 0 && errno != ENOTSUP) return false;
+  std::vector<char> value(64 * 1024);
+  for (ssize_t i = 0; i < size; i += std::strlen(&names[i]) + 1) {
+    ssize_t n = ::fgetxattr(fd, &names[i], value.data(), value.size());
+    if (n < 0 || ::fsetxattr(out, &names[i], value.data(),
+                             static_cast<std::size_t>(n), 0) != 0) {
+      return false;
+    }
+  }
+  return ::fchmod(out, st.st_mode & 07777) == 0 && ::fstat(out, &out_st) == 0 &&
+         out_st.st_uid == st.st_uid && out_st.st_gid == st.st_gid &&
+         out_st.st_mode == st.st_mode;
 }
 
-// Rewrites the open file `fd` from `old_content` to `content` in place. A
-// write that fails midway puts the old content back.
-Status rewrite_in_place(const OpenIni& ini, const std::string& old_content,
+// Puts `content` at `at.name` through the turn's file renamed over it: a
+// crash leaves the old file or the new one, whole, and the new one is on
+// disk (data and name) when this returns. A failed rename leaves the file
+// as it was.
+Status replace_by_rename(const Location& at, UniqueFd& turn,
+                         const std::string& temp, const std::string& content) {
+  if (!write_all(turn.get(), content) || ::fdatasync(turn.get()) != 0 ||
+      ::renameat(at.dir, temp.c_str(), at.dir, at.name.c_str()) != 0) {
+    return cannot_write(at.path, errno);
+  }
+  // The turn ends once the new name is on disk.
+  const int synced = ::fsync(at.dir);
+  const int error = errno;
+  turn.reset();
+  return synced == 0 ? Status() : cannot_write(at.path, error);
+}
+
+// Rewrites the open file `fd` from `old_content` to `content` in place,
+// for a file that a new one could not stand in for (a hard link). Not
+// whole after a power loss midway; a write that fails midway puts the old
+// content back.
+Status rewrite_in_place(const Location& at, int fd, bool through_link,
+                        const std::string& old_content,
                         const std::string& content) {
-  const int fd = ini.fd.get();
-  const std::string& path = ini.at.path;
+  const std::string& path = at.path;
+  // The name must still be the file read: another may have stood in.
+  if (!names_same_file(fd, at.dir, at.name, through_link)) {
+    return Status::failure("cannot write " + path + ": replaced meanwhile", 0);
+  }
   if (content.size() > old_content.size() &&
       ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0,
                   static_cast<off_t>(content.size())) != 0 &&
@@ -175,8 +146,25 @@ Status rewrite_in_place(const OpenIni& ini, const std::string& old_content,
     }
     return cannot_write(path, error);
   }
-  if (ini.created) ::fsync(ini.at.dir);
   return Status();
+}
+
+// The location of the file that the symbolic link at `link` names, when
+// that name holds `fd` (-1: nothing) without a further link; else false.
+bool link_target(const Location& link, int fd, Location& target) {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlinkat(link.dir, link.name.c_str(), buf, sizeof buf);
+  if (n <= 0 || n == sizeof buf) return false;
+  std::string to(buf, static_cast<std::size_t>(n));
+  if (!to.starts_with('/')) to = directory_of(link.path) + "/" + to;
+  struct stat st;
+  if (!locate("", to, target).ok()) return false;
+  if (fd < 0) {
+    return ::fstatat(target.dir, target.name.c_str(), &st,
+                     AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT;
+  }
+  return names_same_file(fd, target.dir, target.name, false);
 }
 
 // Reads at most kMaxIniSize bytes of `fd` into `content`.
@@ -191,39 +179,65 @@ Status read_capped(int fd, const std::string& path, std::string& content) {
 // Applies `edits` to the INI file `path` in one replacement.
 Status write_ini_file(const std::string& path,
                       const std::vector<IniEdit>& edits) {
-  OpenIni ini;
-  Status opened = open_for_update(path, ini);
-  if (!opened.ok()) return opened;
-  struct stat st;
-  if (::fstat(ini.fd.get(), &st) != 0) return cannot_write(path, errno);
-  // The open for writing has checked the permissions, except for root,
-  // who still leaves a file alone that nobody may write (read-only).
-  if ((st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
+  const std::string what = "cannot write " + path;
+  Location at;
+  Status found = locate(what, path, at);
+  if (!found.ok()) return found;
+  // A file reached through a symbolic link is written at its target, where
+  // writers by either name take turns alike; the link stays.
+  UniqueFd fd;
+  bool through_link = false;
+  Status opened = open_regular_at(what, at, O_RDWR, fd, &through_link);
+  if (!opened.ok() && opened.error() != ENOENT) return opened;
+  if (through_link) {
+    Location target;
+    if (link_target(at, opened.ok() ? fd.get() : -1, target)) {
+      at = std::move(target);
+      through_link = false;
+    }
+  }
+  UniqueFd turn;
+  std::string temp;
+  Status taken = take_turn(at, turn, temp);
+  if (!taken.ok()) return taken;
+  // Whatever the turn leaves at its name goes when it ends.
+  struct TurnEnd {
+    const Location& at;
+    const std::string& temp;
+    const UniqueFd& turn;
+    ~TurnEnd() {
+      if (turn.valid()) ::unlinkat(at.dir, temp.c_str(), 0);
+    }
+  } turn_end{at, temp, turn};
+  // The file as the turn finds it, written by no one else meanwhile.
+  opened = open_regular_at(what, at, O_RDWR, fd, &through_link);
+  const bool created = !opened.ok() && opened.error() == ENOENT;
+  // A new file through a link is made where the link points, or not at all.
+  if (!opened.ok() && (!created || through_link)) return opened;
+  struct stat st = {};
   std::string old_content;
-  Status read = read_capped(ini.fd.get(), path, old_content);
-  if (!read.ok()) return read;
-  // What is about to be written must read back as written, or the file is
-  // left alone.
+  if (!created) {
+    if (::fstat(fd.get(), &st) != 0) return cannot_write(path, errno);
+    // The open for writing has checked the permissions, except for root,
+    // who still leaves a file alone that nobody may write (read-only).
+    if ((st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
+    Status read = read_capped(fd.get(), path, old_content);
+    if (!read.ok()) return read;
+  }
+  // What is about to be written must read back as written, and fit the
+  // cap, or the file is left alone.
   std::optional<std::string> content = edit_ini_file(old_content, edits);
   if (!content) {
-    return Status::failure(
-        "cannot write " + path + ": the written keys would not read back", 0);
+    return Status::failure(what + ": the written keys would not read back", 0);
   }
-  if (ini.locked) remove_leftover(ini.at);
-  if (*content == old_content) return Status();
-  // Through a symbolic link the file is written in place: the link stays.
-  if (!ini.through_link && replaceable(ini.fd.get(), st, ini.at.dir_st) &&
-      replace_by_rename(ini, st, *content)) {
-    return Status();
+  if (content->size() > kMaxIniSize) return cannot_write(path, EFBIG);
+  if (*content == old_content && !created) return Status();
+  if (created ? ::fchmod(turn.get(), kNewFileMode) == 0
+              : !through_link && st.st_nlink == 1 &&
+                    copy_identity(turn.get(), fd.get(), st)) {
+    return replace_by_rename(at, turn, temp, *content);
   }
-  // Without the lock only a rename is safe from other writers.
-  if (!ini.locked) {
-    return Status::failure("cannot write " + path +
-                               ": locked by another process for " +
-                               std::to_string(kLockWait.count()) + " s",
-                           0);
-  }
-  return rewrite_in_place(ini, old_content, *content);
+  return rewrite_in_place(at, fd.get(), through_link, old_content, *content);
 }
 
 }  // namespace

@@ -32,7 +32,10 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, CreatesMissingFileNotMissingDirectory) {
+  const mode_t umask = ::umask(0222);  // the new file's mode all the same
   EXPECT_EQ(set("a.ini", u"return", u"result", u"中"), 1);
+  ::umask(umask);
+  EXPECT_EQ(testing_support::mode_of(dir / "a.ini"), 0644);
   EXPECT_EQ(read_file(dir / "a.ini"), "[return]\r\nresult=\xe4\xb8\xad\r\n");
   EXPECT_EQ(get_profile_string(path("a.ini"), u"Return", u"RESULT"),
             Text(u"中"));
@@ -82,11 +85,12 @@ TEST_F(ProfileTest, ReplacesOnlyAFileNobodyCouldTellFromItsReplacement) {
        [](const std::string& f) {
          return ::link(f.c_str(), (f + "2").c_str()) == 0;
        }},
-      {"another group", false,
+      // Root gives the new file the old one's owner, group and attributes.
+      {"another owner and group", true,
        [](const std::string& f) {
-         return ::geteuid() == 0 && ::chown(f.c_str(), 0, 65533) == 0;
+         return ::geteuid() == 0 && ::chown(f.c_str(), 65533, 65533) == 0;
        }},
-      {"an extended attribute", false,
+      {"an extended attribute", true,
        [](const std::string& f) {
          return ::setxattr(f.c_str(), "user.tolmex", "1", 1, 0) == 0;
        }},
@@ -100,10 +104,13 @@ TEST_F(ProfileTest, ReplacesOnlyAFileNobodyCouldTellFromItsReplacement) {
     }
     struct stat before, after;
     ASSERT_EQ(::stat((dir / name).c_str(), &before), 0);
+    const ssize_t attrs = ::listxattr((dir / name).c_str(), nullptr, 0);
     EXPECT_EQ(set(name, u"return", u"result", u""), 1) << c.name;
     ASSERT_EQ(::stat((dir / name).c_str(), &after), 0);
     EXPECT_EQ(after.st_ino != before.st_ino, c.replaced) << c.name;
+    EXPECT_EQ(after.st_uid, before.st_uid) << c.name;
     EXPECT_EQ(after.st_gid, before.st_gid) << c.name;
+    EXPECT_EQ(::listxattr((dir / name).c_str(), nullptr, 0), attrs) << c.name;
     EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
     EXPECT_EQ(read_file(dir / name), "[return]\r\nresult=\r\n") << c.name;
   }
