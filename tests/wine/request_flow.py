@@ -131,7 +131,8 @@ class RequestFlowTest(unittest.TestCase):
         runs = self.ran()
         self.assertEqual(len(runs), 1)
         self.assertEqual(runs[0][0], f"{self.pub}mart.exe {request}")
-        self.assertEqual(runs[0][1:], [k + "=" for k in KEYS])
+        self.assertEqual(runs[0][1:],
+                         [k + "=" for k in KEYS] + ["read-only=0"])
         self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
         self.assertEqual(self.read_return(),
                          dict({k: "" for k in KEYS}, result="SUCCESS",
@@ -183,14 +184,15 @@ class RequestFlowTest(unittest.TestCase):
         self.assertFalse(os.path.exists(helper_done))
 
     def test_read_only_client_is_served_again_and_again(self):
-        # CopyFileW carries the read-only attribute over to the copy.
+        # CopyFileW carries the read-only attribute over to the copy; the
+        # client runs from a copy without it.
         self.client()
         os.chmod(os.path.join(self.dir, "mart.dll"), 0o444)
         for order in ("ORDER-1", "ORDER-2"):
             r = self.run_tolmex(f"pay,{self.pub},{order}")
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
-        self.assertEqual(len(self.ran()), 2)
+        self.assertEqual([run[-1] for run in self.ran()], ["read-only=0"] * 2)
 
     def test_log_line_that_does_not_fit_is_taken_back(self):
         # A file size limit stands in for a full disk: the record is cut
