@@ -213,17 +213,22 @@ class RequestFlowTest(unittest.TestCase):
 
     def test_client_line_too_long_for_windows_ends_with_4(self):
         # tolmex's own line fits; the client's, with a longer directory in
-        # front of the same request, does not: it is refused, never cut.
+        # front of the same request, has room for 32,766 characters and its
+        # NUL: one more is refused, never cut.
         deep = os.path.join(self.dir, "p" * 200)
         os.mkdir(deep)
         shutil.copyfile(CLIENT, os.path.join(deep, "mart.dll"))
         pub = windows_path(deep) + "\\"
         head = f"pay,{pub},ORDER-1,"
-        size = 32766 - len(windows_path(TOLMEX)) - 3 - len(head)
+        size = 32767 - len(f"{pub}mart.exe {head}")
         r = self.run_tolmex(head + "9" * size)
         self.assertEqual(r.returncode, 4, r.stderr)
-        self.assertIn(b"is longer than Windows allows", r.stderr)
-        self.assertFalse(os.path.exists(os.path.join(deep, "ran.txt")))
+        self.assertIn(b"its command line of 32767 characters is longer than "
+                      b"Windows allows", r.stderr)
+        r = self.run_tolmex(head + "9" * (size - 1))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(deep, "ran.txt"), encoding="utf-8") as f:
+            self.assertEqual([len(line.split("\t")[0]) for line in f], [32766])
 
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
