@@ -149,6 +149,27 @@ class RequestFlowTest(unittest.TestCase):
         self.assertTrue(before <= m.group(1).decode() <= after, log)
         self.assertEqual(m.group(2), LOG_PREFIX + request.encode())
 
+    def test_result_file_held_by_another_program_is_waited_for(self):
+        # The platform's writer cannot open the file while another program
+        # has it for itself alone (under Wine it does not see byte-range
+        # locks): the run waits for it, 5 s at most.
+        self.client()
+        open(os.path.join(self.dir, "tolmex.ini"), "wb").close()
+        jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
+        with open(jobs, "w") as f:
+            f.write(f"H\t{self.pub}tolmex.ini\t2000\n")
+        with open(held, "wb") as out:
+            holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
+                                      env=ENV, stdout=out)
+        try:
+            self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
+            r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
+        finally:
+            holder.communicate(timeout=LIMIT)
+        with open(held, "rb") as f:
+            self.assertEqual(f.read(), b"H\t1\r\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
+
     def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
         # A program named like the part of the path before the blank is
         # what the platform would try first; the copy must run instead.
