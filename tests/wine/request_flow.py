@@ -107,7 +107,7 @@ class RequestFlowTest(unittest.TestCase):
         converted = self.probe("N", "接收的参数字符串：" + request)
         self.assertEqual(record, bytes.fromhex(converted) + b"\r\r\n")
 
-    def test_empty_request_touches_nothing(self):
+    def test_empty_request_and_options_touch_nothing(self):
         r = self.run_tolmex()
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(os.listdir(self.dir), [])
@@ -117,6 +117,21 @@ class RequestFlowTest(unittest.TestCase):
         r = self.run_tolmex("--help")
         self.assertIn(b"  logpay\\pay_logYYYYMMDD.txt  ", r.stdout)
         self.assertNotIn(b"signal", r.stdout)
+        # The site check finds a result file that cannot be written.
+        self.client()
+        ini = os.path.join(self.dir, "tolmex.ini")
+        open(ini, "wb").close()
+        for mode, status in ((0o644, 0), (0o444, 1)):
+            os.chmod(ini, mode)
+            r = self.run_tolmex("--check", self.pub)
+            self.assertEqual(r.returncode, status, r.stdout)
+            problems = [line for line in r.stdout.splitlines()
+                        if not line.startswith(b"ok: ")]
+            self.assertEqual(problems, [] if status == 0 else [
+                f"problem: cannot write {self.pub}tolmex.ini: it is read-only "
+                "or not a file (attrib -r)".encode()])
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         ["mart.dll", "tolmex.ini"])
 
     def test_request_runs_the_client_once_on_empty_keys(self):
         with open(os.path.join(self.dir, "tolmex.ini"), "wb") as f:
