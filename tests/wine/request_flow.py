@@ -139,10 +139,37 @@ class RequestFlowTest(unittest.TestCase):
                     b"out_trade_no=OLD\r\n")
         self.client()
         request = f"pay,{self.pub},ORDER-1,12.50"
-        before = time.strftime("%Y-%m-%d %H:%M:%S")
-        r = self.run_tolmex(request)
-        after = time.strftime("%Y-%m-%d %H:%M:%S")
-        self.assertEqual(r.returncode, 0, r.stderr)
+        # Wine's relay trace, of the calls that show the flush alone.
+        traced = ";".join("KERNEL32." + f for f in (
+            "CreateFileW", "FlushFileBuffers", "WritePrivateProfileStringW",
+            "CreateProcessW"))
+        debug = ["HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/f"]
+        subprocess.run([WINE, "reg", "add", *debug, "/d", traced], env=ENV,
+                       capture_output=True, timeout=LIMIT, check=True)
+        try:
+            before = time.strftime("%Y-%m-%d %H:%M:%S")
+            r = self.run_tolmex(request, env=dict(ENV, WINEDEBUG="+relay"))
+            after = time.strftime("%Y-%m-%d %H:%M:%S")
+        finally:
+            subprocess.run([WINE, "reg", "delete", *debug], env=ENV,
+                           capture_output=True, timeout=LIMIT, check=True)
+        self.assertEqual(r.returncode, 0, re.findall(rb"tolmex: .*", r.stderr))
+        # In the calls of tolmex's thread (the one that starts the client;
+        # Wine's own programs may be traced too): between the last INI write
+        # and the client's start, tolmex.ini is flushed.
+        trace = r.stderr.decode("utf-8", "replace")
+        thread = re.search(r'^(\w+):Call KERNEL32\.CreateProcessW\(\w+ L"[^"]*'
+                           r'mart\.exe"', trace, re.M).group(1)
+        calls = re.findall(rf"^{thread}:Call KERNEL32\.(\w+)\((.*)\) ret=",
+                           trace, re.M)
+        names = [name for name, _ in calls]
+        start = names.index("CreateProcessW")
+        written = max(i for i in range(start)
+                      if names[i] == "WritePrivateProfileStringW")
+        self.assertIn("FlushFileBuffers", names[written:start])
+        flush = names.index("FlushFileBuffers", written)
+        opened = max(i for i in range(flush) if names[i] == "CreateFileW")
+        self.assertIn("tolmex.ini", calls[opened][1])
         runs = self.ran()
         self.assertEqual(len(runs), 1)
         self.assertEqual(runs[0][0], f"{self.pub}mart.exe {request}")
