@@ -1,12 +1,14 @@
 // A Windows payment client for the tests of tolmex.exe under Wine. Started
 // as <dir>\mart.exe with the parameter string, it appends to <dir>\ran.txt
 // one line in UTF-8: its whole command line, then TAB and the eight result
-// keys as it finds them (each "name=value", separated by TAB). Then it
-// writes result=SUCCESS and the request's order number (field 3) as
-// out_trade_no into the section "return" of <dir>\tolmex.ini. It takes its
-// directory from its own path, so it works wherever it is copied. With
-// field 4 "helper" it also starts <dir>\helper.exe (a copy of itself),
-// which writes <dir>\helper.txt two seconds later.
+// keys as it finds them (each "name=value", separated by TAB), then TAB and
+// "read-only=1" or "read-only=0": whether the file it runs from has the
+// read-only attribute. Then it writes result=SUCCESS and the request's order
+// number (field 3) as out_trade_no into the section "return" of
+// <dir>\tolmex.ini. It takes its directory from its own path, so it works
+// wherever it is copied. With field 4 "helper" it also starts
+// <dir>\helper.exe (a copy of itself), which writes <dir>\helper.txt two
+// seconds later.
 #include <windows.h>
 
 #include <string>
@@ -67,7 +69,9 @@ int wmain() {
     record += '=';
     record += utf8(std::wstring(value, len));
   }
-  record += "\n";
+  record += GetFileAttributesW(self) & FILE_ATTRIBUTE_READONLY
+                ? "\tread-only=1\n"
+                : "\tread-only=0\n";
   HANDLE out = CreateFileW((dir + L"ran.txt").c_str(), FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -12,12 +12,15 @@
 //                                     UTF-16LE bytes <hex>
 //   R <hex>                           starts the UTF-16LE command line
 //                                     <hex> and waits for it
+//   H <file> <ms>                     holds <file> open for itself alone
+//                                     for <ms> milliseconds
 // A dump prints "F <file>", then "<section> TAB <key> TAB <value>" for each
 // key of each section as the lookup of that key returns it ("\x01" when it
 // returns the default), then the same for the keys given, then "E". (The
 // platform's list of keys ends early at a key of no name.) A lookup prints "G
 // TAB <value>", a conversion "N TAB <hex of the bytes>", a start "R TAB
-// <exit code>".
+// <exit code>", a hold "H TAB 1" once it holds the file ("H TAB 0" when it
+// cannot open it).
 #include <windows.h>
 
 #include <cstdio>
@@ -115,6 +118,13 @@ int main(int argc, char** argv) {
         CloseHandle(process.hProcess);
       }
       std::printf("R\t%lu\n", code);
+    } else if (f[0] == "H" && f.size() == 3) {
+      HANDLE file = CreateFileA(f[1].c_str(), GENERIC_READ, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      std::printf("H\t%d\n", file != INVALID_HANDLE_VALUE);
+      std::fflush(stdout);
+      Sleep(std::stoul(f[2]));
+      CloseHandle(file);
     } else if (f[0] == "N" && f.size() == 2) {
       std::wstring units = utf16(f[1]);
       int n = WideCharToMultiByte(CP_ACP, 0, units.data(),

@@ -107,7 +107,7 @@ class RequestFlowTest(unittest.TestCase):
         converted = self.probe("N", "接收的参数字符串：" + request)
         self.assertEqual(record, bytes.fromhex(converted) + b"\r\r\n")
 
-    def test_empty_request_touches_nothing(self):
+    def test_empty_request_and_options_touch_nothing(self):
         r = self.run_tolmex()
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(os.listdir(self.dir), [])
@@ -117,6 +117,21 @@ class RequestFlowTest(unittest.TestCase):
         r = self.run_tolmex("--help")
         self.assertIn(b"  logpay\\pay_logYYYYMMDD.txt  ", r.stdout)
         self.assertNotIn(b"signal", r.stdout)
+        # The site check finds a result file that cannot be written.
+        self.client()
+        ini = os.path.join(self.dir, "tolmex.ini")
+        open(ini, "wb").close()
+        for mode, status in ((0o644, 0), (0o444, 1)):
+            os.chmod(ini, mode)
+            r = self.run_tolmex("--check", self.pub)
+            self.assertEqual(r.returncode, status, r.stdout)
+            problems = [line for line in r.stdout.splitlines()
+                        if not line.startswith(b"ok: ")]
+            self.assertEqual(problems, [] if status == 0 else [
+                f"problem: cannot write {self.pub}tolmex.ini: it is read-only "
+                "or not a file (attrib -r)".encode()])
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         ["mart.dll", "tolmex.ini"])
 
     def test_request_runs_the_client_once_on_empty_keys(self):
         with open(os.path.join(self.dir, "tolmex.ini"), "wb") as f:
@@ -124,14 +139,42 @@ class RequestFlowTest(unittest.TestCase):
                     b"out_trade_no=OLD\r\n")
         self.client()
         request = f"pay,{self.pub},ORDER-1,12.50"
-        before = time.strftime("%Y-%m-%d %H:%M:%S")
-        r = self.run_tolmex(request)
-        after = time.strftime("%Y-%m-%d %H:%M:%S")
-        self.assertEqual(r.returncode, 0, r.stderr)
+        # Wine's relay trace, of the calls that show the flush alone.
+        traced = ";".join("KERNEL32." + f for f in (
+            "CreateFileW", "FlushFileBuffers", "WritePrivateProfileStringW",
+            "CreateProcessW"))
+        debug = ["HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/f"]
+        subprocess.run([WINE, "reg", "add", *debug, "/d", traced], env=ENV,
+                       capture_output=True, timeout=LIMIT, check=True)
+        try:
+            before = time.strftime("%Y-%m-%d %H:%M:%S")
+            r = self.run_tolmex(request, env=dict(ENV, WINEDEBUG="+relay"))
+            after = time.strftime("%Y-%m-%d %H:%M:%S")
+        finally:
+            subprocess.run([WINE, "reg", "delete", *debug], env=ENV,
+                           capture_output=True, timeout=LIMIT, check=True)
+        self.assertEqual(r.returncode, 0, re.findall(rb"tolmex: .*", r.stderr))
+        # In the calls of tolmex's thread (the one that starts the client;
+        # Wine's own programs may be traced too): between the last INI write
+        # and the client's start, tolmex.ini is flushed.
+        trace = r.stderr.decode("utf-8", "replace")
+        thread = re.search(r'^(\w+):Call KERNEL32\.CreateProcessW\(\w+ L"[^"]*'
+                           r'mart\.exe"', trace, re.M).group(1)
+        calls = re.findall(rf"^{thread}:Call KERNEL32\.(\w+)\((.*)\) ret=",
+                           trace, re.M)
+        names = [name for name, _ in calls]
+        start = names.index("CreateProcessW")
+        written = max(i for i in range(start)
+                      if names[i] == "WritePrivateProfileStringW")
+        self.assertIn("FlushFileBuffers", names[written:start])
+        flush = names.index("FlushFileBuffers", written)
+        opened = max(i for i in range(flush) if names[i] == "CreateFileW")
+        self.assertIn("tolmex.ini", calls[opened][1])
         runs = self.ran()
         self.assertEqual(len(runs), 1)
         self.assertEqual(runs[0][0], f"{self.pub}mart.exe {request}")
-        self.assertEqual(runs[0][1:], [k + "=" for k in KEYS])
+        self.assertEqual(runs[0][1:],
+                         [k + "=" for k in KEYS] + ["read-only=0"])
         self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
         self.assertEqual(self.read_return(),
                          dict({k: "" for k in KEYS}, result="SUCCESS",
@@ -147,6 +190,27 @@ class RequestFlowTest(unittest.TestCase):
         self.assertIsNotNone(m, log)
         self.assertTrue(before <= m.group(1).decode() <= after, log)
         self.assertEqual(m.group(2), LOG_PREFIX + request.encode())
+
+    def test_result_file_held_by_another_program_is_waited_for(self):
+        # The platform's writer cannot open the file while another program
+        # has it for itself alone (under Wine it does not see byte-range
+        # locks): the run waits for it, 5 s at most.
+        self.client()
+        open(os.path.join(self.dir, "tolmex.ini"), "wb").close()
+        jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
+        with open(jobs, "w") as f:
+            f.write(f"H\t{self.pub}tolmex.ini\t2000\n")
+        with open(held, "wb") as out:
+            holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
+                                      env=ENV, stdout=out)
+        try:
+            self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
+            r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
+        finally:
+            holder.communicate(timeout=LIMIT)
+        with open(held, "rb") as f:
+            self.assertEqual(f.read(), b"H\t1\r\n")
+        self.assertEqual(r.returncode, 0, r.stderr)
 
     def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
         # A program named like the part of the path before the blank is
@@ -183,14 +247,15 @@ class RequestFlowTest(unittest.TestCase):
         self.assertFalse(os.path.exists(helper_done))
 
     def test_read_only_client_is_served_again_and_again(self):
-        # CopyFileW carries the read-only attribute over to the copy.
+        # CopyFileW carries the read-only attribute over to the copy; the
+        # client runs from a copy without it.
         self.client()
         os.chmod(os.path.join(self.dir, "mart.dll"), 0o444)
         for order in ("ORDER-1", "ORDER-2"):
             r = self.run_tolmex(f"pay,{self.pub},{order}")
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
-        self.assertEqual(len(self.ran()), 2)
+        self.assertEqual([run[-1] for run in self.ran()], ["read-only=0"] * 2)
 
     def test_log_line_that_does_not_fit_is_taken_back(self):
         # A file size limit stands in for a full disk: the record is cut
@@ -211,17 +276,22 @@ class RequestFlowTest(unittest.TestCase):
 
     def test_client_line_too_long_for_windows_ends_with_4(self):
         # tolmex's own line fits; the client's, with a longer directory in
-        # front of the same request, does not: it is refused, never cut.
+        # front of the same request, has room for 32,766 characters and its
+        # NUL: one more is refused, never cut.
         deep = os.path.join(self.dir, "p" * 200)
         os.mkdir(deep)
         shutil.copyfile(CLIENT, os.path.join(deep, "mart.dll"))
         pub = windows_path(deep) + "\\"
         head = f"pay,{pub},ORDER-1,"
-        size = 32766 - len(windows_path(TOLMEX)) - 3 - len(head)
+        size = 32767 - len(f"{pub}mart.exe {head}")
         r = self.run_tolmex(head + "9" * size)
         self.assertEqual(r.returncode, 4, r.stderr)
-        self.assertIn(b"is longer than Windows allows", r.stderr)
-        self.assertFalse(os.path.exists(os.path.join(deep, "ran.txt")))
+        self.assertIn(b"its command line of 32767 characters is longer than "
+                      b"Windows allows", r.stderr)
+        r = self.run_tolmex(head + "9" * (size - 1))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(deep, "ran.txt"), encoding="utf-8") as f:
+            self.assertEqual([len(line.split("\t")[0]) for line in f], [32766])
 
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
