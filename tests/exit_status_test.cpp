@@ -204,24 +204,44 @@ TEST_F(ExitStatusTest, SignalsReachTheClientAndTheRunWaitsForIt) {
 
 TEST_F(ExitStatusTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
   // The client runs in a group of its own: without the terminal it would
-  // be stopped at its first read. script(1) gives the run a terminal.
+  // be stopped at its first read. script(1) gives the run a terminal; the
+  // lines after "|" are typed into it one a second.
   if (!exists("/usr/bin/script")) GTEST_SKIP() << "needs script(1)";
-  // Once the client has ended, the terminal is the host's again.
+  auto typed = [&](const std::string& shell, const std::string& lines) {
+    Started run = start(
+        {"/bin/sh", "-c",
+         "(for l in " + lines + "; do sleep 1; echo \"$l\"; done; " +
+             "sleep 1) | /usr/bin/script -qec \"$0\" /dev/null",
+         shell},
+        {"DISPLAY=", "T=" TOLMEX_BINARY, "R=" + request(), "P=" + pub.path()});
+    return finish_within(run, 15);
+  };
   write_file(pub / "mart.dll",
-             "#!/bin/sh\nread x < /dev/tty\necho \"$x\" > \"$(dirname "
-             "\"$0\")/read\"\n",
+             "#!/bin/sh\necho $PPID > \"$(dirname \"$0\")/parent\"\n"
+             "read x < /dev/tty\necho \"$x\" > \"$(dirname \"$0\")/read\"\n",
              0755);
-  Started run =
-      start({"/bin/sh", "-c",
-             "(sleep 1; echo typed; sleep 1; echo again; sleep 1) | "
-             "/usr/bin/script -qec \"'$0' '$1'; read y; echo \\$y > '$2'\" "
-             "/dev/null",
-             TOLMEX_BINARY, request(), pub / "after"},
-            {"DISPLAY="});
-  RunResult r = finish_within(run, 10);
+  // Once the client has ended, the terminal is the host's again.
+  RunResult r =
+      typed("\"$T\" \"$R\"; read y; echo $y > \"$P/after\"", "typed again");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(pub / "read"), "typed\n");
   EXPECT_EQ(read_file(pub / "after"), "again\n");
+  // Also when a signal that is not passed on ends the run.
+  std::remove((pub / "parent").c_str());
+  std::thread killer([&] {
+    if (appears(pub / "parent")) {
+      ::kill(std::stoi(read_file(pub / "parent")), SIGUSR1);
+    }
+  });
+  r = typed("\"$T\" \"$R\"; read y; echo $y > \"$P/after\"", "later");
+  killer.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(pub / "after"), "later\n");
+  // A run in the background stops with the client that reads the
+  // terminal, and goes on in the foreground.
+  r = typed("bash --norc -i", "'\"$T\" \"$R\" &' fg in_front exit");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(pub / "read"), "in_front\n");
 }
 
 TEST_F(ExitStatusTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {

@@ -59,6 +59,54 @@ sigset_t passed_signals() {
   return set;
 }
 
+// The other signals whose default action ends this process: while a
+// program runs they are taken in turn too, so that the terminal is given
+// back before this process ends by them.
+sigset_t ending_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO, SIGPWR,
+                  SIGXCPU, SIGXFSZ, SIGSTKFLT, SIGSYS, SIGTRAP}) {
+    sigaddset(&set, sig);
+  }
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+  return set;
+}
+
+// Hands the terminal `tty` (when valid) to the process group `group`.
+void give_terminal(const UniqueFd& tty, pid_t group) {
+  if (tty.valid()) ::tcsetpgrp(tty.get(), group);
+}
+
+// Ends this process by `sig`, its default action, as if it had not been
+// taken in turn.
+[[noreturn]] void end_by(int sig) {
+  std::signal(sig, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, sig);
+  ::sigprocmask(SIG_UNBLOCK, &one, nullptr);
+  ::raise(sig);
+  ::_exit(128 + sig);
+}
+
+// Stops this process by the stop signal `sig` (SIGSTOP where the shell
+// could not continue it: its process group has no parent in the session
+// outside it) and returns once it is continued.
+void stop_like(int sig) {
+  const pid_t parent = ::getppid();
+  if (sig != SIGSTOP &&
+      (::getpgid(parent) == ::getpgrp() || ::getsid(parent) != ::getsid(0))) {
+    sig = SIGSTOP;
+  }
+  sigset_t one, old;
+  sigemptyset(&one);
+  sigaddset(&one, sig);
+  ::sigprocmask(SIG_UNBLOCK, &one, &old);
+  ::raise(sig);
+  ::sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
 int first_passed_signal = 0;
 
 // In the child between vfork and exec: a process group of its own (with
@@ -121,7 +169,9 @@ Status run_wait(const SplitCommand& command, ProgramEnd& end) {
   // The signals to pass on, and the child's end, are taken from the
   // pending set, so none can slip by between the start and the wait.
   // SIGTTOU is blocked while the terminal changes hands.
-  sigset_t waited = passed_signals(), old_mask, blocked;
+  sigset_t waited = passed_signals(), ending = ending_signals(), old_mask,
+           blocked;
+  sigorset(&waited, &waited, &ending);
   sigaddset(&waited, SIGCHLD);
   blocked = waited;
   sigaddset(&blocked, SIGTTOU);
@@ -137,7 +187,7 @@ Status run_wait(const SplitCommand& command, ProgramEnd& end) {
   if (pid > 0) {
     // Also here, so that the group exists before a signal is passed on.
     ::setpgid(pid, pid);
-    if (tty.valid()) ::tcsetpgrp(tty.get(), pid);
+    give_terminal(tty, pid);
   }
   int wait_status = -1;
   if (pid > 0 && error == 0) {
@@ -146,18 +196,39 @@ Status run_wait(const SplitCommand& command, ProgramEnd& end) {
       int sig = ::sigwaitinfo(&waited, &info);
       if (sig < 0 && errno == EINTR) continue;
       if (sig < 0 || sig == SIGCHLD) {
-        pid_t done = ::waitpid(pid, &wait_status, sig < 0 ? 0 : WNOHANG);
+        int status;
+        pid_t done =
+            ::waitpid(pid, &status, (sig < 0 ? 0 : WNOHANG) | WUNTRACED);
+        if (done == pid && WIFSTOPPED(status)) {
+          // The client stopped (Ctrl-Z, or a read of a terminal it does
+          // not have): so does this process, so that the shell's job
+          // control sees the job stopped; once continued, so is the client,
+          // with the terminal when this process has it now.
+          give_terminal(tty, ::getpgrp());
+          stop_like(WSTOPSIG(status));
+          tty = foreground_terminal();
+          give_terminal(tty, pid);
+          ::kill(-pid, SIGCONT);
+          continue;
+        }
+        if (done == pid) wait_status = status;
         if (done == pid || (done < 0 && errno != EINTR)) break;
         continue;
       }
-      // To the whole group: what the client started stops writing too.
+      if (sigismember(&ending, sig)) {
+        give_terminal(tty, ::getpgrp());
+        end_by(sig);  // the client gets SIGTERM as this process ends
+      }
+      // To the whole group, stopped members too: what the client started
+      // stops writing as well.
       ::kill(-pid, sig);
+      ::kill(-pid, SIGCONT);
       if (first_passed_signal == 0) first_passed_signal = sig;
     }
   } else if (pid > 0) {
     wait_for(pid);
   }
-  if (tty.valid()) ::tcsetpgrp(tty.get(), ::getpgrp());
+  give_terminal(tty, ::getpgrp());
   // A signal passed on stays blocked (pending, it would end this process
   // before it can tell the host); the rest of the mask is restored.
   if (first_passed_signal != 0) {
