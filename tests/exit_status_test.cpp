@@ -255,6 +255,12 @@ TEST_F(ExitStatusTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
       << r.out;
   EXPECT_EQ(list_dir(pub.path()),
             (std::vector<std::string>{"mart.dll", "tolmex.ini"}));
+  TempDir other;
+  ASSERT_EQ(::link((pub / "tolmex.ini").c_str(), (other / "ini").c_str()), 0);
+  r = run_tolmex({"--check", pub.path() + "/"});
+  EXPECT_NE(r.out.find("warning: " + (pub / "tolmex.ini") + " has 2 names"),
+            std::string::npos)
+      << r.out;
   // Findings that cannot be told fail the check.
   r = run({"/bin/sh", "-c", "exec \"$0\" --check \"$1\" > /dev/full",
            TOLMEX_BINARY, pub.path() + "/"});

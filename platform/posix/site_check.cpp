@@ -116,6 +116,12 @@ void check_result_file(const Text& public_path, Findings& out) {
           return_section(public_path + u"tolmex.ini"));
   std::string writers = writable_by_others(public_path + u"tolmex.ini");
   if (!writers.empty()) add(out, Finding::kWarning, writers);
+  if (st.st_nlink > 1) {
+    add(out, Finding::kWarning,
+        path + " has " + std::to_string(st.st_nlink) +
+            " names, so it is rewritten in place, which a power loss can " +
+            "tear (cp it and mv the copy over it)");
+  }
 }
 
 void check_log_directory(const Text& public_path, Findings& out) {
