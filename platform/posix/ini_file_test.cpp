@@ -94,6 +94,12 @@ TEST_F(ProfileTest, ReplacesOnlyAFileNobodyCouldTellFromItsReplacement) {
        [](const std::string& f) {
          return ::setxattr(f.c_str(), "user.tolmex", "1", 1, 0) == 0;
        }},
+      {"another group in a setgid directory", true,
+       [](const std::string& f) {
+         const std::string d = f.substr(0, f.rfind('/'));
+         return ::geteuid() == 0 && ::chmod(d.c_str(), 02755) == 0 &&
+                ::chown(f.c_str(), 0, 65533) == 0;
+       }},
   };
   for (const Shape& c : cases) {
     const std::string name = std::string("f") + std::to_string(&c - cases);
