@@ -2,6 +2,24 @@
 // portable part of the runtime besides the services declared in the other
 // runtime headers. Internal to the runtime.
 //
+// The state the runtime keeps for the whole process, and why it is not
+// handed down as a value: each belongs to one run, which serves one
+// request on one thread, and each mirrors a service whose callers (the
+// application classes) pass no context of their own:
+// - the public directory opened once (set by use_directory_of(), in
+//   platform/posix/shared_dir.cpp): every file of the request is found
+//   relative to it, whatever its name comes to mean meanwhile;
+// - the files open by file number (platform/*/files.cpp): the log's
+//   file_open() / file_write_line() / file_close() pass only the number;
+// - the copies of the client in use (platform/*/program_copy.cpp):
+//   delete_file() must know which copy this run holds until it ends;
+// - the INI writes kept until the flush (runtime/ini_file.cpp), as the
+//   profile functions keep them;
+// - the code set of the locale (platform/*/code_set.cpp), chosen once at
+//   start;
+// - on POSIX systems, the first signal passed on to the client
+//   (platform/posix/process.cpp), which the exit status reports.
+//
 // Implemented: per platform (platform/*/).
 #ifndef TOLMEX_RUNTIME_PLATFORM_H_
 #define TOLMEX_RUNTIME_PLATFORM_H_
