@@ -80,10 +80,10 @@ int wmain() {
             nullptr);
   CloseHandle(out);
 
-  // The request is the command line after the program's own name.
-  std::size_t blank = line.find(L' ');
+  // The request follows the first "mart.exe " (P may hold blanks).
+  std::size_t name = line.find(L"mart.exe ");
   std::wstring request =
-      blank == std::wstring::npos ? L"" : line.substr(blank + 1);
+      name == std::wstring::npos ? L"" : line.substr(name + 9);
   WritePrivateProfileStringW(L"return", L"result", L"SUCCESS", ini.c_str());
   WritePrivateProfileStringW(L"return", L"out_trade_no",
                              field(request, 3).c_str(), ini.c_str());

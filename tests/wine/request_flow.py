@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The request flow of tolmex.exe under Wine.
 
-usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE
+usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE
 
 Runs tolmex.exe on requests in a scratch public directory (given to it as a
 Windows path on drive Z:), with tests/wine/client.cpp as the payment client
-and the platform's own INI reader (profile_probe.exe) to read the result.
+and the platform's own INI reader (profile_probe.exe) to read the result;
+SAMPLE_EXE is the demo's sample client built for Windows.
 Every run has a time limit that turns a hang into a failure.
 """
 import os
@@ -19,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-WINE, TOLMEX, CLIENT, PROBE = sys.argv[1:5]
+WINE, TOLMEX, CLIENT, PROBE, SAMPLE = sys.argv[1:6]
 LIMIT = 120  # seconds for one run, Wine's start included
 KEYS = ["result", "sub_code", "sub_desc", "trade_no", "out_trade_no",
         "buyer_user_id", "buyer_logon_id", "total_amount"]
@@ -71,10 +72,10 @@ class RequestFlowTest(unittest.TestCase):
         with open(path, encoding="utf-8") as f:
             return [line.rstrip("\n").split("\t") for line in f]
 
-    def read_return(self):
-        """The eight keys as the platform's reader returns them."""
+    def read_return(self, pub=None):
+        """The eight keys of P's tolmex.ini as the platform's reader has them."""
         jobs = os.path.join(self.dir, "jobs")
-        ini = self.pub + "tolmex.ini"
+        ini = (pub or self.pub) + "tolmex.ini"
         with open(jobs, "w") as f:
             for key in KEYS:
                 f.write(f"G\t{ini}\treturn\t{key}\n")
@@ -225,6 +226,12 @@ class RequestFlowTest(unittest.TestCase):
         with open(os.path.join(self.dir, "pos data", "ran.txt"),
                   encoding="utf-8") as f:
             self.assertTrue(f.read().startswith(f"{pub}mart.exe "))
+        # The sample client finds its request after the blank, too.
+        shutil.copyfile(SAMPLE, os.path.join(self.dir, "pos data", "mart.dll"))
+        r = self.run_tolmex(f"pay,{pub},O-1,12.50")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual([self.read_return(pub)[k] for k in KEYS[::4]],
+                         ["SUCCESS", "O-1"])
 
     def test_what_the_client_starts_outlives_only_a_normal_end(self):
         self.client()
