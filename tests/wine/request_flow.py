@@ -247,11 +247,18 @@ class RequestFlowTest(unittest.TestCase):
                                 f"pay,{self.pub},ORDER-2,helper-wait"],
                                env=ENV, stderr=subprocess.PIPE)
         self.assertTrue(within(30, lambda: len(self.ran()) == 2))
-        time.sleep(0.5)  # the helper is running
         run.kill()
         run.communicate(timeout=LIMIT)
         time.sleep(4)
         self.assertFalse(os.path.exists(helper_done))
+        # A helper the client started out of its job outlives the kill.
+        run = subprocess.Popen([WINE, TOLMEX,
+                                f"pay,{self.pub},ORDER-3,away-wait"],
+                               env=ENV, stderr=subprocess.PIPE)
+        self.assertTrue(within(30, lambda: len(self.ran()) == 3))
+        run.kill()
+        run.communicate(timeout=LIMIT)
+        self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
 
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy; the
