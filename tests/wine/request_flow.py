@@ -195,23 +195,32 @@ class RequestFlowTest(unittest.TestCase):
     def test_result_file_held_by_another_program_is_waited_for(self):
         # The platform's writer cannot open the file while another program
         # has it for itself alone (under Wine it does not see byte-range
-        # locks): the run waits for it, 5 s at most.
+        # locks): the run waits for it, 5 s at most. So does the log's
+        # writer, with P spelled "\\?\..." (where a doubled separator is
+        # a name the platform refuses) or with slashes.
         self.client()
         open(os.path.join(self.dir, "tolmex.ini"), "wb").close()
+        os.mkdir(os.path.join(self.dir, "logpay"))
+        log = "logpay\\" + time.strftime("pay_log%Y%m%d.txt")
+        open(os.path.join(self.dir, log.replace("\\", "/")), "wb").close()
         jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
-        with open(jobs, "w") as f:
-            f.write(f"H\t{self.pub}tolmex.ini\t2000\n")
-        with open(held, "wb") as out:
-            holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
-                                      env=ENV, stdout=out)
-        try:
-            self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
-            r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
-        finally:
-            holder.communicate(timeout=LIMIT)
-        with open(held, "rb") as f:
-            self.assertEqual(f.read(), b"H\t1\r\n")
-        self.assertEqual(r.returncode, 0, r.stderr)
+        for name, ms, pub in (("tolmex.ini", 2000, self.pub.replace("\\", "/")),
+                              (log, 1000, "\\\\?\\" + self.pub)):
+            with open(jobs, "w") as f:
+                f.write(f"H\t{self.pub}{name}\t{ms}\n")
+            with open(held, "wb") as out:
+                holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
+                                          env=ENV, stdout=out)
+            try:
+                self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
+                r = self.run_tolmex(f"pay,{pub},ORDER-1")
+            finally:
+                holder.communicate(timeout=LIMIT)
+            with open(held, "rb") as f:
+                self.assertEqual(f.read(), b"H\t1\r\n")
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+        with open(os.path.join(self.dir, log.replace("\\", "/")), "rb") as f:
+            self.assertEqual(f.read().count(b"\r\r\n"), 2)
 
     def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
         # A program named like the part of the path before the blank is
