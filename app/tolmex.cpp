@@ -5,6 +5,7 @@
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/message_box.h"
+#include "runtime/path.h"
 #include "runtime/process.h"
 #include "runtime/program_copy.h"
 
@@ -12,13 +13,13 @@ using runtime::Text;
 
 namespace {
 
-// The log directory "\logpay" of the public directory. With no public
-// directory (field 2 empty) every other name of the request lies in the
-// current directory, and so does the log: "\logpay" alone would be the
-// root of the file system.
+// The log directory "logpay" of the public directory, with one separator
+// between them however P is spelled: a doubled one is a name the platform
+// refuses under "\\?\". With no public directory (field 2 empty) every
+// other name of the request lies in the current directory, and so does the
+// log: "\logpay" alone would be the root of the file system.
 Text log_directory(const Text& public_path) {
-  if (runtime::is_true(runtime::equals(public_path, u""))) return u"logpay";
-  return public_path + u"\\logpay";
+  return runtime::below(public_path, u"logpay");
 }
 
 }  // namespace

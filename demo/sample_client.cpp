@@ -4,7 +4,10 @@
 //
 // The contract: the client is started with the host's parameter string as
 // its one argument, in the locale's code set and byte for byte as the host
-// wrote it. Field 2 is the public directory; the client reports its outcome
+// wrote it. On Windows its command line is exactly P + "mart.exe " + the
+// parameter string, unquoted: the parameter string is what follows the
+// first "mart.exe " (argv would split a P with a blank in two). Field 2 is
+// the public directory; the client reports its outcome
 // by writing the keys of the section "return" of the file "tolmex.ini" there
 // (tolmex has set them all to empty values before it started the client).
 // Its exit status is not read. In this sample, field 3 is taken as the order
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "runtime/code_set.h"
+#include "runtime/command_line.h"
 #include "runtime/ini_file.h"
 #include "runtime/text.h"
 
@@ -34,13 +38,14 @@ std::vector<runtime::Text> fields(const runtime::Text& parameters) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  // A locale that is not installed leaves UTF-8, as in tolmex.
+  static_cast<void>(runtime::init_locale());
+  const runtime::Text parameters = runtime::client_parameters(argc, argv);
+  if (parameters.is_null()) {
     std::fprintf(stderr, "sample client: no parameter string\n");
     return 2;
   }
-  // A locale that is not installed leaves UTF-8, as in tolmex.
-  static_cast<void>(runtime::init_locale());
-  std::vector<runtime::Text> f = fields(runtime::from_ansi(argv[1]));
+  std::vector<runtime::Text> f = fields(parameters);
   f.resize(std::max<std::size_t>(f.size(), 4));
   const runtime::Text ini = f[1] + u"tolmex.ini";
   const std::pair<const char16_t*, runtime::Text> answer[] = {

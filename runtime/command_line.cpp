@@ -32,4 +32,11 @@ std::u16string windows_command_tail(std::u16string_view line) {
   return std::u16string(line.substr(end));
 }
 
+Text client_command_tail(std::u16string_view line) {
+  constexpr std::u16string_view kProgram = u"mart.exe ";
+  const std::size_t at = line.find(kProgram);
+  if (at == std::u16string_view::npos) return Text::null();
+  return Text(std::u16string(line.substr(at + kProgram.size())));
+}
+
 }  // namespace runtime

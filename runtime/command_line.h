@@ -1,8 +1,8 @@
 // The command-line tail: the host's parameter string as the process received
-// it. Never fails.
+// it, and as a payment client receives it. Never fails.
 //
 // Implemented: the tails portable (runtime/command_line.cpp), command_line()
-// per platform (platform/*/command_line.cpp).
+// and client_parameters() per platform (platform/*/command_line.cpp).
 #ifndef TOLMEX_RUNTIME_COMMAND_LINE_H_
 #define TOLMEX_RUNTIME_COMMAND_LINE_H_
 
@@ -29,6 +29,18 @@ std::string command_line_tail(int argc, const char* const* argv);
 // (up to the closing double quote when it starts with one, else up to the
 // first blank or tab), with the white space at its start cut as above.
 std::u16string windows_command_tail(std::u16string_view line);
+
+// The parameter string of a payment client (the client's side of the
+// contract): on POSIX systems its one argument, from the current code set;
+// on Windows client_command_tail() of its own UTF-16 command line. Null
+// when there is none.
+Text client_parameters(int argc, const char* const* argv);
+
+// The parameter string in a client's whole Windows command line, which
+// tolmex makes as P + "mart.exe " + parameter string, unquoted: the text
+// after the first "mart.exe ", so that a blank in P splits nothing. Null
+// for a line without "mart.exe ".
+Text client_command_tail(std::u16string_view line);
 
 }  // namespace runtime
 

@@ -43,5 +43,13 @@ TEST(CommandLineTest, WindowsTailFollowsTheProgramName) {
   }
 }
 
+TEST(CommandLineTest, ClientTailFollowsTheFirstProgramName) {
+  EXPECT_EQ(client_command_tail(u"C:\\pos demo\\mart.exe pay,C:\\pos "
+                                u"demo\\,O-1,mart.exe 1"),
+            Text(u"pay,C:\\pos demo\\,O-1,mart.exe 1"));
+  EXPECT_EQ(client_command_tail(u"C:\\pos\\mart.exe "), Text(u""));
+  EXPECT_TRUE(client_command_tail(u"C:\\pos\\mart.exe").is_null());
+}
+
 }  // namespace
 }  // namespace runtime

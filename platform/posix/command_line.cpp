@@ -1,5 +1,5 @@
-// The parameter string on POSIX systems: the arguments, from the locale's
-// code set.
+// The parameter string on POSIX systems, of tolmex and of a client: the
+// arguments, from the locale's code set.
 #include "runtime/command_line.h"
 
 #include "runtime/code_set.h"
@@ -8,6 +8,10 @@ namespace runtime {
 
 Text command_line(int argc, const char* const* argv) {
   return from_ansi(command_line_tail(argc, argv));
+}
+
+Text client_parameters(int argc, const char* const* argv) {
+  return argc < 2 ? Text::null() : from_ansi(argv[1]);
 }
 
 }  // namespace runtime

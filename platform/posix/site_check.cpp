@@ -16,6 +16,7 @@
 #include "platform/posix/shared_dir.h"
 #include "runtime/files.h"
 #include "runtime/message_box.h"
+#include "runtime/path.h"
 #include "runtime/platform.h"
 
 namespace runtime {
@@ -125,8 +126,7 @@ void check_result_file(const Text& public_path, Findings& out) {
 }
 
 void check_log_directory(const Text& public_path, Findings& out) {
-  const Text dir =
-      public_path.units().empty() ? Text(u"logpay") : public_path + u"\\logpay";
+  const Text dir = below(public_path, u"logpay");
   const std::string path = fs_path(dir);
   Location at;
   // The walk to a file inside judges "logpay" as every request's does.

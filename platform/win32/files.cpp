@@ -73,13 +73,21 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
   // An appended file is opened with the reading access that a lock of the
   // whole file asks for, and the writing access that taking back a line cut
   // short asks for; a file that grants appending alone is still appended
-  // to, without the taking back.
-  HANDLE file = open(append ? FILE_APPEND_DATA | FILE_WRITE_DATA | GENERIC_READ
-                            : GENERIC_WRITE);
-  if (append && file == INVALID_HANDLE_VALUE &&
-      GetLastError() == ERROR_ACCESS_DENIED) {
-    file = open(FILE_APPEND_DATA | GENERIC_READ);
-  }
+  // to, without the taking back. A file that another program holds without
+  // sharing (a reader of the log) is waited for, as the result file is.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  retry_while_busy([&] {
+    file = open(append ? FILE_APPEND_DATA | FILE_WRITE_DATA | GENERIC_READ
+                       : GENERIC_WRITE);
+    if (append && file == INVALID_HANDLE_VALUE &&
+        GetLastError() == ERROR_ACCESS_DENIED) {
+      file = open(FILE_APPEND_DATA | GENERIC_READ);
+    }
+    if (file != INVALID_HANDLE_VALUE) return Attempt::kDone;
+    return append && GetLastError() == ERROR_SHARING_VIOLATION
+               ? Attempt::kBusy
+               : Attempt::kFailed;
+  });
   number = -1;
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();

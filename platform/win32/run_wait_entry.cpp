@@ -2,7 +2,9 @@
 // is and the program named by its exact path (never a prefix of the line
 // that the platform would try first, never a search), in a job that ends
 // the program, and whatever it started, when this process ends while it
-// waits.
+// waits. The program may start a helper out of the job
+// (CREATE_BREAKAWAY_FROM_JOB), which then outlives this process in any
+// case.
 #include <windows.h>
 
 #include "platform/win32/wide.h"
@@ -24,11 +26,14 @@ HANDLE program_job() {
   return job;
 }
 
-// Sets or clears the job's kill-on-close.
+// Sets or clears the job's kill-on-close. Breaking away is always allowed:
+// without it a helper that a client starts with CREATE_BREAKAWAY_FROM_JOB
+// does not start at all (access denied).
 bool kill_on_close(HANDLE job, bool on) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags =
-      on ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+      JOB_OBJECT_LIMIT_BREAKAWAY_OK |
+      (on ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0);
   return SetInformationJobObject(job, JobObjectExtendedLimitInformation,
                                  &limits, sizeof limits);
 }

@@ -9,6 +9,7 @@
 
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
+#include "runtime/path.h"
 #include "runtime/status.h"
 
 namespace runtime {
@@ -67,8 +68,7 @@ std::vector<Finding> check_site(const Text& public_path) {
         to_ansi(ini) + ", section return: " + return_section(ini));
   }
 
-  const Text logs =
-      public_path.units().empty() ? Text(u"logpay") : public_path + u"\\logpay";
+  const Text logs = below(public_path, u"logpay");
   a = attributes_of(logs);
   if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,

@@ -6,9 +6,9 @@
 // read-only attribute. Then it writes result=SUCCESS and the request's order
 // number (field 3) as out_trade_no into the section "return" of
 // <dir>\tolmex.ini. It takes its directory from its own path, so it works
-// wherever it is copied. With field 4 "helper" it also starts
-// <dir>\helper.exe (a copy of itself), which writes <dir>\helper.txt two
-// seconds later.
+// wherever it is copied. With field 4 "helper" (or "helper-wait",
+// "away-wait") it also starts <dir>\helper.exe (a copy of itself), which
+// writes <dir>\helper.txt two seconds later.
 #include <windows.h>
 
 #include <string>
@@ -57,6 +57,30 @@ int wmain() {
                             nullptr));
     return 0;
   }
+  // The request follows the first "mart.exe " (P may hold blanks).
+  std::size_t name = line.find(L"mart.exe ");
+  std::wstring request =
+      name == std::wstring::npos ? L"" : line.substr(name + 9);
+  // Field 4 "helper" starts helper.exe and ends; "helper-wait" starts it
+  // and runs on for ten seconds; "away-wait" does the same with the helper
+  // out of the client's job (CREATE_BREAKAWAY_FROM_JOB). The helper starts
+  // before the line in ran.txt, so a test that sees the line may end the
+  // client.
+  const std::wstring helper = field(request, 4);
+  if (helper == L"helper" || helper == L"helper-wait" ||
+      helper == L"away-wait") {
+    std::wstring command = L"helper.exe --helper";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW((dir + L"helper.exe").c_str(), command.data(), nullptr,
+                       nullptr, FALSE,
+                       helper == L"away-wait" ? CREATE_BREAKAWAY_FROM_JOB : 0,
+                       nullptr, nullptr, &startup, &process)) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+  }
   std::string record = utf8(line);
   for (const wchar_t* key :
        {L"result", L"sub_code", L"sub_desc", L"trade_no", L"out_trade_no",
@@ -80,28 +104,9 @@ int wmain() {
             nullptr);
   CloseHandle(out);
 
-  // The request is the command line after the program's own name.
-  std::size_t blank = line.find(L' ');
-  std::wstring request =
-      blank == std::wstring::npos ? L"" : line.substr(blank + 1);
   WritePrivateProfileStringW(L"return", L"result", L"SUCCESS", ini.c_str());
   WritePrivateProfileStringW(L"return", L"out_trade_no",
                              field(request, 3).c_str(), ini.c_str());
-  // Field 4 "helper" starts helper.exe and ends; "helper-wait" starts it
-  // and runs on for ten seconds.
-  const std::wstring helper = field(request, 4);
-  if (helper == L"helper" || helper == L"helper-wait") {
-    std::wstring command = L"helper.exe --helper";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW((dir + L"helper.exe").c_str(), command.data(), nullptr,
-                       nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-      CloseHandle(process.hThread);
-      CloseHandle(process.hProcess);
-    }
-    if (helper == L"helper-wait") Sleep(10000);
-  }
+  if (helper == L"helper-wait" || helper == L"away-wait") Sleep(10000);
   return 0;
 }

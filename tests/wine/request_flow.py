@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The request flow of tolmex.exe under Wine.
 
-usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE
+usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE
 
 Runs tolmex.exe on requests in a scratch public directory (given to it as a
 Windows path on drive Z:), with tests/wine/client.cpp as the payment client
-and the platform's own INI reader (profile_probe.exe) to read the result.
+and the platform's own INI reader (profile_probe.exe) to read the result;
+SAMPLE_EXE is the demo's sample client built for Windows.
 Every run has a time limit that turns a hang into a failure.
 """
 import os
@@ -19,7 +20,7 @@ import tempfile
 import time
 import unittest
 
-WINE, TOLMEX, CLIENT, PROBE = sys.argv[1:5]
+WINE, TOLMEX, CLIENT, PROBE, SAMPLE = sys.argv[1:6]
 LIMIT = 120  # seconds for one run, Wine's start included
 KEYS = ["result", "sub_code", "sub_desc", "trade_no", "out_trade_no",
         "buyer_user_id", "buyer_logon_id", "total_amount"]
@@ -71,10 +72,10 @@ class RequestFlowTest(unittest.TestCase):
         with open(path, encoding="utf-8") as f:
             return [line.rstrip("\n").split("\t") for line in f]
 
-    def read_return(self):
-        """The eight keys as the platform's reader returns them."""
+    def read_return(self, pub=None):
+        """The eight keys of P's tolmex.ini as the platform's reader has them."""
         jobs = os.path.join(self.dir, "jobs")
-        ini = self.pub + "tolmex.ini"
+        ini = (pub or self.pub) + "tolmex.ini"
         with open(jobs, "w") as f:
             for key in KEYS:
                 f.write(f"G\t{ini}\treturn\t{key}\n")
@@ -194,23 +195,32 @@ class RequestFlowTest(unittest.TestCase):
     def test_result_file_held_by_another_program_is_waited_for(self):
         # The platform's writer cannot open the file while another program
         # has it for itself alone (under Wine it does not see byte-range
-        # locks): the run waits for it, 5 s at most.
+        # locks): the run waits for it, 5 s at most. So does the log's
+        # writer, with P spelled "\\?\..." (where a doubled separator is
+        # a name the platform refuses) or with slashes.
         self.client()
         open(os.path.join(self.dir, "tolmex.ini"), "wb").close()
+        os.mkdir(os.path.join(self.dir, "logpay"))
+        log = "logpay\\" + time.strftime("pay_log%Y%m%d.txt")
+        open(os.path.join(self.dir, log.replace("\\", "/")), "wb").close()
         jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
-        with open(jobs, "w") as f:
-            f.write(f"H\t{self.pub}tolmex.ini\t2000\n")
-        with open(held, "wb") as out:
-            holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
-                                      env=ENV, stdout=out)
-        try:
-            self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
-            r = self.run_tolmex(f"pay,{self.pub},ORDER-1")
-        finally:
-            holder.communicate(timeout=LIMIT)
-        with open(held, "rb") as f:
-            self.assertEqual(f.read(), b"H\t1\r\n")
-        self.assertEqual(r.returncode, 0, r.stderr)
+        for name, ms, pub in (("tolmex.ini", 2000, self.pub.replace("\\", "/")),
+                              (log, 1000, "\\\\?\\" + self.pub)):
+            with open(jobs, "w") as f:
+                f.write(f"H\t{self.pub}{name}\t{ms}\n")
+            with open(held, "wb") as out:
+                holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
+                                          env=ENV, stdout=out)
+            try:
+                self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
+                r = self.run_tolmex(f"pay,{pub},ORDER-1")
+            finally:
+                holder.communicate(timeout=LIMIT)
+            with open(held, "rb") as f:
+                self.assertEqual(f.read(), b"H\t1\r\n")
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+        with open(os.path.join(self.dir, log.replace("\\", "/")), "rb") as f:
+            self.assertEqual(f.read().count(b"\r\r\n"), 2)
 
     def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
         # A program named like the part of the path before the blank is
@@ -225,6 +235,12 @@ class RequestFlowTest(unittest.TestCase):
         with open(os.path.join(self.dir, "pos data", "ran.txt"),
                   encoding="utf-8") as f:
             self.assertTrue(f.read().startswith(f"{pub}mart.exe "))
+        # The sample client finds its request after the blank, too.
+        shutil.copyfile(SAMPLE, os.path.join(self.dir, "pos data", "mart.dll"))
+        r = self.run_tolmex(f"pay,{pub},O-1,12.50")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual([self.read_return(pub)[k] for k in KEYS[::4]],
+                         ["SUCCESS", "O-1"])
 
     def test_what_the_client_starts_outlives_only_a_normal_end(self):
         self.client()
@@ -240,11 +256,18 @@ class RequestFlowTest(unittest.TestCase):
                                 f"pay,{self.pub},ORDER-2,helper-wait"],
                                env=ENV, stderr=subprocess.PIPE)
         self.assertTrue(within(30, lambda: len(self.ran()) == 2))
-        time.sleep(0.5)  # the helper is running
         run.kill()
         run.communicate(timeout=LIMIT)
         time.sleep(4)
         self.assertFalse(os.path.exists(helper_done))
+        # A helper the client started out of its job outlives the kill.
+        run = subprocess.Popen([WINE, TOLMEX,
+                                f"pay,{self.pub},ORDER-3,away-wait"],
+                               env=ENV, stderr=subprocess.PIPE)
+        self.assertTrue(within(30, lambda: len(self.ran()) == 3))
+        run.kill()
+        run.communicate(timeout=LIMIT)
+        self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
 
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy; the
