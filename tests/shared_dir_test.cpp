@@ -25,10 +25,14 @@ const std::string kClient = "#!/bin/sh\necho x >> \"$(dirname \"$0\")/ran\"\n";
 // A program of the other user that must never run.
 const std::string kForeign = "#!/bin/sh\necho x > /tmp/tolmex-foreign-ran\n";
 
+constexpr gid_t kGroup = 65532;  // the other user is a member
+
 std::vector<std::string> as_user(uid_t uid, std::vector<std::string> argv) {
   argv.insert(argv.begin(),
               {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
-               "--regid=" + std::to_string(uid), "--clear-groups"});
+               "--regid=" + std::to_string(uid),
+               uid == kOther ? "--groups=" + std::to_string(kGroup)
+                             : "--clear-groups"});
   return argv;
 }
 
@@ -172,58 +176,111 @@ TEST_F(SharedDirTest, ReadersLocksNeitherKeepAnOutcomeNorLoseARecord) {
 }
 
 TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
-  TempDir outside;
+  TempDir outside, roots;  // the other user's, and root's
   const std::string victim = outside / "victim";
   write_file(victim, "precious\n", 0644);
   ASSERT_EQ(::chown(outside.path().c_str(), kOther, kOther), 0);
   ASSERT_EQ(::chown(victim.c_str(), kOther, kOther), 0);
+  write_file(roots / "victim", "precious\n", 0644);
+  write_file(roots / "program", kForeign, 0755);
+  ASSERT_EQ(::chmod(roots.path().c_str(), 0755), 0);
   const std::string pos = pub / "pos public";
   ASSERT_EQ(::mkdir(pos.c_str(), 0755), 0);
   const std::string day = log_file().substr(log_file().rfind('/') + 1);
   const std::string other_dll = "printf '" + kForeign + "' > '" +
                                 (pub / "mart.dll") + "' && chmod 755 '" +
                                 (pub / "mart.dll") + "'";
+  // A P that group kGroup may write, with and without the sticky bit; a P
+  // below a directory of the other user; a P of the other user's.
+  const std::string g = pub / "g", shop = pub / "shop", theirs = pub / "theirs";
+  const std::string sticky_g = "mkdir -m 1775 " + g + " && chgrp 65532 " + g;
+  const std::string open_g = "mkdir -m 0775 " + g + " && chgrp 65532 " + g;
+  const std::string in_shop =
+      "mkdir -m 755 " + shop + " " + shop + "/pay && chown 65533 " + shop;
+  const std::string links_ini = "ln -s " + (roots / "victim") + " " + g +
+                                "/tolmex.ini && ln -s " + roots.path() + " " +
+                                g + "/logpay";
+  const std::string link_dll =
+      "ln -s " + (roots / "program") + " " + g + "/mart.dll";
   struct Case {
     const char* name;
-    std::string plant;  // run as the other user
+    std::string setup;  // run as root first
+    std::string plant;  // run as the other user, a member of group kGroup
     std::string dir;    // the public directory, with its "/"
     mode_t dll_mode;    // of root's own mart.dll, when not planted
     int status;
     std::string err;  // part of stderr
   };
   const Case cases[] = {
-      {"a program at a prefix of a public directory with a blank",
+      {"a program at a prefix of a public directory with a blank", "true",
        "printf '" + kForeign + "' > '" + (pub / "pos") + "' && chmod 755 '" +
            (pub / "pos") + "'",
        pos + "/", 0755, 0, ""},
-      {"another user's logpay holding a link named like today's log",
+      {"another user's logpay holding a link named like today's log", "true",
        "mkdir '" + (pub / "logpay") + "' && ln -s '" + victim + "' '" +
            (pub / "logpay/") + day + "'",
        pub.path() + "/", 0755, 0,
        "/pay_log" + day.substr(7) + ": " + (pub / "logpay") +
            " belongs to user 65533"},
-      {"a logpay link of another user",
+      {"a logpay link of another user", "true",
        "ln -s '" + outside.path() + "' '" + (pub / "logpay") + "'",
        pub.path() + "/", 0755, 0, "a symbolic link of another user"},
-      {"another user's mart.dll", other_dll, pub.path() + "/", 0, 2,
+      {"another user's mart.dll", "true", other_dll, pub.path() + "/", 0, 2,
        (pub / "mart.dll") + " belongs to user 65533"},
-      {"a mart.dll that a group may write", "true", pub.path() + "/", 0775, 2,
-       (pub / "mart.dll") + " is writable by group root: chmod g-w " +
-           (pub / "mart.dll")},
-      {"a link of the owner of the directory it is in",
+      {"a mart.dll that a group may write", "true", "true", pub.path() + "/",
+       0775, 2,
+       (pub / "mart.dll") + " is writable by group root: a run as root " +
+           "starts only what root may change; chmod g-w " + (pub / "mart.dll")},
+      // The owner of P is no longer trusted as such.
+      {"a link of the owner of the directory it is in", "true",
        "mkdir -m 1777 '" + (pub / "own") + "' && printf '[return]\\r\\n' > '" +
            (pub / "own/real.ini") + "' && ln -s real.ini '" +
            (pub / "own/tolmex.ini") + "'",
-       pub / "own/", 0755, 0, ""},
-      {"a hard link of another user's file as tolmex.ini",
+       pub / "own/", 0755, 3,
+       "tolmex.ini is a symbolic link of another user (65533): a write as "
+       "root goes only through what root may change"},
+      {"a hard link of another user's file as tolmex.ini", "true",
        "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'", pub.path() + "/",
        0755, 3, "(a hard link)"},
+      {"a group member's link named tolmex.ini in a 1775 P", sticky_g,
+       links_ini, g + "/", 0755, 3,
+       g + "/tolmex.ini is a symbolic link of another user"},
+      {"a group member's link named logpay in a 1775 P", sticky_g,
+       "ln -s " + roots.path() + " " + g + "/logpay", g + "/", 0755, 0,
+       g + "/logpay is a symbolic link of another user"},
+      {"a group member's link named mart.dll in a 1775 P", sticky_g, link_dll,
+       g + "/", 0, 2, g + "/mart.dll is a symbolic link of another user"},
+      {"a group member's links named tolmex.ini and logpay in a 0775 P", open_g,
+       links_ini, g + "/", 0755, 3,
+       g + "/tolmex.ini is a symbolic link of another user"},
+      {"a group member's link named mart.dll in a 0775 P", open_g, link_dll,
+       g + "/", 0, 2,
+       "warning: " + g + " is writable by group 65532 and has no sticky " +
+           "bit: the users of group 65532 can replace the public directory"},
+      {"an ancestor of P owned by another user", in_shop, "true",
+       shop + "/pay/", 0755, 0,
+       "warning: " + shop + " belongs to user 65533: user 65533 can " +
+           "replace the public directory " + shop + "/pay"},
+      {"a P of that user's own put in place of root's", in_shop,
+       "mv " + shop + "/pay " + shop + "/old && mkdir " + shop +
+           "/pay && printf '" + kForeign + "' > " + shop +
+           "/pay/mart.dll && chmod 755 " + shop + "/pay/mart.dll",
+       shop + "/pay/", 0, 2, shop + "/pay/mart.dll belongs to user 65533"},
+      {"a root run in a P and with a mart.dll of the POS user",
+       "mkdir " + theirs + " && chown 65533 " + theirs,
+       "printf '" + kForeign + "' > " + theirs + "/mart.dll && chmod 755 " +
+           theirs + "/mart.dll",
+       theirs + "/", 0, 2,
+       theirs + "/mart.dll belongs to user 65533: a run as root starts only " +
+           "what root may change; chown root " + theirs +
+           "/mart.dll, or run the host as 65533"},
   };
   for (const Case& c : cases) {
-    for (const char* name :
-         {"mart.dll", "logpay", "tolmex.ini", "pos", "own"}) {
+    for (const char* name : {"mart.dll", "logpay", "tolmex.ini", "pos", "own",
+                             "g", "shop", "theirs"}) {
       run({"/bin/rm", "-rf", pub / name, pos + "/" + name});
     }
+    ASSERT_EQ(run({"/bin/sh", "-c", c.setup}).status, 0) << c.name;
     plant(c.plant);
     if (c.dll_mode != 0) {
       write_file(c.dir + "mart.dll", kClient, c.dll_mode);
@@ -231,15 +288,27 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
     }
     std::remove((pub / "ran").c_str());
     std::remove((pos + "/ran").c_str());
-    Started s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},
-                      {"DISPLAY=", "WAYLAND_DISPLAY="});
+    // The check says a problem exactly where the request is refused or
+    // warns that others could replace P.
+    Started s = start({TOLMEX_BINARY, "--check", c.dir});
+    RunResult check = finish_within(s, kSeconds);
+    s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},
+              {"DISPLAY=", "WAYLAND_DISPLAY="});
     RunResult r = finish_within(s, kSeconds);
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << ": " << r.err;
+    const bool replaceable =
+        r.err.find("can replace the public directory") != std::string::npos;
+    EXPECT_EQ(check.status, (c.status >= 2 || replaceable) ? 1 : 0)
+        << c.name << ": " << check.out;
     EXPECT_EQ(exists(c.dir + "ran"), c.status == 0) << c.name;
     EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran")) << c.name;
-    EXPECT_EQ(read_file(victim), "precious\n") << c.name;
-    EXPECT_EQ(list_dir(outside.path()).size(), 1u) << c.name;
+    EXPECT_EQ(read_file(victim) + read_file(roots / "victim"),
+              "precious\nprecious\n")
+        << c.name;
+    EXPECT_EQ(list_dir(outside.path()).size() + list_dir(roots.path()).size(),
+              3u)
+        << c.name;
   }
 }
 
@@ -295,12 +364,17 @@ TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
   write_file(pub / "mart.dll", kClient, 0755);
   ASSERT_EQ(::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
             0);
-  ASSERT_EQ(::symlink((outside / "victim").c_str(), (pub / "swap").c_str()), 0);
-  // The open that follows the link, right after the one that judges it,
-  // is held for 2 s, and the link is replaced meanwhile.
+  // In a P without the sticky bit, the other user's link replaces root's.
+  ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
+  plant("ln -s " + (outside / "victim") + " " + (pub / "swap"));
+  // The read of the link's target, right after the open that judges the
+  // link, is held for 2 s, and the link is replaced meanwhile: the target
+  // of the link that was judged is opened, and seen to be no longer what
+  // the name refers to; the new link is judged in turn.
   Started s = start(
-      {"/usr/bin/strace", "-o", pub / "calls", "-e", "trace=openat", "-e",
-       "inject=openat:delay_enter=2000000:when=6", TOLMEX_BINARY, request()},
+      {"/usr/bin/strace", "-o", pub / "calls", "-e", "trace=openat,readlinkat",
+       "-e", "inject=readlinkat:delay_enter=2000000:when=1", TOLMEX_BINARY,
+       request()},
       {"DISPLAY="});
   const std::string judged =
       "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ";
@@ -313,8 +387,11 @@ TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
   ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / "tolmex.ini").c_str()), 0);
   RunResult r = finish_within(s, kSeconds);
   EXPECT_EQ(r.status, 3) << r.err << read_file(pub / "calls");
-  EXPECT_NE(r.err.find("replaced while it was opened"), std::string::npos);
-  EXPECT_EQ(read_file(outside / "victim"), "precious\n");
+  EXPECT_NE(r.err.find("tolmex.ini is a symbolic link of another user"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(outside / "ini") + read_file(outside / "victim"),
+            "[return]\r\nprecious\n");
 }
 
 TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
@@ -327,19 +404,23 @@ TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(pub / "mode"), "700\n");
   EXPECT_EQ(r.err, "");
-  // Without the sticky bit, others may swap the copy before it starts: the
-  // warning comes before the client's start, on stderr and in the trace.
+  // Without the sticky bit, others may replace the files of P (the result
+  // file, a script's copy) at any moment: the warning comes before the
+  // client's start.
   for (const char* mode : {"777", "775"}) {
     run({"/bin/chmod", mode, pub.path()});
     write_file(pub / "mart.dll", "#!/bin/sh\necho started >&2\n", 0755);
     r = run_as(0);
-    const std::string who =
-        mode == std::string("777") ? "other users" : "the users of group root";
-    const std::string mend = mode == std::string("777") ? "o-w" : "g-w";
-    EXPECT_EQ(r.err, "tolmex: warning: " + who + " may write " + pub.path() +
-                         " and it has no sticky bit, so they can replace "
-                         "mart.exe before it starts (chmod +t or chmod " +
-                         mend + " makes it safe)\nstarted\n");
+    const bool others = mode == std::string("777");
+    const std::string who = others ? "other users" : "the users of group root";
+    EXPECT_EQ(r.err, "tolmex: warning: " + pub.path() + " is writable by " +
+                         (others ? "others" : "group root") +
+                         " and has no sticky bit: " + who +
+                         " can replace the public directory " + pub.path() +
+                         " or the files in it, and so choose the outcome the "
+                         "host reads (chmod +t or chmod " +
+                         (others ? "o-w " : "g-w ") + pub.path() +
+                         ")\nstarted\n");
   }
 }
 
