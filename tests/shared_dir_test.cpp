@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
 
 #include "tests/harness.h"
 
@@ -353,7 +354,7 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   EXPECT_EQ(read_file(victim), "precious\n");
 }
 
-TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
+TEST_F(SharedDirTest, WhatIsReplacedAfterItWasJudgedIsNotUsed) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
 #endif
@@ -361,37 +362,70 @@ TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
   TempDir outside;
   write_file(outside / "ini", "[return]\r\n");
   write_file(outside / "victim", "precious\n");
-  write_file(pub / "mart.dll", kClient, 0755);
-  ASSERT_EQ(::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
-            0);
-  // In a P without the sticky bit, the other user's link replaces root's.
-  ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
-  plant("ln -s " + (outside / "victim") + " " + (pub / "swap"));
-  // The read of the link's target, right after the open that judges the
-  // link, is held for 2 s, and the link is replaced meanwhile: the target
-  // of the link that was judged is opened, and seen to be no longer what
-  // the name refers to; the new link is judged in turn.
-  Started s = start(
-      {"/usr/bin/strace", "-o", pub / "calls", "-e", "trace=openat,readlinkat",
-       "-e", "inject=readlinkat:delay_enter=2000000:when=1", TOLMEX_BINARY,
-       request()},
-      {"DISPLAY="});
-  const std::string judged =
-      "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ";
-  for (int i = 0;
-       i < 100 && (!exists(pub / "calls") ||
-                   read_file(pub / "calls").find(judged) == std::string::npos);
-       ++i) {
-    ::usleep(20000);
+  // A system call right after the judgement is held for 2 s, and the name
+  // judged is replaced meanwhile (by "swap").
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::string held;    // the system calls held, the first of them
+    std::string judged;  // in the trace or the directory: the judgement
+    std::string name_replaced;
+    int status;
+    std::string result_file;  // and the first line of its section return
+    std::string result;       // after the run ("": none)
+  };
+  const Case cases[] = {
+      // The target of the link that was judged is opened and seen to be no
+      // longer what the name refers to; the new link, the other user's in
+      // a P without the sticky bit, is judged in turn.
+      {"a link followed to the result file",
+       [&] {
+         write_file(pub / "mart.dll", kClient, 0755);
+         ASSERT_EQ(
+             ::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
+             0);
+         ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
+         plant("ln -s " + (outside / "victim") + " " + (pub / "swap"));
+       },
+       "readlinkat", "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ",
+       "tolmex.ini", 3, outside / "ini", ""},
+      // The client starts from the copy's descriptor, whatever its name
+      // refers to by then.
+      {"the copy of a client that is a program",
+       [&] {
+         write_file(pub / "mart.dll", read_file(SAMPLE_CLIENT_BINARY), 0755);
+         write_file(pub / "swap", kForeign, 0755);
+       },
+       "execve,execveat", "mart.exe", "mart.exe", 0, pub / "tolmex.ini",
+       "result=SUCCESS"},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : {"tolmex.ini", "mart.dll", "calls", "swap"}) {
+      std::remove((pub / name).c_str());
+    }
+    c.prepare();
+    Started s = start({"/usr/bin/strace", "-f", "-o", pub / "calls", "-e",
+                       "trace=openat," + c.held, "-e",
+                       "inject=" + c.held + ":delay_enter=2000000:when=1",
+                       TOLMEX_BINARY, request() + ",1.00"},
+                      {"DISPLAY="});
+    auto judged = [&] {
+      return c.judged == c.name_replaced
+                 ? exists(pub / c.judged)
+                 : exists(pub / "calls") &&
+                       read_file(pub / "calls").find(c.judged) !=
+                           std::string::npos;
+    };
+    for (int i = 0; i < 100 && !judged(); ++i) ::usleep(20000);
+    ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / c.name_replaced).c_str()),
+              0);
+    RunResult r = finish_within(s, kSeconds);
+    EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+    const std::string result = read_file(c.result_file).substr(10);
+    EXPECT_EQ(result.substr(0, result.find('\r')), c.result) << c.name;
+    EXPECT_EQ(read_file(outside / "victim"), "precious\n") << c.name;
+    EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran")) << c.name;
   }
-  ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / "tolmex.ini").c_str()), 0);
-  RunResult r = finish_within(s, kSeconds);
-  EXPECT_EQ(r.status, 3) << r.err << read_file(pub / "calls");
-  EXPECT_NE(r.err.find("tolmex.ini is a symbolic link of another user"),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(read_file(outside / "ini") + read_file(outside / "victim"),
-            "[return]\r\nprecious\n");
 }
 
 TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {

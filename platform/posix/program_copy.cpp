@@ -17,6 +17,7 @@
 #include "platform/posix/fd_io.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/path.h"
+#include "platform/posix/program_copy.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/trace.h"
@@ -290,6 +291,13 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   if (!staged.named.empty()) ::unlinkat(to_at.dir, staged.named.c_str(), 0);
   if (!done.ok()) trace("CopyFile: " + done.message());
   return done;
+}
+
+int held_copy(const Text& name) {
+  for (const InUse& used : files_in_use()) {
+    if (used.name == name.units()) return used.fd.get();
+  }
+  return -1;
 }
 
 std::size_t program_in_use(const Text& command_line) {

@@ -363,26 +363,23 @@ Say judge_place(const std::string& dir, const struct stat& opened) {
   return found;
 }
 
-// locate() for a path outside the base: from "/" (a relative path from the
-// current directory's path), every directory judged.
-Status locate_from_root(const std::string& what, const std::string& path,
-                        Location& at) {
-  std::string full = path;
-  if (!path.starts_with('/')) {
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr)
-      return Status::failure(what, errno);
-    full = join(cwd, path);
+// locate() for a path outside the base (a trace file, another program of
+// the runtime's): its directory, opened by its path and judged as the base
+// is, since whoever gave the path chose it.
+Status locate_outside(const std::string& what, const std::string& path,
+                      Location& at) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.ends_with('/')) trimmed.pop_back();
+  at.dir_path = directory_of(trimmed);
+  at.name = trimmed.substr(trimmed.find_last_of('/') + 1);
+  at.owned_dir.reset(
+      ::open(at.dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!at.owned_dir.valid() || ::fstat(at.owned_dir.get(), &at.dir_st) != 0) {
+    return Status::failure(what, errno);
   }
-  std::vector<std::string> parts = components(full);
-  if (parts.empty()) return Status::failure(what, EISDIR);
-  Status entered = enter_root(what, at, Use::kFollow);
-  int links = 0;
-  for (std::size_t i = 0; entered.ok() && i + 1 < parts.size(); ++i) {
-    entered = enter(what, at, parts[i], Use::kFollow, links);
-  }
-  at.name = parts.back();
-  return entered;
+  at.dir = at.owned_dir.get();
+  at.place = judge_place(at.dir_path, at.dir_st);
+  return Status();
 }
 
 }  // namespace
@@ -458,7 +455,7 @@ Status locate(const std::string& what, const std::string& path, Location& at) {
   at.place = Say();
   at.owned_dir.reset();
   std::string rel;
-  if (!below_base(path, rel)) return locate_from_root(what, path, at);
+  if (!below_base(path, rel)) return locate_outside(what, path, at);
   const Base& b = base();
   if (!b.fd.valid()) return Status::failure(what, b.error);
   std::vector<std::string> parts = components(rel);

@@ -103,10 +103,11 @@ void set_base_directory(const std::string& file);
 // it; nobody when there is no base.
 const Say& base_place();
 
-// Finds the directory of `path`: below the base, from it; elsewhere from
-// "/" (or the current directory). Each directory on the way is followed
-// only as refusal() allows for Use::kFollow, and so is a symbolic link,
-// whose target is walked the same way. Failures read "`what`: <reason>".
+// Finds the directory of `path`. Below the base, from the base: each
+// directory on the way is followed only as refusal() allows for
+// Use::kFollow, and so is a symbolic link, whose target is walked the same
+// way. Elsewhere (a trace file), the directory is opened by its path and
+// its place judged as the base's is. Failures read "`what`: <reason>".
 Status locate(const std::string& what, const std::string& path, Location& at);
 
 // Opens the regular file `at.name` in `at.dir` with the open(2) `flags`
