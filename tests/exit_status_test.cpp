@@ -132,8 +132,18 @@ TEST_F(ExitStatusTest, HelpAndVersionAloneTouchNothing) {
   EXPECT_EQ(version.out, "tolmex " TOLMEX_VERSION "\n");
   EXPECT_EQ(help.err + version.err, "");
   EXPECT_EQ(list_dir(cwd.path()), std::vector<std::string>{});
-  // With anything more it is a request like any other (here: no client).
-  EXPECT_EQ(run_tolmex({"--help", "x"}, {}, cwd.path()).status, 2);
+  // Whatever else starts with "--" and holds no comma is no request either:
+  // the usage on stderr, status 1.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{
+           {"--help", "x"}, {"--check"}, {"--check", "C:\\pos", "data\\"}}) {
+    RunResult r = run_tolmex(args, {}, cwd.path());
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_TRUE(r.err.starts_with("usage: tolmex PARAMETER-STRING\n"));
+    EXPECT_EQ(list_dir(cwd.path()), std::vector<std::string>{}) << args[0];
+  }
+  // With a comma it is a request like any other (here: no client).
+  EXPECT_EQ(run_tolmex({"--help,x"}, {}, cwd.path()).status, 2);
   EXPECT_FALSE(list_dir(cwd.path()).empty());
 }
 
