@@ -49,7 +49,7 @@ int serve(tolmex& app, int argc, char** argv) {
   runtime::Text commandline = runtime::command_line(argc, argv);
   // An empty request ends silently, so only a real one hears the warning.
   if (!locale.ok() && !commandline.units().empty()) {
-    std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
+    print_line("warning: ", locale.message());
   }
   app.on_warning = [](const std::string& warning) {
     print_line("warning: ", warning);

@@ -149,14 +149,18 @@ TEST_F(ExitStatusTest, HelpAndVersionAloneTouchNothing) {
 
 TEST_F(ExitStatusTest, LocaleThatIsNotInstalledIsAWarning) {
   write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
-  const std::string locale = "LC_ALL=xx_YY.BIG5";  // no such locale
-  auto r = run_tolmex({request()}, {locale});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err,
-            "tolmex: warning: locale xx_YY.BIG5 is not installed; using "
-            "UTF-8\n");
-  // An empty request stays silent.
-  EXPECT_EQ(run_tolmex({}, {locale}).err, "");
+  // No such locales; the second's name would forge a line.
+  for (const auto& [locale, shown] :
+       {std::pair{"xx_YY.BIG5", "xx_YY.BIG5"},
+        std::pair{"xx\ntolmex: payment accepted",
+                  "xx\\x0atolmex: payment accepted"}}) {
+    auto r = run_tolmex({request()}, {"LC_ALL=" + std::string(locale)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "tolmex: warning: locale " + std::string(shown) +
+                         " is not installed; using UTF-8\n");
+    // An empty request stays silent.
+    EXPECT_EQ(run_tolmex({}, {"LC_ALL=" + std::string(locale)}).err, "");
+  }
 }
 
 TEST_F(ExitStatusTest, FullDiskAndMissingClientTellTheirReasons) {

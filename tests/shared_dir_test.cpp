@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <ctime>
 #include <functional>
 
@@ -458,25 +459,39 @@ TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
   }
 }
 
-TEST_F(SharedDirTest, OutputsShowWhatOthersShapedAsBytesAndNewFilesAreClosed) {
-  // A newline and a right-to-left override in the public directory, run
-  // under umask 0: one line on stderr, nothing others may write.
-  const std::string dir = pub / "a\nb\xe2\x80\xae";
-  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
-  TempDir trace_dir;
-  Started s = start({"/bin/sh", "-c", "umask 0; exec \"$0\" \"$1\"",
-                     TOLMEX_BINARY, "pay," + dir + "/"},
-                    {"DISPLAY=", "TOLMEX_TRACE=" + (trace_dir / "trace")});
-  RunResult r = finish_within(s, kSeconds);
-  EXPECT_EQ(r.status, 2) << r.err;
-  const std::string shown = pub.path() + "/a\\x0ab\\xe2\\x80\\xae";
-  r.err = r.err.substr(r.err.find("tolmex: "));
-  EXPECT_EQ(r.err, "tolmex: cannot copy " + shown + "/mart.dll to " + shown +
-                       "/mart.exe: No such file or directory\n");
-  EXPECT_EQ(read_file(trace_dir / "trace"),
-            r.err.substr(r.err.find("cannot copy")).insert(0, "CopyFile: "));
-  for (const std::string& made : {dir + "/tolmex.ini", dir + "/logpay"}) {
-    EXPECT_EQ(mode_of(made) & 022, 0) << made;
+TEST_F(SharedDirTest, OutputsShowWhatOthersShapedAsCodesAndNewFilesAreClosed) {
+  // Controls, separators and a right-to-left override in the public
+  // directory, run under umask 0: one line on stderr, nothing others may
+  // write. In GBK, 0x81 leads a character: only a byte of none is shown.
+  const struct {
+    const char* locale;
+    std::string name, shown;
+  } cases[] = {
+      {"C", "a\nb\xe2\x80\xae\xc2\x9b\xc2\x85\x9b\xe2\x80\xa8\xe4\xb8\xad",
+       "a\\x0ab\\u{202e}\\u{009b}\\u{0085}\\x9b\\u{2028}\xe4\xb8\xad"},
+      {"zh_CN.GBK", "\x81\x5c\nx\x9b", "\x81\x5c\\x0ax\\x9b"},
+  };
+  for (const auto& c : cases) {
+    if (std::setlocale(LC_ALL, c.locale) == nullptr) continue;  // not made
+    std::setlocale(LC_ALL, "C");
+    const std::string dir = pub / c.name;
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    TempDir trace_dir;
+    Started s = start({"/bin/sh", "-c", "umask 0; exec \"$0\" \"$1\"",
+                       TOLMEX_BINARY, "pay," + dir + "/"},
+                      {"DISPLAY=", "TOLMEX_TRACE=" + (trace_dir / "trace"),
+                       "LC_ALL=" + std::string(c.locale)});
+    RunResult r = finish_within(s, kSeconds);
+    EXPECT_EQ(r.status, 2) << r.err;
+    const std::string shown = pub.path() + "/" + c.shown;
+    r.err = r.err.substr(r.err.find("tolmex: "));
+    EXPECT_EQ(r.err, "tolmex: cannot copy " + shown + "/mart.dll to " + shown +
+                         "/mart.exe: No such file or directory\n");
+    EXPECT_EQ(read_file(trace_dir / "trace"),
+              r.err.substr(r.err.find("cannot copy")).insert(0, "CopyFile: "));
+    for (const std::string& made : {dir + "/tolmex.ini", dir + "/logpay"}) {
+      EXPECT_EQ(mode_of(made) & 022, 0) << made;
+    }
   }
 }
 
