@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ini_text.h"
 #include "runtime/text.h"
 
 namespace runtime {
@@ -37,6 +38,10 @@ std::vector<Finding> check_site(const Text& public_path);
 // get_profile_string() reads them, "result=..., sub_code=..." ("(none)"
 // for a key that is not there). Portable (runtime/site_check.cpp).
 std::string return_section(const Text& ini);
+
+// The edits of a request's reset: the eight keys of the section "return"
+// set to empty values, for edit_ini_file(). Portable.
+std::vector<IniEdit> reset_edits();
 
 }  // namespace runtime
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <functional>
 #include <regex>
 #include <thread>
@@ -262,33 +263,62 @@ TEST_F(ExitStatusTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
               std::string::npos)
         << r.out;
   }
-  // Nobody but the user and root may write mart.dll. A fault of logpay
-  // loses the record, but the request is served: a warning.
+  // The check finds a problem exactly where the request then ends with 2,
+  // 3 or 4; a fault of logpay loses the record, but the request is served:
+  // a warning. Nobody but the user and root may write mart.dll.
+  const bool gbk = std::setlocale(LC_ALL, "zh_CN.GBK") != nullptr;
+  std::setlocale(LC_ALL, "C");
   const struct {
     const char* name;
-    std::string file;
+    std::string file;  // a directory when it ends with "/"
+    std::string content;
     int mode;
+    std::string locale;
     std::string finding;  // "problem: ..." (status 1) or "warning: ..." (0)
   } cases[] = {
-      {"a mart.dll others could change", "mart.dll", 0775,
+      {"a mart.dll others could change", "mart.dll", "#!/bin/sh\n", 0775, "C",
        "problem: cannot copy " + (pub / "mart.dll") + " to " + exe() + ": " +
            (pub / "mart.dll") + " is writable by group "},
-      {"a logpay that cannot be made", "logpay", 0644,
-       "warning: cannot write the log: Not a directory"},
-      {"a read-only tolmex.ini", "tolmex.ini", 0444,
+      {"a mart.dll that is no program", "mart.dll", "MZ", 0755, "C",
+       "problem: cannot start " + exe() + ": Exec format error"},
+      {"a mart.dll whose interpreter is missing", "mart.dll",
+       "#!/nonexistent/sh\n", 0755, "C",
+       "problem: cannot start " + exe() + ": No such file or directory"},
+      {"a directory named mart.exe", "mart.exe/", "", 0755, "C",
+       "problem: cannot copy " + (pub / "mart.dll") + " to " + exe() +
+           ": cannot remove " + exe() + ": Is a directory"},
+      {"a logpay that cannot be made", "logpay", "", 0644, "C",
+       "warning: the request would not be logged: cannot open "},
+      {"a read-only tolmex.ini", "tolmex.ini", "[return]\r\n", 0444, "C",
        "problem: cannot write " + (pub / "tolmex.ini") +
            ": this user may not write it"},
+      {"a tolmex.ini that ends in a lead byte", "tolmex.ini",
+       "[return]\r\nx=\x81", 0644, gbk ? "zh_CN.GBK" : "",
+       "problem: cannot write " + (pub / "tolmex.ini") +
+           ": the written keys would not read back"},
   };
   for (const auto& c : cases) {
+    if (c.locale.empty()) continue;  // no GBK locale made here
+    for (const char* name : {"tolmex.ini", "logpay", "mart.exe", "mart.dll"}) {
+      run({"/bin/rm", "-rf", pub / name});
+    }
     write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
-    write_file(pub / c.file, "[return]\r\nresult=SUCCESS\r\n", c.mode);
-    ::chmod((pub / c.file).c_str(), c.mode);
-    r = run_tolmex({"--check", pub.path() + "/"});
+    if (c.file.ends_with("/")) {
+      ASSERT_EQ(::mkdir((pub / c.file).c_str(), c.mode), 0);
+    } else {
+      write_file(pub / c.file, c.content, c.mode);
+    }
+    const std::vector<std::string> env{"LC_ALL=" + c.locale, "DISPLAY="};
+    Started s = start({TOLMEX_BINARY, "--check", pub.path() + "/"}, env);
+    r = finish_within(s, 20);
     EXPECT_EQ(r.status, c.finding.starts_with("problem") ? 1 : 0)
         << c.name << ": " << r.out;
     EXPECT_NE(r.out.find(c.finding), std::string::npos)
         << c.name << ": " << r.out;
-    std::remove((pub / c.file).c_str());
+    s = start({TOLMEX_BINARY, request()}, env);
+    RunResult served = finish_within(s, 20);
+    EXPECT_EQ(served.status >= 2 && served.status <= 4, r.status == 1)
+        << c.name << ": " << served.err;
   }
 }
 

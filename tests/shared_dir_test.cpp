@@ -57,9 +57,12 @@ class SharedDirTest : public ::testing::Test {
     std::string ran = exists(pub / "ran") ? read_file(pub / "ran") : "";
     return static_cast<int>(ran.size() / 2);
   }
-  // Runs tolmex as `uid` (0: root) and fails a run that hangs.
-  RunResult run_as(uid_t uid, const std::vector<std::string>& env = {}) {
+  // Runs tolmex as `uid` (0: root) on the request, or with `option` and
+  // the public directory, and fails a run that hangs.
+  RunResult run_as(uid_t uid, const std::vector<std::string>& env = {},
+                   const std::string& option = "") {
     std::vector<std::string> argv{TOLMEX_BINARY, request()};
+    if (!option.empty()) argv = {TOLMEX_BINARY, option, pub.path() + "/"};
     if (uid != 0) argv = as_user(uid, argv);
     std::vector<std::string> environment{"DISPLAY=", "WAYLAND_DISPLAY="};
     environment.insert(environment.end(), env.begin(), env.end());
@@ -144,6 +147,8 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
     RunResult made =
         run(as_user(c.by_other ? kOther : kRunner, {"/bin/sh", "-c", c.make}));
     ASSERT_EQ(made.status, 0) << c.name << ": " << made.err;
+    RunResult check = run_as(kRunner, {}, "--check");
+    EXPECT_EQ(check.status, c.status == 0 ? 0 : 1) << c.name << check.out;
     RunResult r = run_as(kRunner);
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_EQ(runs(), c.status == 0 ? 1 : 0) << c.name;
@@ -515,12 +520,21 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
   write_file(pub / ".mart.exe.tolmex-0", "theirs", 0600);
   ASSERT_EQ(::chown((pub / ".mart.exe.tolmex-0").c_str(), kOther, kOther), 0);
   write_file(pub / ".mart.exe.tolmex-1", "half a copy", 0600);
-  Started s =
-      start({"/usr/bin/unshare", "--mount", "--pid", "--fork", "/bin/sh", "-c",
-             "mount -t tmpfs tmpfs /proc && exec \"$0\" \"$1\"", TOLMEX_BINARY,
-             request()},
-            {"DISPLAY="});
-  RunResult r = finish_within(s, kSeconds);
+  auto without_proc = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv{
+        "/usr/bin/unshare",
+        "--mount",
+        "--pid",
+        "--fork",
+        "/bin/sh",
+        "-c",
+        "mount -t tmpfs tmpfs /proc && exec \"$0\" \"$@\"",
+        TOLMEX_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Started s = start(argv, {"DISPLAY="});
+    return finish_within(s, kSeconds);
+  };
+  RunResult r = without_proc({request()});
   if (r.status != 0 && r.err.find("unshare") != std::string::npos) {
     GTEST_SKIP() << "no mount and PID namespaces here: " << r.err;
   }
@@ -533,6 +547,16 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
                                       "logpay", "mart.dll", "mart.exe.tmp",
                                       "mart.exe.tmp-1", "mart.exe.tmp-2", "ran",
                                       "tolmex.ini"}));
+  // Every staging name another user's: the check and the request stop.
+  for (int slot = 1; slot < 8; ++slot) {
+    const std::string name = pub / (".mart.exe.tolmex-" + std::to_string(slot));
+    write_file(name, "theirs", 0600);
+    ASSERT_EQ(::chown(name.c_str(), kOther, kOther), 0);
+  }
+  EXPECT_EQ(without_proc({"--check", pub.path() + "/"}).status, 1);
+  r = without_proc({request()});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("mart.exe: Device or resource busy"), std::string::npos);
 }
 
 TEST_F(SharedDirTest, DialogsAreSoughtOnlyInAbsolutePathEntries) {

@@ -293,6 +293,41 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   return done;
 }
 
+std::string copy_blocker(const std::string& what, const std::string& target) {
+  Location at;
+  Status found = locate(what, target, at);
+  if (!found.ok()) return found.message();
+  struct stat st;
+  if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    UniqueFd old(::openat(at.dir, at.name.c_str(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    // Removed as place_copy() removes it: root may, others where the
+    // sticky bit leaves it to them.
+    const bool removable =
+        !S_ISDIR(st.st_mode) &&
+        (::geteuid() == 0 || (at.dir_st.st_mode & S_ISVTX) == 0 ||
+         st.st_uid == ::geteuid() || at.dir_st.st_uid == ::geteuid());
+    if (!(old.valid() && trusted_copy(old.get())) && !removable) {
+      return Status::failure(what + ": cannot remove " + at.path,
+                             S_ISDIR(st.st_mode) ? EISDIR : EPERM)
+          .message();
+    }
+  }
+  UniqueFd unnamed(::openat(at.dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (unnamed.valid() &&
+      ::access(proc_path(unnamed.get()).c_str(), F_OK) == 0) {
+    return "";
+  }
+  for (int slot = 0; slot < kStagingSlots; ++slot) {
+    const std::string name = temporary_name(at.name, std::to_string(slot));
+    if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) {
+      return "";
+    }
+  }
+  return Status::failure(what, EBUSY).message();
+}
+
 int held_copy(const Text& name) {
   for (const InUse& used : files_in_use()) {
     if (used.name == name.units()) return used.fd.get();
