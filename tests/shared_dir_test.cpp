@@ -229,6 +229,11 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
        pub.path() + "/", 0755, 0,
        "/pay_log" + day.substr(7) + ": " + (pub / "logpay") +
            " belongs to user 65533"},
+      {"another user's log in a sticky logpay",
+       "mkdir -m 1777 " + (pub / "logpay"),
+       "touch " + log_file() + " && chmod 666 " + log_file(), pub.path() + "/",
+       0755, 0,
+       "warning: its owner 65533 may write " + pub.path() + "//logpay/" + day},
       {"a logpay link of another user", "true",
        "ln -s '" + outside.path() + "' '" + (pub / "logpay") + "'",
        pub.path() + "/", 0755, 0, "a symbolic link of another user"},
