@@ -38,8 +38,14 @@ bool same_object(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// This run's effective user, which a run does not change: asked once.
+uid_t run_user() {
+  static const uid_t user = ::geteuid();
+  return user;
+}
+
 // The trusted: identities, not properties of the files.
-bool trusted(uid_t uid) { return uid == ::geteuid() || uid == 0; }
+bool trusted(uid_t uid) { return uid == run_user() || uid == 0; }
 
 std::string join(const std::string& dir, const std::string& name) {
   if (dir.empty() || dir == ".") return name;
@@ -56,7 +62,7 @@ Say writers(const struct stat& st, const std::string& path,
     say.owner = user_name(st.st_uid);
     say.who = "user " + say.owner;
     say.reason = path + " belongs to user " + say.owner;
-    say.mend = "chown " + user_name(::geteuid()) + " " + path;
+    say.mend = "chown " + user_name(run_user()) + " " + path;
   } else if (st.st_mode & S_IWOTH) {
     say.who = "other users";
     say.reason = path + " is writable by others";
@@ -394,8 +400,8 @@ std::string refusal(const Judgement& judged, Use use) {
                    : judged.content   ? judged.content
                                       : judged.name;
   if (!say) return "";
-  const std::string me = user_name(::geteuid());
-  const std::string trusted = ::geteuid() == 0 ? "root" : me + " or root";
+  const std::string me = user_name(run_user());
+  const std::string trusted = run_user() == 0 ? "root" : me + " or root";
   const std::string or_run =
       say.owner.empty() ? "" : ", or run the host as " + say.owner;
   switch (use) {
