@@ -1,7 +1,10 @@
-// The site check of `tolmex --check P`: the public directory judged by the
-// rules a request uses, for the integrator who sets a site up. It touches
-// nothing: no file is made, written, locked or removed. Never fails; what
-// cannot be checked is itself a finding.
+// The site check of `tolmex --check P`, for the integrator who sets a site
+// up: a dry run of a request in the public directory, through the
+// functions a request uses, with every write replaced by what it would
+// find. It touches nothing: no file is made, written, locked or removed
+// (on POSIX systems an unnamed file, which never appears, shows whether a
+// copy could be staged without a name). Never fails; what cannot be
+// checked is itself a finding.
 //
 // Implemented: check_site() per platform (platform/*/site_check.cpp),
 // return_section() portable (runtime/site_check.cpp).
