@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "app/tolmex.h"
 #include "app/usage.h"
@@ -48,7 +49,7 @@ int serve(tolmex& app, int argc, char** argv) {
   runtime::Text commandline = runtime::command_line(argc, argv);
   // An empty request ends silently, so only a real one hears the warning.
   if (!locale.ok() && !commandline.units().empty()) {
-    std::fprintf(stderr, "tolmex: warning: %s\n", locale.message().c_str());
+    print_line("warning: ", locale.message());
   }
   app.on_warning = [](const std::string& warning) {
     print_line("warning: ", warning);
@@ -92,18 +93,36 @@ int check(const char* dir) {
   return std::fflush(stdout) == 0 ? status : kExitRuntimeError;
 }
 
+// True when the command line looks like an option: its first argument
+// starts with "--" and no argument holds a comma, so it has no field 2.
+bool option_like(int argc, char** argv) {
+  if (argc < 2 || std::string_view(argv[1]).substr(0, 2) != "--") return false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]).find(',') != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // A command line of exactly "--help", "--version" or "--check P" is
 // answered and touches nothing: no host sends one, as its field 2 (the
-// public directory) would be empty. True when it was one of them, with
-// `status` the exit status.
+// public directory) would be empty. Any other that looks like an option
+// is never taken for a request: it gets the usage on stderr and status 1.
+// True when it was one of them, with `status` the exit status.
 bool answered_option(int argc, char** argv, int& status) {
   status = kExitNormal;
   const std::string option = argc == 2 || argc == 3 ? argv[1] : "";
   const bool answered =
       (argc == 3 && option == "--check") ||
       (argc == 2 && (option == "--help" || option == "--version"));
-  if (!answered) return false;
+  if (!answered && !option_like(argc, argv)) return false;
   runtime::use_parent_console();
+  if (!answered) {
+    std::fputs(kUsage, stderr);
+    status = kExitRuntimeError;
+    return true;
+  }
   if (option == "--check") {
     status = check(argv[2]);
     return true;

@@ -61,6 +61,10 @@ tolmex::Outcome tolmex::open(Text commandline) {
   g.gn_pay_log.of_init(log_directory(g.gs_public_path));
   if (g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline) != 1) {
     warn("the request was not logged: " + g.gn_pay_log.failure.message());
+  } else if (std::string writers =
+                 runtime::writable_by_others(g.gn_pay_log.is_log_file);
+             !writers.empty()) {
+    warn(writers);
   }
 
   if (!failure.ok()) {

@@ -1,52 +1,78 @@
 #include "runtime/escape.h"
 
+#include "runtime/code_set.h"
+
 namespace runtime {
 namespace {
 
-// The length of the UTF-8 directional formatting character at the start
-// of `s`, or 0.
-std::size_t directional_mark(std::string_view s) {
-  if (s.size() < 2) return 0;
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  if (byte(0) == 0xd8 && byte(1) == 0x9c) return 2;  // U+061C
-  if (s.size() < 3 || byte(0) != 0xe2) return 0;
-  const unsigned char b1 = byte(1), b2 = byte(2);
-  if (b1 == 0x80 && (b2 == 0x8e || b2 == 0x8f || (b2 >= 0xaa && b2 <= 0xae))) {
-    return 3;  // U+200E, U+200F, U+202A to U+202E
-  }
-  if (b1 == 0x81 && b2 >= 0xa6 && b2 <= 0xa9) return 3;  // U+2066 to U+2069
-  return 0;
+// True for the characters that could move the cursor, end a line or turn
+// the direction of what follows: C1 controls, the line and paragraph
+// separators, and the directional formatting characters.
+bool shown_as_code(char32_t c) {
+  return (c >= 0x80 && c <= 0x9f) || c == 0x2028 || c == 0x2029 ||
+         c == 0x061c || c == 0x200e || c == 0x200f ||
+         (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
 }
 
+constexpr char kDigits[] = "0123456789abcdef";
+
 void append_hex(std::string& out, unsigned char c) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   out += "\\x";
   out += kDigits[c >> 4];
   out += kDigits[c & 0xf];
 }
 
+void append_code(std::string& out, char32_t c) {
+  out += "\\u{";
+  for (int shift = c > 0xffff ? 20 : 12; shift >= 0; shift -= 4) {
+    out += kDigits[(c >> shift) & 0xf];
+  }
+  out += "}";
+}
+
 }  // namespace
 
 std::string escape_controls(std::string_view bytes, std::string_view extra) {
-  std::string out;
-  out.reserve(bytes.size());
-  while (!bytes.empty()) {
-    std::size_t mark = directional_mark(bytes);
-    for (std::size_t i = 0; i < mark; ++i) {
-      append_hex(out, static_cast<unsigned char>(bytes[i]));
-    }
-    if (mark != 0) {
-      bytes.remove_prefix(mark);
-      continue;
-    }
-    const auto c = static_cast<unsigned char>(bytes.front());
-    if (c < 0x20 || c == 0x7f || extra.find(bytes.front()) != extra.npos) {
-      append_hex(out, c);
-    } else {
-      out += bytes.front();
-    }
-    bytes.remove_prefix(1);
+  bool plain = true;
+  for (char b : bytes) {
+    const auto c = static_cast<unsigned char>(b);
+    plain = plain && c >= 0x20 && c < 0x7f && extra.find(b) == extra.npos;
   }
+  if (plain) return std::string(bytes);
+  // The characters of the current code set; a byte that is part of none
+  // comes as U+DC00 + byte.
+  const std::u16string units = from_ansi(bytes).units();
+  std::string out;
+  std::u16string kept;  // characters shown as they are, not yet encoded
+  auto show = [&] {
+    out += to_ansi(Text(kept));
+    kept.clear();
+  };
+  for (std::size_t i = 0; i < units.size();) {
+    char32_t c = units[i];
+    std::size_t n = 1;
+    if (c >= 0xd800 && c <= 0xdbff && i + 1 < units.size() &&
+        units[i + 1] >= 0xdc00 && units[i + 1] <= 0xdfff) {
+      c = 0x10000 + ((c - 0xd800) << 10) + (units[i + 1] - 0xdc00);
+      n = 2;
+    }
+    const bool lone_byte = c >= 0xdc80 && c <= 0xdcff;
+    if (lone_byte && c < 0xdca0) {
+      show();
+      append_hex(out, static_cast<unsigned char>(c - 0xdc00));
+    } else if (c < 0x20 || c == 0x7f ||
+               (c < 0x80 && extra.find(static_cast<char>(c)) != extra.npos)) {
+      show();
+      append_hex(out, static_cast<unsigned char>(c));
+    } else if (!lone_byte && shown_as_code(c)) {
+      show();
+      append_code(out, c);
+    } else {
+      kept.append(units, i, n);
+    }
+    i += n;
+  }
+  show();
   return out;
 }
 

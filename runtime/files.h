@@ -6,10 +6,11 @@
 //
 // On POSIX systems the directory of the request's files is opened once
 // (use_directory_of()) and every name below it is resolved relative to that
-// descriptor: each object is judged by the descriptor then used. Only
-// regular files are opened; a symbolic link, a hard link or a directory that
-// another user could have planted in a directory that others may write is
-// not followed or written.
+// descriptor: each object is judged by the descriptor then used, as
+// platform/posix/shared_dir.h says. Only regular files are opened; a link
+// or directory on the way that someone other than this user and root could
+// have chosen is not followed, and a file that may be another's hard link
+// is not written.
 //
 // Implemented: per platform (platform/*/files.cpp).
 #ifndef TOLMEX_RUNTIME_FILES_H_
@@ -36,9 +37,10 @@ bool directory_exists(const Text& path);
 // may write.
 Status create_directory(const Text& path);
 
-// A warning for the operator when users other than the owner of the
-// directory of `file` may remove or replace `file` at any moment (on POSIX
-// systems: others, or a group, may write the directory and it has no sticky
+// A warning for the operator when someone other than this user and root
+// could replace the public directory that `file` lies in, or the files in
+// it, and so choose the outcome the host reads (on POSIX systems: they own
+// it or a directory above it, or may write one of those without the sticky
 // bit); else "".
 std::string replaceable_by_others(const Text& file);
 

@@ -37,13 +37,12 @@ enum class CopyOutcome {
 };
 
 // Copies the program `source` to `target`. A source that someone other than
-// this user, root or the owner of its directory could have written is not
-// copied (it belongs to another user, others may write it, or, when this
-// user is root, a group may). The copy keeps the owner's permission bits
-// except set-id and sticky, and nobody else may use it: the data moves
-// inside the kernel into an unnamed file in the target's directory, which
-// then takes the target's name in one step, so nobody ever sees a
-// half-written target. An older target that nobody uses is replaced. On
+// this user and root could have chosen or changed is not copied (on POSIX
+// systems as platform/posix/shared_dir.h judges what runs). The copy keeps the
+// owner's permission bits except set-id and sticky, and nobody else may use it:
+// the data moves inside the kernel into an unnamed file in the target's
+// directory, which then takes the target's name in one step, so nobody ever
+// sees a half-written target. An older target that nobody uses is replaced. On
 // success `outcome` says which file is at `target`; it stays in use by this
 // process until it deletes it.
 Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome);

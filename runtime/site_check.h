@@ -1,7 +1,10 @@
-// The site check of `tolmex --check P`: the public directory judged by the
-// rules a request uses, for the integrator who sets a site up. It touches
-// nothing: no file is made, written, locked or removed. Never fails; what
-// cannot be checked is itself a finding.
+// The site check of `tolmex --check P`, for the integrator who sets a site
+// up: a dry run of a request in the public directory, through the
+// functions a request uses, with every write replaced by what it would
+// find. It touches nothing: no file is made, written, locked or removed
+// (on POSIX systems an unnamed file, which never appears, shows whether a
+// copy could be staged without a name). Never fails; what cannot be
+// checked is itself a finding.
 //
 // Implemented: check_site() per platform (platform/*/site_check.cpp),
 // return_section() portable (runtime/site_check.cpp).
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/ini_text.h"
 #include "runtime/text.h"
 
 namespace runtime {
@@ -37,6 +41,10 @@ std::vector<Finding> check_site(const Text& public_path);
 // get_profile_string() reads them, "result=..., sub_code=..." ("(none)"
 // for a key that is not there). Portable (runtime/site_check.cpp).
 std::string return_section(const Text& ini);
+
+// The edits of a request's reset: the eight keys of the section "return"
+// set to empty values, for edit_ini_file(). Portable.
+std::vector<IniEdit> reset_edits();
 
 }  // namespace runtime
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <ctime>
 
 #include "tests/harness.h"
@@ -25,10 +26,14 @@ const std::string kClient = "#!/bin/sh\necho x >> \"$(dirname \"$0\")/ran\"\n";
 // A program of the other user that must never run.
 const std::string kForeign = "#!/bin/sh\necho x > /tmp/tolmex-foreign-ran\n";
 
+constexpr gid_t kGroup = 65532;  // the other user is a member
+
 std::vector<std::string> as_user(uid_t uid, std::vector<std::string> argv) {
   argv.insert(argv.begin(),
               {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
-               "--regid=" + std::to_string(uid), "--clear-groups"});
+               "--regid=" + std::to_string(uid),
+               uid == kOther ? "--groups=" + std::to_string(kGroup)
+                             : "--clear-groups"});
   return argv;
 }
 
@@ -51,9 +56,12 @@ class SharedDirTest : public ::testing::Test {
     std::string ran = exists(pub / "ran") ? read_file(pub / "ran") : "";
     return static_cast<int>(ran.size() / 2);
   }
-  // Runs tolmex as `uid` (0: root) and fails a run that hangs.
-  RunResult run_as(uid_t uid, const std::vector<std::string>& env = {}) {
+  // Runs tolmex as `uid` (0: root) on the request, or with `option` and
+  // the public directory, and fails a run that hangs.
+  RunResult run_as(uid_t uid, const std::vector<std::string>& env = {},
+                   const std::string& option = "") {
     std::vector<std::string> argv{TOLMEX_BINARY, request()};
+    if (!option.empty()) argv = {TOLMEX_BINARY, option, pub.path() + "/"};
     if (uid != 0) argv = as_user(uid, argv);
     std::vector<std::string> environment{"DISPLAY=", "WAYLAND_DISPLAY="};
     environment.insert(environment.end(), env.begin(), env.end());
@@ -138,6 +146,8 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
     RunResult made =
         run(as_user(c.by_other ? kOther : kRunner, {"/bin/sh", "-c", c.make}));
     ASSERT_EQ(made.status, 0) << c.name << ": " << made.err;
+    RunResult check = run_as(kRunner, {}, "--check");
+    EXPECT_EQ(check.status, c.status == 0 ? 0 : 1) << c.name << check.out;
     RunResult r = run_as(kRunner);
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_EQ(runs(), c.status == 0 ? 1 : 0) << c.name;
@@ -174,24 +184,44 @@ TEST_F(SharedDirTest, ReadersLocksNeitherKeepAnOutcomeNorLoseARecord) {
 }
 
 TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
-  TempDir outside;
+  TempDir outside, roots;  // the other user's, and root's
   const std::string victim = outside / "victim";
   write_file(victim, "precious\n", 0644);
   ASSERT_EQ(::chown(outside.path().c_str(), kOther, kOther), 0);
   ASSERT_EQ(::chown(victim.c_str(), kOther, kOther), 0);
+  write_file(roots / "victim", "precious\n", 0644);
+  write_file(roots / "program", kForeign, 0755);
+  ASSERT_EQ(::chmod(roots.path().c_str(), 0755), 0);
   const std::string pos = pub / "pos public";
   ASSERT_EQ(::mkdir(pos.c_str(), 0755), 0);
   const std::string day = log_file().substr(log_file().rfind('/') + 1);
   const std::string other_dll = "printf '" + kForeign + "' > '" +
                                 (pub / "mart.dll") + "' && chmod 755 '" +
                                 (pub / "mart.dll") + "'";
+  // A P that group kGroup may write, with and without the sticky bit; a P
+  // below a directory of the other user; a P of the other user's.
+  const std::string g = pub / "g", shop = pub / "shop", theirs = pub / "theirs";
+  const std::string sticky_g = "mkdir -m 1775 " + g + " && chgrp 65532 " + g;
+  const std::string open_g = "mkdir -m 0775 " + g + " && chgrp 65532 " + g;
+  const std::string in_shop =
+      "mkdir -m 755 " + shop + " " + shop + "/pay && chown 65533 " + shop;
+  const std::string links_ini = "ln -s " + (roots / "victim") + " " + g +
+                                "/tolmex.ini && ln -s " + roots.path() + " " +
+                                g + "/logpay";
+  const std::string link_dll =
+      "ln -s " + (roots / "program") + " " + g + "/mart.dll";
+  auto their_dll = [](const std::string& dir) {
+    return "printf '" + kForeign + "' > " + dir + "/mart.dll && chmod 755 " +
+           dir + "/mart.dll";
+  };
   struct Case {
     const char* name;
-    std::string plant;  // run as the other user
+    std::string plant;  // run as the other user, a member of group kGroup
     std::string dir;    // the public directory, with its "/"
     mode_t dll_mode;    // of root's own mart.dll, when not planted
     int status;
-    std::string err;  // part of stderr
+    std::string err;         // part of stderr
+    std::string setup = "";  // run as root first
   };
   const Case cases[] = {
       {"a program at a prefix of a public directory with a blank",
@@ -204,27 +234,67 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
        pub.path() + "/", 0755, 0,
        "/pay_log" + day.substr(7) + ": " + (pub / "logpay") +
            " belongs to user 65533"},
+      {"another user's log in a sticky logpay",
+       "touch " + log_file() + " && chmod 666 " + log_file(), pub.path() + "/",
+       0755, 0,
+       "warning: its owner 65533 may write " + pub.path() + "//logpay/" + day,
+       "mkdir -m 1777 " + (pub / "logpay")},
       {"a logpay link of another user",
        "ln -s '" + outside.path() + "' '" + (pub / "logpay") + "'",
        pub.path() + "/", 0755, 0, "a symbolic link of another user"},
       {"another user's mart.dll", other_dll, pub.path() + "/", 0, 2,
        (pub / "mart.dll") + " belongs to user 65533"},
       {"a mart.dll that a group may write", "true", pub.path() + "/", 0775, 2,
-       (pub / "mart.dll") + " is writable by group root: chmod g-w " +
-           (pub / "mart.dll")},
+       (pub / "mart.dll") + " is writable by group root: a run as root " +
+           "starts only what root may change; chmod g-w " + (pub / "mart.dll")},
+      // The owner of P is no longer trusted as such.
       {"a link of the owner of the directory it is in",
        "mkdir -m 1777 '" + (pub / "own") + "' && printf '[return]\\r\\n' > '" +
            (pub / "own/real.ini") + "' && ln -s real.ini '" +
            (pub / "own/tolmex.ini") + "'",
-       pub / "own/", 0755, 0, ""},
+       pub / "own/", 0755, 3,
+       "tolmex.ini is a symbolic link of another user (65533): a write as "
+       "root goes only through what root may change"},
       {"a hard link of another user's file as tolmex.ini",
        "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'", pub.path() + "/",
        0755, 3, "(a hard link)"},
+      {"a group member's links named tolmex.ini and logpay in a 1775 P",
+       links_ini, g + "/", 0755, 3,
+       g + "/tolmex.ini is a symbolic link of another user", sticky_g},
+      {"a group member's link named mart.dll in a 1775 P", link_dll, g + "/", 0,
+       2, g + "/mart.dll is a symbolic link of another user", sticky_g},
+      {"a group member's links named tolmex.ini and logpay in a 0775 P",
+       links_ini, g + "/", 0755, 3,
+       g + "/tolmex.ini is a symbolic link of another user", open_g},
+      {"a group member's link named mart.dll in a 0775 P", link_dll, g + "/", 0,
+       2,
+       "warning: " + g + " is writable by group 65532 and has no sticky " +
+           "bit: the users of group 65532 can replace the public directory",
+       open_g},
+      {"an ancestor of P owned by another user", "true", shop + "/pay/", 0755,
+       0,
+       "warning: " + shop + " belongs to user 65533: user 65533 can " +
+           "replace the public directory " + shop + "/pay",
+       in_shop},
+      {"a P of that user's own put in place of root's",
+       "mv " + shop + "/pay " + shop + "/old && mkdir " + shop + "/pay && " +
+           their_dll(shop + "/pay"),
+       shop + "/pay/", 0, 2, shop + "/pay/mart.dll belongs to user 65533",
+       in_shop},
+      {"a root run in a P and with a mart.dll of the POS user",
+       their_dll(theirs), theirs + "/", 0, 2,
+       theirs + "/mart.dll belongs to user 65533: a run as root starts only " +
+           "what root may change; chown root " + theirs +
+           "/mart.dll, or run the host as 65533",
+       "mkdir " + theirs + " && chown 65533 " + theirs},
   };
   for (const Case& c : cases) {
-    for (const char* name :
-         {"mart.dll", "logpay", "tolmex.ini", "pos", "own"}) {
+    for (const char* name : {"mart.dll", "logpay", "tolmex.ini", "pos", "own",
+                             "g", "shop", "theirs"}) {
       run({"/bin/rm", "-rf", pub / name, pos + "/" + name});
+    }
+    if (!c.setup.empty()) {
+      ASSERT_EQ(run({"/bin/sh", "-c", c.setup}).status, 0) << c.name;
     }
     plant(c.plant);
     if (c.dll_mode != 0) {
@@ -233,15 +303,27 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
     }
     std::remove((pub / "ran").c_str());
     std::remove((pos + "/ran").c_str());
-    Started s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},
-                      {"DISPLAY=", "WAYLAND_DISPLAY="});
+    // The check says a problem exactly where the request is refused or
+    // warns that others could replace P.
+    Started s = start({TOLMEX_BINARY, "--check", c.dir});
+    RunResult check = finish_within(s, kSeconds);
+    s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},
+              {"DISPLAY=", "WAYLAND_DISPLAY="});
     RunResult r = finish_within(s, kSeconds);
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << ": " << r.err;
+    const bool replaceable =
+        r.err.find("can replace the public directory") != std::string::npos;
+    EXPECT_EQ(check.status, (c.status >= 2 || replaceable) ? 1 : 0)
+        << c.name << ": " << check.out;
     EXPECT_EQ(exists(c.dir + "ran"), c.status == 0) << c.name;
     EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran")) << c.name;
-    EXPECT_EQ(read_file(victim), "precious\n") << c.name;
-    EXPECT_EQ(list_dir(outside.path()).size(), 1u) << c.name;
+    EXPECT_EQ(read_file(victim) + read_file(roots / "victim"),
+              "precious\nprecious\n")
+        << c.name;
+    EXPECT_EQ(list_dir(outside.path()).size() + list_dir(roots.path()).size(),
+              3u)
+        << c.name;
   }
 }
 
@@ -286,7 +368,7 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   EXPECT_EQ(read_file(victim), "precious\n");
 }
 
-TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
+TEST_F(SharedDirTest, WhatIsReplacedAfterItWasJudgedIsNotUsed) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
 #endif
@@ -294,29 +376,50 @@ TEST_F(SharedDirTest, LinkReplacedWhileItIsFollowedIsNotWritten) {
   TempDir outside;
   write_file(outside / "ini", "[return]\r\n");
   write_file(outside / "victim", "precious\n");
-  write_file(pub / "mart.dll", kClient, 0755);
-  ASSERT_EQ(::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
-            0);
-  ASSERT_EQ(::symlink((outside / "victim").c_str(), (pub / "swap").c_str()), 0);
-  // The open that follows the link, right after the one that judges it,
-  // is held for 2 s, and the link is replaced meanwhile.
-  Started s = start(
-      {"/usr/bin/strace", "-o", pub / "calls", "-e", "trace=openat", "-e",
-       "inject=openat:delay_enter=2000000:when=6", TOLMEX_BINARY, request()},
-      {"DISPLAY="});
-  const std::string judged =
-      "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ";
-  for (int i = 0;
-       i < 100 && (!exists(pub / "calls") ||
-                   read_file(pub / "calls").find(judged) == std::string::npos);
-       ++i) {
-    ::usleep(20000);
+  ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
+  // The first of the system calls `held` after the judgement waits 2 s,
+  // and meanwhile "swap" replaces the name judged: the other user's link,
+  // judged in turn once the target of the link judged is seen to be no
+  // longer what the name refers to; a program, which never starts, as the
+  // copy starts from its descriptor.
+  const struct {
+    std::string replaced, client, held, judged;  // judged: a trace line
+    int status;
+  } cases[] = {
+      {"tolmex.ini", kClient, "readlinkat",
+       "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ", 3},
+      {"mart.exe", read_file(SAMPLE_CLIENT_BINARY), "execve,execveat", "", 0},
+  };
+  for (const auto& c : cases) {
+    std::remove((pub / "calls").c_str());
+    std::remove((pub / "tolmex.ini").c_str());
+    write_file(pub / "mart.dll", c.client, 0755);
+    if (c.replaced == "tolmex.ini") {
+      ASSERT_EQ(
+          ::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
+          0);
+      plant("ln -s " + (outside / "victim") + " " + (pub / "swap"));
+    } else {
+      write_file(pub / "swap", kForeign, 0755);
+    }
+    Started s = start({"/usr/bin/strace", "-f", "-o", pub / "calls", "-e",
+                       "trace=openat," + c.held, "-e",
+                       "inject=" + c.held + ":delay_enter=2000000:when=1",
+                       TOLMEX_BINARY, request() + ",1.00"},
+                      {"DISPLAY="});
+    auto judged = [&] {  // a line of the trace, or the copy in its place
+      return c.judged.empty() ? exists(pub / "mart.exe")
+                              : exists(pub / "calls") &&
+                                    read_file(pub / "calls").find(c.judged) !=
+                                        std::string::npos;
+    };
+    for (int i = 0; i < 100 && !judged(); ++i) ::usleep(20000);
+    ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / c.replaced).c_str()), 0);
+    RunResult r = finish_within(s, kSeconds);
+    EXPECT_EQ(r.status, c.status) << c.replaced << ": " << r.err;
+    EXPECT_EQ(read_file(outside / "victim"), "precious\n");
+    EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran"));
   }
-  ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / "tolmex.ini").c_str()), 0);
-  RunResult r = finish_within(s, kSeconds);
-  EXPECT_EQ(r.status, 3) << r.err << read_file(pub / "calls");
-  EXPECT_NE(r.err.find("replaced while it was opened"), std::string::npos);
-  EXPECT_EQ(read_file(outside / "victim"), "precious\n");
 }
 
 TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
@@ -329,41 +432,57 @@ TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(pub / "mode"), "700\n");
   EXPECT_EQ(r.err, "");
-  // Without the sticky bit, others may swap the copy before it starts: the
-  // warning comes before the client's start, on stderr and in the trace.
+  // Without the sticky bit, others may replace the files of P (the result
+  // file, a script's copy) at any moment: the warning comes before the
+  // client's start.
   for (const char* mode : {"777", "775"}) {
     run({"/bin/chmod", mode, pub.path()});
     write_file(pub / "mart.dll", "#!/bin/sh\necho started >&2\n", 0755);
     r = run_as(0);
-    const std::string who =
-        mode == std::string("777") ? "other users" : "the users of group root";
-    const std::string mend = mode == std::string("777") ? "o-w" : "g-w";
-    EXPECT_EQ(r.err, "tolmex: warning: " + who + " may write " + pub.path() +
-                         " and it has no sticky bit, so they can replace "
-                         "mart.exe before it starts (chmod +t or chmod " +
-                         mend + " makes it safe)\nstarted\n");
+    const bool others = mode == std::string("777");
+    EXPECT_TRUE(r.err.starts_with("tolmex: warning: " + pub.path() +
+                                  (others ? " is writable by others and "
+                                          : " is writable by group root and ")))
+        << r.err;
+    EXPECT_TRUE(r.err.ends_with((others ? "o-w " : "g-w ") + pub.path() +
+                                ")\nstarted\n"))
+        << r.err;
   }
 }
 
 TEST_F(SharedDirTest, OutputsShowWhatOthersShapedAsBytesAndNewFilesAreClosed) {
-  // A newline and a right-to-left override in the public directory, run
-  // under umask 0: one line on stderr, nothing others may write.
-  const std::string dir = pub / "a\nb\xe2\x80\xae";
-  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
-  TempDir trace_dir;
-  Started s = start({"/bin/sh", "-c", "umask 0; exec \"$0\" \"$1\"",
-                     TOLMEX_BINARY, "pay," + dir + "/"},
-                    {"DISPLAY=", "TOLMEX_TRACE=" + (trace_dir / "trace")});
-  RunResult r = finish_within(s, kSeconds);
-  EXPECT_EQ(r.status, 2) << r.err;
-  const std::string shown = pub.path() + "/a\\x0ab\\xe2\\x80\\xae";
-  r.err = r.err.substr(r.err.find("tolmex: "));
-  EXPECT_EQ(r.err, "tolmex: cannot copy " + shown + "/mart.dll to " + shown +
-                       "/mart.exe: No such file or directory\n");
-  EXPECT_EQ(read_file(trace_dir / "trace"),
-            r.err.substr(r.err.find("cannot copy")).insert(0, "CopyFile: "));
-  for (const std::string& made : {dir + "/tolmex.ini", dir + "/logpay"}) {
-    EXPECT_EQ(mode_of(made) & 022, 0) << made;
+  // Controls, separators and a right-to-left override in the public
+  // directory, run under umask 0: one line on stderr, nothing others may
+  // write. In GBK, 0x81 leads a character: only a byte of none is shown.
+  const struct {
+    const char* locale;
+    std::string name, shown;
+  } cases[] = {
+      {"C", "a\nb\xe2\x80\xae\xc2\x9b\xc2\x85\x9b\xe2\x80\xa8\xe4\xb8\xad",
+       "a\\x0ab\\u{202e}\\u{009b}\\u{0085}\\x9b\\u{2028}\xe4\xb8\xad"},
+      {"zh_CN.GBK", "\x81\x5c\nx\x9b", "\x81\x5c\\x0ax\\x9b"},
+  };
+  for (const auto& c : cases) {
+    if (std::setlocale(LC_ALL, c.locale) == nullptr) continue;  // not made
+    std::setlocale(LC_ALL, "C");
+    const std::string dir = pub / c.name;
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    TempDir trace_dir;
+    Started s = start({"/bin/sh", "-c", "umask 0; exec \"$0\" \"$1\"",
+                       TOLMEX_BINARY, "pay," + dir + "/"},
+                      {"DISPLAY=", "TOLMEX_TRACE=" + (trace_dir / "trace"),
+                       "LC_ALL=" + std::string(c.locale)});
+    RunResult r = finish_within(s, kSeconds);
+    EXPECT_EQ(r.status, 2) << r.err;
+    const std::string shown = pub.path() + "/" + c.shown;
+    r.err = r.err.substr(r.err.find("tolmex: "));
+    EXPECT_EQ(r.err, "tolmex: cannot copy " + shown + "/mart.dll to " + shown +
+                         "/mart.exe: No such file or directory\n");
+    EXPECT_EQ(read_file(trace_dir / "trace"),
+              r.err.substr(r.err.find("cannot copy")).insert(0, "CopyFile: "));
+    for (const std::string& made : {dir + "/tolmex.ini", dir + "/logpay"}) {
+      EXPECT_EQ(mode_of(made) & 022, 0) << made;
+    }
   }
 }
 
@@ -387,12 +506,21 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
   write_file(pub / ".mart.exe.tolmex-0", "theirs", 0600);
   ASSERT_EQ(::chown((pub / ".mart.exe.tolmex-0").c_str(), kOther, kOther), 0);
   write_file(pub / ".mart.exe.tolmex-1", "half a copy", 0600);
-  Started s =
-      start({"/usr/bin/unshare", "--mount", "--pid", "--fork", "/bin/sh", "-c",
-             "mount -t tmpfs tmpfs /proc && exec \"$0\" \"$1\"", TOLMEX_BINARY,
-             request()},
-            {"DISPLAY="});
-  RunResult r = finish_within(s, kSeconds);
+  auto without_proc = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv{
+        "/usr/bin/unshare",
+        "--mount",
+        "--pid",
+        "--fork",
+        "/bin/sh",
+        "-c",
+        "mount -t tmpfs tmpfs /proc && exec \"$0\" \"$@\"",
+        TOLMEX_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Started s = start(argv, {"DISPLAY="});
+    return finish_within(s, kSeconds);
+  };
+  RunResult r = without_proc({request()});
   if (r.status != 0 && r.err.find("unshare") != std::string::npos) {
     GTEST_SKIP() << "no mount and PID namespaces here: " << r.err;
   }
@@ -405,6 +533,16 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
                                       "logpay", "mart.dll", "mart.exe.tmp",
                                       "mart.exe.tmp-1", "mart.exe.tmp-2", "ran",
                                       "tolmex.ini"}));
+  // Every staging name another user's: the check and the request stop.
+  for (int slot = 1; slot < 8; ++slot) {
+    const std::string name = pub / (".mart.exe.tolmex-" + std::to_string(slot));
+    write_file(name, "theirs", 0600);
+    ASSERT_EQ(::chown(name.c_str(), kOther, kOther), 0);
+  }
+  EXPECT_EQ(without_proc({"--check", pub.path() + "/"}).status, 1);
+  r = without_proc({request()});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("mart.exe: Device or resource busy"), std::string::npos);
 }
 
 TEST_F(SharedDirTest, DialogsAreSoughtOnlyInAbsolutePathEntries) {

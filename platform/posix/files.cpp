@@ -97,44 +97,26 @@ Status file_open(const Text& path, OpenMode mode, int& file) {
 
 std::string replaceable_by_others(const Text& file) {
   Location at;
-  if (!locate("", fs_path(file), at).ok() || (at.dir_st.st_mode & S_ISVTX)) {
-    return "";
-  }
-  const std::string dir = directory_of(at.path);
-  const std::string name = at.name;
-  std::string who, mend;
-  if (at.dir_st.st_mode & S_IWOTH) {
-    who = "other users";
-    mend = "chmod o-w";
-  } else if (at.dir_st.st_mode & S_IWGRP) {
-    who = "the users of group " + group_name(at.dir_st.st_gid);
-    mend = "chmod g-w";
-  } else {
-    return "";
-  }
-  return who + " may write " + dir + " and it has no sticky bit, so they " +
-         "can replace " + name + " before it starts (chmod +t or " + mend +
-         " makes it safe)";
+  if (!locate("", fs_path(file), at).ok() || !at.place) return "";
+  return at.place.reason + ": " + at.place.who +
+         " can replace the public directory " + at.dir_path +
+         " or the files in it, and so choose the outcome the host reads (" +
+         at.place.mend + ")";
 }
 
 std::string writable_by_others(const Text& path) {
   const std::string p = fs_path(path);
   UniqueFd fd;
-  struct stat st;
-  if (!open_regular("", p, O_RDONLY, fd).ok() || ::fstat(fd.get(), &st) != 0) {
+  Judgement judged;
+  if (!open_regular("", p, O_RDONLY, fd, nullptr, &judged).ok() ||
+      !judged.content) {
     return "";
   }
-  std::string who;
-  if (st.st_uid != ::geteuid() && st.st_uid != 0) {
-    who = "its owner " + user_name(st.st_uid);
-  } else if (st.st_mode & S_IWOTH) {
-    who = "every user";
-  } else if ((st.st_mode & S_IWGRP) && st.st_gid != ::getegid()) {
-    who = "the users of group " + group_name(st.st_gid);
-  } else {
-    return "";
-  }
-  return who + " may write " + p + " and so change the outcome it holds";
+  const Say& say = judged.content;
+  const std::string who = !say.owner.empty()         ? "its owner " + say.owner
+                          : say.who == "other users" ? "every user"
+                                                     : say.who;
+  return who + " may write " + p + " and so change what it says";
 }
 
 Status file_write_line(int file, const Text& line) {

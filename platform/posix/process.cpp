@@ -109,12 +109,21 @@ void stop_like(int sig) {
 
 int first_passed_signal = 0;
 
+// True when the open file `fd` starts with "#!": a script. Only a system
+// call, for the child between vfork and exec.
+bool is_script(int fd) {
+  char start[2];
+  return ::pread(fd, start, sizeof start, 0) == 2 && start[0] == '#' &&
+         start[1] == '!';
+}
+
 // In the child between vfork and exec: a process group of its own (with
 // the terminal `tty` when it is not -1; SIGTTOU is still blocked here), a
-// clean signal state, death with the parent, then the program. Only system
-// calls here; the parent's memory is shared until the exec.
-[[noreturn]] void exec_child(char* const argv[], pid_t parent, int tty,
-                             volatile int& exec_error) {
+// clean signal state, death with the parent, then the program: from
+// `program_fd` unless that is -1 or a script, else by its path argv[0]. Only
+// system calls here; the parent's memory is shared until the exec.
+[[noreturn]] void exec_child(char* const argv[], int program_fd, pid_t parent,
+                             int tty, volatile int& exec_error) {
   ::setpgid(0, 0);
   if (tty >= 0) ::tcsetpgrp(tty, ::getpid());
   struct sigaction default_action = {};
@@ -133,7 +142,11 @@ int first_passed_signal = 0;
     exec_error = ::getppid() != parent ? ESRCH : errno;
     ::_exit(127);
   }
-  ::execve(argv[0], argv, environ);
+  if (program_fd >= 0 && !is_script(program_fd)) {
+    ::execveat(program_fd, "", argv, environ, AT_EMPTY_PATH);
+  } else {
+    ::execve(argv[0], argv, environ);
+  }
   exec_error = errno;
   ::_exit(127);
 }
@@ -182,7 +195,9 @@ Status run_wait(const SplitCommand& command, ProgramEnd& end) {
   // through the shared flag.
   volatile int exec_error = 0;
   pid_t pid = ::vfork();
-  if (pid == 0) exec_child(argv.data(), parent, tty.get(), exec_error);
+  if (pid == 0) {
+    exec_child(argv.data(), command.program_fd, parent, tty.get(), exec_error);
+  }
   int error = pid < 0 ? errno : exec_error;
   if (pid > 0) {
     // Also here, so that the group exists before a signal is passed on.

@@ -17,14 +17,19 @@ namespace runtime {
 // A command line cut into the program and the one argument it gets.
 struct SplitCommand {
   std::string program;
-  std::string tail;  // empty: the program gets no argument
+  std::string tail;     // empty: the program gets no argument
+  int program_fd = -1;  // the program's file, open, when it was judged so
 };
 
 // Starts `command.program` with `command.tail` as its one argument (none when
 // the tail is empty), inheriting environment, working directory and standard
 // streams, with no shell in between, in a process group of its own (which
 // gets the terminal while it runs, when this process has it), and waits
-// until it has ended; `end` tells how. A failure when the program could
+// until it has ended; `end` tells how. With `command.program_fd`, the file
+// open there is what starts (execveat), whatever its name refers to by
+// then, and argv[0] is still `command.program`; except a script ("#!"),
+// which the kernel would show its descriptor's name (/dev/fd/N) as its
+// own, and which is started by its path. A failure when the program could
 // not be started, or when the wait for it failed (`end.started` tells
 // which).
 Status run_wait(const SplitCommand& command, ProgramEnd& end);

@@ -17,6 +17,7 @@
 #include "platform/posix/fd_io.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/path.h"
+#include "platform/posix/program_copy.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/trace.h"
@@ -279,17 +280,9 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   Location from_at, to_at;
   UniqueFd from;
   struct stat from_stat;
-  Status done = locate(what, from_path, from_at);
-  if (done.ok()) done = open_regular_at(what, from_at, O_RDONLY, from);
+  // Only what nobody outside the trusted could have chosen or changed.
+  Status done = open_program(what, from_path, from_at, from, from_stat);
   if (done.ok()) done = locate(what, to_path, to_at);
-  if (done.ok() && ::fstat(from.get(), &from_stat) != 0) {
-    done = Status::failure(what, errno);
-  }
-  if (done.ok()) {
-    std::string problem =
-        untrusted_program(from_stat, from_at.dir_st.st_uid, from_path);
-    if (!problem.empty()) done = Status::failure(what + ": " + problem, 0);
-  }
   StagedCopy staged;
   if (done.ok() && !stage_copy(from.get(), from_stat, to_at, staged)) {
     done = Status::failure(what, errno);
@@ -298,6 +291,48 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   if (!staged.named.empty()) ::unlinkat(to_at.dir, staged.named.c_str(), 0);
   if (!done.ok()) trace("CopyFile: " + done.message());
   return done;
+}
+
+std::string copy_blocker(const std::string& what, const std::string& target) {
+  Location at;
+  Status found = locate(what, target, at);
+  if (!found.ok()) return found.message();
+  struct stat st;
+  if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    UniqueFd old(::openat(at.dir, at.name.c_str(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    // Removed as place_copy() removes it: root may, others where the
+    // sticky bit leaves it to them.
+    const bool removable =
+        !S_ISDIR(st.st_mode) &&
+        (::geteuid() == 0 || (at.dir_st.st_mode & S_ISVTX) == 0 ||
+         st.st_uid == ::geteuid() || at.dir_st.st_uid == ::geteuid());
+    if (!(old.valid() && trusted_copy(old.get())) && !removable) {
+      return Status::failure(what + ": cannot remove " + at.path,
+                             S_ISDIR(st.st_mode) ? EISDIR : EPERM)
+          .message();
+    }
+  }
+  UniqueFd unnamed(::openat(at.dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (unnamed.valid() &&
+      ::access(proc_path(unnamed.get()).c_str(), F_OK) == 0) {
+    return "";
+  }
+  for (int slot = 0; slot < kStagingSlots; ++slot) {
+    const std::string name = temporary_name(at.name, std::to_string(slot));
+    if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) {
+      return "";
+    }
+  }
+  return Status::failure(what, EBUSY).message();
+}
+
+int held_copy(const Text& name) {
+  for (const InUse& used : files_in_use()) {
+    if (used.name == name.units()) return used.fd.get();
+  }
+  return -1;
 }
 
 std::size_t program_in_use(const Text& command_line) {

@@ -1,5 +1,6 @@
 // The RunWait body on POSIX systems.
 #include "platform/posix/process.h"
+#include "platform/posix/program_copy.h"
 #include "runtime/code_set.h"
 #include "runtime/external_call.h"
 #include "runtime/program_copy.h"
@@ -11,8 +12,8 @@ namespace runtime {
 Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
                       ProgramEnd& end) {
   // The program is the copy this process has in use that the line starts
-  // with, by its exact path, even when the path holds blanks; nothing else
-  // is started.
+  // with, by its exact path, even when the path holds blanks, and from the
+  // descriptor it is held by; nothing else is started.
   end = ProgramEnd();
   const std::size_t length = program_in_use(command_line);
   const std::u16string& units = command_line.units();
@@ -25,7 +26,8 @@ Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
                                          ": not a copy this run holds",
                                      0)
                    : run_wait({to_ansi(Text(units.substr(0, length))),
-                               to_ansi(Text(units.substr(tail)))},
+                               to_ansi(Text(units.substr(tail))),
+                               held_copy(Text(units.substr(0, length)))},
                               end);
   if (!run.ok()) trace("RunWait: " + run.message());
   return run;

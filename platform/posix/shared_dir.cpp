@@ -2,17 +2,23 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <vector>
 
 #include "platform/posix/path.h"
+#include "runtime/platform.h"
 
 namespace runtime {
 namespace {
+
+// The most symbolic links one lookup follows, as the kernel's limit.
+constexpr int kMaxLinks = 40;
 
 // The directory that the request's files lie in, opened once.
 struct Base {
@@ -20,6 +26,7 @@ struct Base {
   UniqueFd fd;
   struct stat st = {};
   int error = 0;  // why it could not be opened
+  Say place;
 };
 
 Base& base() {
@@ -31,82 +38,87 @@ bool same_object(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether a symbolic link `link` in the directory `dir` may be followed:
-// the rule of protected_symlinks, applied whatever the system's setting.
-bool may_follow_link(const struct stat& link, const struct stat& dir) {
-  return link.st_uid == ::geteuid() || link.st_uid == 0 ||
-         (dir.st_mode & S_IWOTH) == 0 || dir.st_uid == link.st_uid;
+// This run's effective user, which a run does not change: asked once.
+uid_t run_user() {
+  static const uid_t user = ::geteuid();
+  return user;
 }
 
-// Opens `name` in `dir` with `flags`, following a symbolic link there only
-// when may_follow_link() allows it and the name still holds the same link
-// once the object is open.
-int open_at(int dir, const struct stat& dir_st, const std::string& name,
-            int flags, bool* through_link, std::string& refusal) {
-  flags |= O_CLOEXEC;
-  int fd = ::openat(dir, name.c_str(), flags | O_NOFOLLOW, kNewFileMode);
-  if (fd >= 0 || (errno != ELOOP && errno != ENOTDIR)) return fd;
-  int error = errno;
-  UniqueFd link(::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  struct stat link_st;
-  if (!link.valid() || ::fstat(link.get(), &link_st) != 0 ||
-      !S_ISLNK(link_st.st_mode)) {
-    errno = error;
-    return -1;
-  }
-  if (!may_follow_link(link_st, dir_st)) {
-    refusal =
-        "a symbolic link of another user in a directory that others "
-        "may write";
-    errno = EPERM;
-    return -1;
-  }
-  if (through_link != nullptr) *through_link = true;
-  fd = ::openat(dir, name.c_str(), flags, kNewFileMode);
-  error = errno;
-  struct stat now;
-  if (fd >= 0 &&
-      (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-       !same_object(now, link_st))) {
-    ::close(fd);
-    refusal = "replaced while it was opened";
-    errno = EBUSY;
-    return -1;
-  }
-  errno = error;
-  return fd;
+// The trusted: identities, not properties of the files.
+bool trusted(uid_t uid) { return uid == run_user() || uid == 0; }
+
+std::string join(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir == ".") return name;
+  return dir.ends_with('/') ? dir + name : dir + "/" + name;
 }
 
-// "" when the object `st` (a program, or a directory when `sticky_helps`)
-// could have been written only by this user, root or `parent_owner`; else
-// what is wrong with `path` and how to mend it.
-std::string write_problem(const struct stat& st, uid_t parent_owner,
-                          const std::string& path, bool sticky_helps) {
-  if (st.st_uid != ::geteuid() && st.st_uid != 0 && st.st_uid != parent_owner) {
-    return path + " belongs to user " + user_name(st.st_uid) +
-           ", neither this user, root nor the owner of its directory";
+// Who outside the trusted may make and remove names in the directory `st`
+// (sticky or not), or write the file `st`, by its owner and mode bits;
+// `sticky` is the mend's "chmod +t or " where the sticky bit would do.
+Say writers(const struct stat& st, const std::string& path,
+            const std::string& sticky = "") {
+  Say say;
+  if (!trusted(st.st_uid)) {
+    say.owner = user_name(st.st_uid);
+    say.who = "user " + say.owner;
+    say.reason = path + " belongs to user " + say.owner;
+    say.mend = "chown " + user_name(run_user()) + " " + path;
+  } else if (st.st_mode & S_IWOTH) {
+    say.who = "other users";
+    say.reason = path + " is writable by others";
+    say.mend = sticky + "chmod o-w " + path;
+  } else if (st.st_mode & S_IWGRP) {
+    say.who = "the users of group " + group_name(st.st_gid);
+    say.reason = path + " is writable by group " + group_name(st.st_gid);
+    say.mend = sticky + "chmod g-w " + path;
   }
-  if (sticky_helps && (st.st_mode & S_ISVTX)) return "";
-  const std::string sticky = sticky_helps ? " or chmod +t" : "";
-  if (st.st_mode & S_IWOTH) {
-    return path + " is writable by others: chmod o-w" + sticky + " " + path;
-  }
-  if ((st.st_mode & S_IWGRP) && ::geteuid() == 0) {
-    return path + " is writable by group " + group_name(st.st_gid) +
-           ": chmod g-w" + sticky + " " + path;
-  }
-  return "";
+  return say;
 }
 
-// The components of a relative path, without empty ones and ".".
-std::vector<std::string> components(std::string_view rel) {
+// Who made the object or may change what it holds. A link's target is
+// its maker's choice; a directory's entries are its writers' unless the
+// sticky bit leaves each entry to its owner.
+Say content_say(const struct stat& st, const std::string& path) {
+  if (S_ISLNK(st.st_mode)) {
+    if (trusted(st.st_uid)) return Say();
+    Say say = writers(st, path);
+    say.reason =
+        path + " is a symbolic link of another user (" + say.owner + ")";
+    say.mend = "rm " + path;
+    return say;
+  }
+  if (!S_ISDIR(st.st_mode)) return writers(st, path);
+  if ((st.st_mode & S_ISVTX) && trusted(st.st_uid)) return Say();
+  Say say = writers(st, path, "chmod +t or ");
+  if (trusted(st.st_uid)) say.reason += " and has no sticky bit";
+  return say;
+}
+
+// Who could have given the object `st` this name in the directory `in`: a
+// second name of a file is a hard link that whoever may make names there
+// could have made, to anything they may reach (protected_hardlinks aside).
+Say another_name_say(const struct stat& st, const std::string& path,
+                     const Location& in) {
+  if (S_ISDIR(st.st_mode) || st.st_nlink <= 1) return Say();
+  Say say = writers(in.dir_st, in.dir_path);
+  if (!say) return say;
+  say.owner.clear();
+  say.reason = path + " has another name (a hard link), and " + say.who +
+               " may make names in " + in.dir_path;
+  say.mend = "give it one name (cp " + path + " " + path + ".new && mv " +
+             path + ".new " + path + ")";
+  return say;
+}
+
+// The components of a path, without empty ones and ".".
+std::vector<std::string> components(std::string_view path) {
   std::vector<std::string> out;
-  while (!rel.empty()) {
-    std::size_t slash = rel.find('/');
-    std::string_view part = rel.substr(0, slash);
+  while (!path.empty()) {
+    std::size_t slash = path.find('/');
+    std::string_view part = path.substr(0, slash);
     if (!part.empty() && part != ".") out.emplace_back(part);
     if (slash == std::string_view::npos) break;
-    rel.remove_prefix(slash + 1);
+    path.remove_prefix(slash + 1);
   }
   return out;
 }
@@ -130,7 +142,280 @@ bool below_base(const std::string& path, std::string& rel) {
   return true;
 }
 
+// The target of the symbolic link `name` in `dir` ("" with `name` empty:
+// the link `dir` itself); false with errno set when it cannot be read.
+bool read_link(int dir, const std::string& name, std::string& target) {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlinkat(dir, name.c_str(), buf, sizeof buf);
+  if (n < 0) return false;
+  if (n == 0 || static_cast<std::size_t>(n) == sizeof buf) {
+    errno = n == 0 ? ENOENT : ENAMETOOLONG;
+    return false;
+  }
+  target.assign(buf, static_cast<std::size_t>(n));
+  return true;
+}
+
+// The symbolic link `name` in `dir`, opened as itself, or an invalid
+// descriptor when it is not a link.
+UniqueFd open_link(int dir, const std::string& name, struct stat& st) {
+  UniqueFd link(::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (link.valid() && (::fstat(link.get(), &st) != 0 || !S_ISLNK(st.st_mode))) {
+    link.reset();
+  }
+  return link;
+}
+
+// A second view of `at`, whose directory stays `at`'s.
+Location view_of(const Location& at) {
+  Location view;
+  view.path = at.path;
+  view.dir = at.dir;
+  view.dir_st = at.dir_st;
+  view.dir_path = at.dir_path;
+  view.name = at.name;
+  view.place = at.place;
+  return view;
+}
+
+// The use a link or directory on the way to an object of `use` has.
+Use way_to(Use use) { return use == Use::kRun ? Use::kRun : Use::kFollow; }
+
+Status refused(const std::string& what, const std::string& why) {
+  return Status::failure(what + ": " + why, 0);
+}
+
+// Makes `at` the directory "/", judged as a directory followed.
+Status enter_root(const std::string& what, Location& at, Use use) {
+  at.owned_dir.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!at.owned_dir.valid() || ::fstat(at.owned_dir.get(), &at.dir_st) != 0) {
+    return Status::failure(what, errno);
+  }
+  at.dir = at.owned_dir.get();
+  at.dir_path = "/";
+  std::string no = refusal(judge(at.dir_st, "/", at), way_to(use));
+  return no.empty() ? Status() : refused(what, no);
+}
+
+Status follow(const std::string& what, Location& at, int link,
+              const struct stat& link_st, const std::string& path, Use use,
+              int& links);
+
+// Makes the directory `part` of `at` the new `at`, as refusal() allows a
+// directory followed on the way to an object of `use`; a symbolic link
+// there is followed by follow().
+Status enter(const std::string& what, Location& at, const std::string& part,
+             Use use, int& links) {
+  if (part == ".") return Status();
+  const std::string path = join(at.dir_path, part);
+  UniqueFd next(
+      ::openat(at.dir, part.c_str(),
+               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!next.valid()) {
+    const int error = errno;
+    struct stat link_st;
+    UniqueFd link;
+    if (error == ELOOP || error == ENOTDIR) {
+      link = open_link(at.dir, part, link_st);
+    }
+    if (!link.valid()) return Status::failure(what, error);
+    Status followed = follow(what, at, link.get(), link_st, path, use, links);
+    if (!followed.ok()) return followed;
+    return enter(what, at, at.name, use, links);
+  }
+  struct stat st;
+  if (::fstat(next.get(), &st) != 0) return Status::failure(what, errno);
+  std::string no = refusal(judge(st, path, at), way_to(use));
+  if (!no.empty()) return refused(what, no);
+  at.owned_dir = std::move(next);
+  at.dir = at.owned_dir.get();
+  at.dir_st = st;
+  at.dir_path = path;
+  return Status();
+}
+
+// Follows the symbolic link `link` (`path`, in `at`) when refusal() allows
+// it: its target is walked from `at` (or "/"), each directory entered by
+// enter(), and `at` becomes the directory of its last component, which
+// at.name then names. The kernel never follows the link, so a link
+// replaced meanwhile changes nothing.
+Status follow(const std::string& what, Location& at, int link,
+              const struct stat& link_st, const std::string& path, Use use,
+              int& links) {
+  if (++links > kMaxLinks) return Status::failure(what, ELOOP);
+  std::string no = refusal(judge(link_st, path, at), way_to(use));
+  if (!no.empty()) return refused(what, no);
+  std::string target;
+  if (!read_link(link, "", target)) return Status::failure(what, errno);
+  if (target.starts_with('/')) {
+    Status root = enter_root(what, at, use);
+    if (!root.ok()) return root;
+  }
+  std::vector<std::string> parts = components(target);
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    Status entered = enter(what, at, parts[i], use, links);
+    if (!entered.ok()) return entered;
+  }
+  at.name = parts.empty() ? "." : parts.back();
+  return Status();
+}
+
+// Opens the regular file `at.name` for `use`, following links as follow()
+// does; see open_regular_at().
+Status open_file(const std::string& what, const Location& at, int flags,
+                 Use use, UniqueFd& fd, bool* through_link, Judgement* judged) {
+  if (through_link != nullptr) *through_link = false;
+  Location cur = view_of(at);
+  int links = 0;
+  for (;;) {
+    fd.reset(::openat(cur.dir, cur.name.c_str(),
+                      flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      kNewFileMode));
+    if (fd.valid()) break;
+    const int error = errno;
+    struct stat link_st;
+    UniqueFd link;
+    if (error == ELOOP || error == ENOTDIR) {
+      link = open_link(cur.dir, cur.name, link_st);
+    }
+    if (!link.valid()) return Status::failure(what, error);
+    if (through_link != nullptr) *through_link = true;
+    Status followed = follow(what, cur, link.get(), link_st,
+                             join(cur.dir_path, cur.name), use, links);
+    if (!followed.ok()) return followed;
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) {
+    int error = errno;
+    fd.reset();
+    return Status::failure(what, error);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    fd.reset();
+    return refused(what, "not a regular file");
+  }
+  Judgement judgement = judge(st, join(cur.dir_path, cur.name), cur);
+  std::string no = use == Use::kFollow ? "" : refusal(judgement, use);
+  if (!no.empty()) {
+    fd.reset();
+    return refused(what, no);
+  }
+  if (judged != nullptr) *judged = judgement;
+  return Status();
+}
+
+// A place that could not be judged: nobody can tell who may replace it.
+Say unjudged(const std::string& dir, int error) {
+  Say say;
+  say.who = "whoever may change the directories above it";
+  say.reason = "who may replace " + dir + " cannot be told (" +
+               system_error_text(error) + ")";
+  say.mend = "make every directory above it searchable";
+  return say;
+}
+
+// The place of the directory `dir`, opened as `opened`: the first from "/"
+// down of its directories and the links on the way that someone outside
+// the trusted could replace, or the directory itself when they may replace
+// its files. One fstatat per component, and a readlink per link.
+Say judge_place(const std::string& dir, const struct stat& opened) {
+  std::string full = dir;
+  if (!dir.starts_with('/')) {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return unjudged(dir, errno);
+    full = join(cwd, dir);
+  }
+  struct Step {
+    std::string path;
+    struct stat st;
+  };
+  std::vector<Step> steps(1, Step{"/", {}});
+  if (::stat("/", &steps[0].st) != 0) return unjudged(dir, errno);
+  Say found = content_say(steps[0].st, "/");
+  std::vector<std::string> todo = components(full);
+  std::reverse(todo.begin(), todo.end());
+  Location holder;
+  int links = 0;
+  while (!todo.empty()) {
+    const std::string part = std::move(todo.back());
+    todo.pop_back();
+    if (part == "..") {
+      if (steps.size() > 1) steps.pop_back();
+      continue;
+    }
+    Step next{join(steps.back().path, part), {}};
+    if (::fstatat(AT_FDCWD, next.path.c_str(), &next.st, AT_SYMLINK_NOFOLLOW) !=
+        0) {
+      return unjudged(dir, errno);
+    }
+    if (!found) {
+      holder.dir_st = steps.back().st;
+      holder.dir_path = steps.back().path;
+      Judgement j = judge(next.st, next.path, holder);
+      found = j.content ? j.content : j.name;
+    }
+    if (S_ISLNK(next.st.st_mode)) {
+      std::string target;
+      if (++links > kMaxLinks) return unjudged(dir, ELOOP);
+      if (!read_link(AT_FDCWD, next.path, target)) return unjudged(dir, errno);
+      if (target.starts_with('/')) steps.resize(1);
+      std::vector<std::string> more = components(target);
+      todo.insert(todo.end(), more.rbegin(), more.rend());
+      continue;
+    }
+    steps.push_back(std::move(next));
+  }
+  if (!same_object(steps.back().st, opened)) return unjudged(dir, EBUSY);
+  return found;
+}
+
+// locate() for a path outside the base (a trace file, another program of
+// the runtime's): its directory, opened by its path and judged as the base
+// is, since whoever gave the path chose it.
+Status locate_outside(const std::string& what, const std::string& path,
+                      Location& at) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.ends_with('/')) trimmed.pop_back();
+  at.dir_path = directory_of(trimmed);
+  at.name = trimmed.substr(trimmed.find_last_of('/') + 1);
+  at.owned_dir.reset(
+      ::open(at.dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!at.owned_dir.valid() || ::fstat(at.owned_dir.get(), &at.dir_st) != 0) {
+    return Status::failure(what, errno);
+  }
+  at.dir = at.owned_dir.get();
+  at.place = judge_place(at.dir_path, at.dir_st);
+  return Status();
+}
+
 }  // namespace
+
+Judgement judge(const struct stat& st, const std::string& path,
+                const Location& in) {
+  return {content_say(st, path), another_name_say(st, path, in), in.place};
+}
+
+std::string refusal(const Judgement& judged, Use use) {
+  const Say& say = use == Use::kWrite ? judged.name
+                   : judged.content   ? judged.content
+                                      : judged.name;
+  if (!say) return "";
+  const std::string me = user_name(run_user());
+  const std::string trusted = run_user() == 0 ? "root" : me + " or root";
+  const std::string or_run =
+      say.owner.empty() ? "" : ", or run the host as " + say.owner;
+  switch (use) {
+    case Use::kRun:
+      return say.reason + ": a run as " + me + " starts only what " + trusted +
+             " may change; " + say.mend + or_run;
+    case Use::kFollow:
+      return say.reason + ": a write as " + me + " goes only through what " +
+             trusted + " may change; " + say.mend + or_run;
+    case Use::kWrite:
+      break;
+  }
+  return say.reason + ": not written; " + say.mend;
+}
 
 std::string temporary_name(const std::string& name, std::string_view tag) {
   std::string temp = "." + name + ".tolmex-";
@@ -156,98 +441,68 @@ std::string group_name(gid_t gid) {
   return std::to_string(gid);
 }
 
-std::string untrusted_program(const struct stat& st, uid_t dir_owner,
-                              const std::string& path) {
-  return write_problem(st, dir_owner, path, false);
-}
-
 void set_base_directory(const std::string& file) {
   Base& b = base();
   b.path = directory_of(file);
+  b.place = Say();
   b.fd.reset(::open(b.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   b.error = b.fd.valid() && ::fstat(b.fd.get(), &b.st) == 0 ? 0 : errno;
-  if (b.error != 0) b.fd.reset();
+  if (b.error != 0) {
+    b.fd.reset();
+    return;
+  }
+  b.place = judge_place(b.path, b.st);
 }
+
+const Say& base_place() { return base().place; }
 
 Status locate(const std::string& what, const std::string& path, Location& at) {
   at.path = path;
+  at.place = Say();
+  at.owned_dir.reset();
   std::string rel;
-  if (!below_base(path, rel)) {
-    // Outside the request's directory (a trace file, a test): the
-    // directory as its path names it.
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.ends_with('/')) trimmed.pop_back();
-    at.owned_dir.reset(::open(directory_of(trimmed).c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!at.owned_dir.valid() || ::fstat(at.owned_dir.get(), &at.dir_st) != 0) {
-      return Status::failure(what, errno);
-    }
-    at.dir = at.owned_dir.get();
-    at.name = trimmed.substr(trimmed.find_last_of('/') + 1);
-    return Status();
-  }
+  if (!below_base(path, rel)) return locate_outside(what, path, at);
   const Base& b = base();
   if (!b.fd.valid()) return Status::failure(what, b.error);
   std::vector<std::string> parts = components(rel);
   if (parts.empty()) return Status::failure(what, EISDIR);
   at.dir = b.fd.get();
   at.dir_st = b.st;
+  at.dir_path = b.path;
+  at.place = b.place;
+  int links = 0;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    std::string refusal;
-    UniqueFd next(open_at(at.dir, at.dir_st, parts[i],
-                          O_RDONLY | O_DIRECTORY | O_NONBLOCK, nullptr,
-                          refusal));
-    struct stat st;
-    if (!next.valid() || ::fstat(next.get(), &st) != 0) {
-      return refusal.empty() ? Status::failure(what, errno)
-                             : Status::failure(what + ": " + refusal, 0);
-    }
-    std::string dir_path = path.substr(0, path.size() - rel.size()) + parts[i];
-    std::string problem = write_problem(st, at.dir_st.st_uid, dir_path, true);
-    if (!problem.empty()) return Status::failure(what + ": " + problem, 0);
-    at.owned_dir = std::move(next);
-    at.dir = at.owned_dir.get();
-    at.dir_st = st;
+    Status entered = enter(what, at, parts[i], Use::kFollow, links);
+    if (!entered.ok()) return entered;
   }
   at.name = parts.back();
   return Status();
 }
 
 Status open_regular_at(const std::string& what, const Location& at, int flags,
-                       UniqueFd& fd, bool* through_link) {
-  if (through_link != nullptr) *through_link = false;
-  std::string refusal;
-  fd.reset(open_at(at.dir, at.dir_st, at.name, flags | O_NONBLOCK, through_link,
-                   refusal));
-  if (!refusal.empty()) return Status::failure(what + ": " + refusal, 0);
-  struct stat st;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-    int error = errno;
-    fd.reset();
-    return Status::failure(what, error);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    fd.reset();
-    return Status::failure(what + ": not a regular file", 0);
-  }
-  if ((flags & O_ACCMODE) != O_RDONLY && st.st_nlink > 1 &&
-      st.st_uid != ::geteuid() && (at.dir_st.st_mode & (S_IWGRP | S_IWOTH))) {
-    fd.reset();
-    return Status::failure(what +
-                               ": a file of another user with another name "
-                               "(a hard link) in a directory that others "
-                               "may write",
-                           0);
-  }
-  return Status();
+                       UniqueFd& fd, bool* through_link, Judgement* judged) {
+  const Use use = (flags & O_ACCMODE) == O_RDONLY ? Use::kFollow : Use::kWrite;
+  return open_file(what, at, flags, use, fd, through_link, judged);
 }
 
 Status open_regular(const std::string& what, const std::string& path, int flags,
-                    UniqueFd& fd, bool* through_link) {
+                    UniqueFd& fd, bool* through_link, Judgement* judged) {
   Location at;
   Status found = locate(what, path, at);
   if (!found.ok()) return found;
-  return open_regular_at(what, at, flags, fd, through_link);
+  return open_regular_at(what, at, flags, fd, through_link, judged);
+}
+
+Status open_program(const std::string& what, const std::string& path,
+                    Location& at, UniqueFd& fd, struct stat& st) {
+  Status opened = locate(what, path, at);
+  if (opened.ok()) {
+    opened = open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
+  }
+  if (opened.ok() && ::fstat(fd.get(), &st) != 0) {
+    opened = Status::failure(what, errno);
+  }
+  return opened;
 }
 
 }  // namespace runtime

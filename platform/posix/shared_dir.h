@@ -1,10 +1,23 @@
 // Opening files in a directory that other users may share, such as a public
-// directory with the sticky bit, so that what is checked is what is used:
-// the directory of the request's files is opened once, everything below it
-// is opened relative to it, one component at a time, and each object is
-// judged by fstat of the descriptor that is then used. Only regular files
-// are opened, never with a wait on a FIFO or device; a symbolic link or a
-// directory that another user could have planted is not followed. Failures
+// directory with the sticky bit, and the one judgement of who else has a
+// say over what a request uses.
+//
+// The trusted are two identities: this run's effective user and root. For
+// every object a request uses, judge() answers one question from the
+// descriptor then used: who outside the trusted could have made it, changed
+// what it holds, or chosen what its name refers to. What the answer means
+// depends on the use (refusal()): what runs and what is followed on the way
+// to a write must be nobody else's; a file written in place may be another
+// user's (the caller warns), but not another name that they could have made
+// for it. The public directory and every directory above it up to "/" are
+// judged when the directory is opened; what others could do there is a
+// warning, not a refusal.
+//
+// The directory of the request's files is opened once, everything below it
+// is opened relative to it, one component at a time, and a symbolic link is
+// never followed by the kernel: its target is walked here, each component
+// judged, and the last one opened from the directory that was judged. Only
+// regular files are opened, never with a wait on a FIFO or device. Failures
 // come back as a Status with the reason; nothing here throws.
 #ifndef TOLMEX_PLATFORM_POSIX_SHARED_DIR_H_
 #define TOLMEX_PLATFORM_POSIX_SHARED_DIR_H_
@@ -24,45 +37,100 @@ namespace runtime {
 inline constexpr mode_t kNewFileMode = 0644;
 inline constexpr mode_t kNewDirectoryMode = 0755;
 
-// The base directory: the directory that `file` (a file system path) lies
-// in, opened now. Later paths below it are resolved relative to this
-// descriptor, whatever happens to its name. One per process; a new call
-// replaces it. A base that cannot be opened makes every path below it fail
-// with that reason.
-void set_base_directory(const std::string& file);
+// Someone outside the trusted who has a say over an object, or nobody.
+struct Say {
+  std::string who;     // "user pos", "the users of group posg", "other
+                       // users"; empty: nobody
+  std::string reason;  // what gives it to them, naming the object:
+                       // "/srv/pay/mart.dll belongs to user pos"
+  std::string mend;    // what takes it from them: "chown root /srv/pay/..."
+  std::string owner;   // the user's name when they have it as the owner
+  explicit operator bool() const { return !who.empty(); }
+};
+
+// The answer for one object, from its owner, its group and other write
+// bits, the sticky bit of directories, and the directories holding it.
+struct Judgement {
+  Say content;  // made it or may change what it holds: its owner, or a
+                // group or others through its write bits (a directory's
+                // only without the sticky bit, which limits replacing an
+                // entry to the entry's owner)
+  Say name;     // could have given it this name: it has another name, and
+                // they may make names in the directory that holds this one
+  Say place;    // could replace the public directory or the files in it:
+                // its owner and mode and the directories above it, judged
+                // when it was opened (a warning, never a refusal)
+};
+
+// What an object is used for.
+enum class Use {
+  kRun,     // started as a program: mart.dll, a mart.exe taken over
+  kFollow,  // followed on the way to a write: a link, a directory
+  kWrite,   // a regular file written in place: tolmex.ini, the log
+};
 
 // Where a file lies: its directory, open, and its last name.
 struct Location {
-  std::string path;    // the whole path, for messages
-  int dir = -1;        // the directory's descriptor (owned or the base's)
-  struct stat dir_st;  // the directory, as fstat saw it
-  std::string name;    // the last component
-  UniqueFd owned_dir;  // the directory when it is not the base
+  std::string path;      // the whole path, for messages
+  int dir = -1;          // the directory's descriptor (owned or the base's)
+  struct stat dir_st;    // the directory, as fstat saw it
+  std::string dir_path;  // the directory's path, for messages
+  std::string name;      // the last component
+  UniqueFd owned_dir;    // the directory when it is not the base
+  Say place;             // the public directory's, when below it
 };
 
-// Finds the directory of `path`. Below the base, each directory on the way
-// is opened without following a link that `may_follow_link` refuses and
-// must belong to this user, root or the owner of the directory it is in;
-// others may write it only where it has the sticky bit, and a group only
-// where this user is not root. Failures read "`what`: <reason>".
+// The judgement of the object `st` (as fstat saw it through the descriptor
+// used), found as `path` in the directory `in`.
+Judgement judge(const struct stat& st, const std::string& path,
+                const Location& in);
+
+// "" when the judgement allows the use; else what stands in the way and
+// how to mend it, such as "/srv/pay/mart.dll belongs to user pos: a run as
+// root starts only what root may change; chown root /srv/pay/mart.dll, or
+// run the host as pos".
+std::string refusal(const Judgement& judged, Use use);
+
+// The base directory: the directory that `file` (a file system path) lies
+// in, opened now, with its place judged (see Judgement::place) by one
+// fstatat per component from "/". Later paths below it are resolved
+// relative to this descriptor, whatever happens to its name. One per
+// process; a new call replaces it. A base that cannot be opened makes every
+// path below it fail with that reason.
+void set_base_directory(const std::string& file);
+
+// Who outside the trusted could replace the base directory or the files in
+// it; nobody when there is no base.
+const Say& base_place();
+
+// Finds the directory of `path`. Below the base, from the base: each
+// directory on the way is followed only as refusal() allows for
+// Use::kFollow, and so is a symbolic link, whose target is walked the same
+// way. Elsewhere (a trace file), the directory is opened by its path and
+// its place judged as the base's is. Failures read "`what`: <reason>".
 Status locate(const std::string& what, const std::string& path, Location& at);
 
 // Opens the regular file `at.name` in `at.dir` with the open(2) `flags`
 // (O_NONBLOCK and O_CLOEXEC are added; a new file gets kNewFileMode less
-// the umask). A symbolic link is followed only as the kernel's
-// protected_symlinks would allow, whatever its setting, and only when it
-// is still the same link once the file is open; `through_link`, when
-// given, tells whether one was followed. A file opened for writing that
-// has several names in a directory that group or others may write, and
-// that belongs to another user, is refused, as protected_hardlinks would.
-// Anything but a regular file is a failure. Failures read "`what`:
-// <reason>".
+// the umask). A symbolic link is followed as locate() follows one;
+// `through_link`, when given, tells whether one was. A file opened for
+// writing must pass refusal() for Use::kWrite. Anything but a regular file
+// is a failure. `judged`, when given, receives the file's judgement.
+// Failures read "`what`: <reason>".
 Status open_regular_at(const std::string& what, const Location& at, int flags,
-                       UniqueFd& fd, bool* through_link = nullptr);
+                       UniqueFd& fd, bool* through_link = nullptr,
+                       Judgement* judged = nullptr);
 
 // locate() and open_regular_at() in one.
 Status open_regular(const std::string& what, const std::string& path, int flags,
-                    UniqueFd& fd, bool* through_link = nullptr);
+                    UniqueFd& fd, bool* through_link = nullptr,
+                    Judgement* judged = nullptr);
+
+// Opens the program file `path` for reading as a request starts it: a
+// regular file that passes refusal() for Use::kRun. `at` and `st` receive
+// where it lies and its status.
+Status open_program(const std::string& what, const std::string& path,
+                    Location& at, UniqueFd& fd, struct stat& st);
 
 // The name of a temporary file beside the file `name`, marked by `tag`:
 // "." + name + ".tolmex-" + tag.
@@ -71,13 +139,6 @@ std::string temporary_name(const std::string& name, std::string_view tag);
 // The user name of `uid` or the group name of `gid`, else the number.
 std::string user_name(uid_t uid);
 std::string group_name(gid_t gid);
-
-// "" when the program file `st` may be started by this user: it belongs to
-// this user, root or `dir_owner` and nobody else may write it (a group
-// may, where this user is not root); else what is wrong and how to mend
-// it, for the file `path`.
-std::string untrusted_program(const struct stat& st, uid_t dir_owner,
-                              const std::string& path);
 
 }  // namespace runtime
 

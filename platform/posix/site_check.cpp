@@ -13,8 +13,11 @@
 #include "platform/posix/code_set.h"
 #include "platform/posix/fd_io.h"
 #include "platform/posix/path.h"
+#include "platform/posix/program_copy.h"
 #include "platform/posix/shared_dir.h"
+#include "runtime/clock.h"
 #include "runtime/files.h"
+#include "runtime/ini_text.h"
 #include "runtime/message_box.h"
 #include "runtime/path.h"
 #include "runtime/platform.h"
@@ -26,6 +29,14 @@ using Findings = std::vector<Finding>;
 
 void add(Findings& out, Finding::Kind kind, std::string text) {
   out.push_back({kind, std::move(text)});
+}
+
+Status refused(const std::string& what, const std::string& why) {
+  return Status::failure(what + ": " + why, 0);
+}
+
+std::string trusted_users() {
+  return ::geteuid() == 0 ? "root" : user_name(::geteuid()) + " or root";
 }
 
 // The public directory: there, and writable by this user.
@@ -44,39 +55,60 @@ bool check_directory(const Text& public_path, Findings& out) {
     return false;
   }
   add(out, Finding::kOk, dir + " exists and this user may write it");
+  // A request goes on with a warning; the site is not as it should be.
   std::string others = replaceable_by_others(public_path + u"mart.exe");
   if (others.empty()) {
     add(out, Finding::kOk,
-        "only its owner may remove or replace the files in " + dir +
-            " (sticky bit, or no write for group and others)");
+        "nobody but " + trusted_users() + " may replace " + dir +
+            ", the directories above it or the files in it");
   } else {
-    add(out, Finding::kWarning, others);
+    add(out, Finding::kProblem, others);
   }
   return true;
 }
 
 void check_client(const Text& public_path, Findings& out) {
   const std::string path = fs_path(public_path + u"mart.dll");
-  const std::string what = "cannot copy " + path;
   Location at;
   UniqueFd fd;
   struct stat st;
-  Status opened = locate(what, path, at);
-  if (opened.ok()) opened = open_regular_at(what, at, O_RDONLY, fd);
-  if (opened.ok() && ::fstat(fd.get(), &st) != 0) {
-    opened = Status::failure(what, errno);
-  }
+  Status opened = open_program(
+      "cannot copy " + path + " to " + fs_path(public_path + u"mart.exe"), path,
+      at, fd, st);
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
-  std::string problem = untrusted_program(st, at.dir_st.st_uid, path);
-  if (!problem.empty()) return add(out, Finding::kProblem, problem);
   if ((st.st_mode & S_IXUSR) == 0) {
     return add(out, Finding::kProblem,
                path + " is not executable by its owner: chmod u+x " + path);
   }
+  // What the kernel starts: "#!" and an interpreter that is there, or ELF.
+  const std::string exe = fs_path(public_path + u"mart.exe");
+  char start[256] = {};
+  const ssize_t n = ::pread(fd.get(), start, sizeof start - 1, 0);
+  const std::string line(start, n > 0 ? static_cast<std::size_t>(n) : 0);
+  int error = line.starts_with(
+                  "\x7f"
+                  "ELF")
+                  ? 0
+                  : ENOEXEC;
+  if (line.starts_with("#!")) {
+    const std::size_t from = line.find_first_not_of(" \t", 2);
+    const std::string interpreter =
+        from == std::string::npos
+            ? ""
+            : line.substr(from, line.find_first_of(" \t\n", from) - from);
+    error = ::faccessat(AT_FDCWD, interpreter.c_str(), X_OK, AT_EACCESS) == 0
+                ? 0
+                : errno;
+  }
+  if (error != 0) {
+    return add(out, Finding::kProblem,
+               Status::failure("cannot start " + exe, error).message());
+  }
   add(out, Finding::kOk,
-      path + " is a program that only " +
-          (st.st_uid == 0 ? "root" : user_name(st.st_uid) + " or root") +
-          " may change");
+      path + " is a program that only " + trusted_users() + " may change");
+  // What is at mart.exe, and the staging names, as the copy would find them.
+  std::string blocker = copy_blocker("cannot copy " + path + " to " + exe, exe);
+  if (!blocker.empty()) add(out, Finding::kProblem, blocker);
 }
 
 void check_result_file(const Text& public_path, Findings& out) {
@@ -98,6 +130,9 @@ void check_result_file(const Text& public_path, Findings& out) {
   }
   if (opened.ok() && content.size() > kMaxIniSize) {
     opened = Status::failure(what, EFBIG);
+  }
+  if (opened.ok() && !edit_ini_file(content, reset_edits())) {
+    opened = refused(what, "the written keys would not read back");
   }
   if (opened.ok() && ((st.st_mode & 0222) == 0 ||
                       ::faccessat(at.dir, at.name.c_str(), W_OK,
@@ -128,19 +163,25 @@ void check_result_file(const Text& public_path, Findings& out) {
 void check_log_directory(const Text& public_path, Findings& out) {
   const Text dir = below(public_path, u"logpay");
   const std::string path = fs_path(dir);
-  Location at;
-  // The walk to a file inside judges "logpay" as every request's does.
-  Status found = locate("cannot write the log", fs_path(dir + u"\\x"), at);
-  if (found.ok()) {
-    add(out, Finding::kOk,
-        path + " is a directory that only trusted users may change");
-  } else if (found.error() == ENOENT &&
-             ::faccessat(AT_FDCWD, directory_of(path).c_str(), W_OK | X_OK,
-                         AT_EACCESS) == 0) {
-    add(out, Finding::kOk,
-        path + " is not there yet; the first request makes it");
+  const std::string log =
+      fs_path(dir + u"\\pay_log" + format_date(now(), u"yyyymmdd") + u".txt");
+  // The day's log as the request opens it, without creating it; a fault
+  // loses the record, but the request goes on.
+  UniqueFd fd;
+  Status opened =
+      open_regular("cannot open " + log, log, O_WRONLY | O_APPEND, fd);
+  if (opened.ok()) {
+    add(out, Finding::kOk, log + " takes the record");
+    std::string writers = writable_by_others(from_ansi(log));
+    if (!writers.empty()) add(out, Finding::kWarning, writers);
+  } else if (opened.error() == ENOENT &&
+             (directory_exists(dir) ||
+              ::faccessat(AT_FDCWD, directory_of(path).c_str(), W_OK | X_OK,
+                          AT_EACCESS) == 0)) {
+    add(out, Finding::kOk, log + " is not there yet; the request makes it");
   } else {
-    add(out, Finding::kProblem, found.message());
+    add(out, Finding::kWarning,
+        "the request would not be logged: " + opened.message());
   }
 }
 
