@@ -152,7 +152,9 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_EQ(runs(), c.status == 0 ? 1 : 0) << c.name;
     // The runner's own files draw no warning.
-    if (c.status == 0) EXPECT_EQ(r.err, "") << c.name;
+    if (c.status == 0) {
+      EXPECT_EQ(r.err, "") << c.name;
+    }
     RunResult cleared = run({"/bin/rm", "-rf", pub / "mart.exe"});
     ASSERT_EQ(cleared.status, 0) << cleared.err;
   }
@@ -237,7 +239,7 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
       {"another user's log in a sticky logpay",
        "touch " + log_file() + " && chmod 666 " + log_file(), pub.path() + "/",
        0755, 0,
-       "warning: its owner 65533 may write " + pub.path() + "//logpay/" + day,
+       "warning: its owner 65533 may write " + pub.path() + "/logpay/" + day,
        "mkdir -m 1777 " + (pub / "logpay")},
       {"a logpay link of another user",
        "ln -s '" + outside.path() + "' '" + (pub / "logpay") + "'",
