@@ -148,9 +148,18 @@ TEST(IniFileTest, WriterKilledAtRandomMomentsNeverLeavesATornFile) {
   EXPECT_EQ(configparser_rejects(files), "");
   // A temporary file of a killed writer goes with the next write, even one
   // that changes nothing (k0=0 is there already).
-  write_file(dir / ".tolmex.ini.tolmex-new", "[return]\r\nk0=");
-  EXPECT_EQ(run({INI_WRITE_BINARY, ini, "return", "k", "1"}).status, 0);
-  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"tolmex.ini"});
+  // So does a link planted at that name.
+  for (bool link : {false, true}) {
+    if (link) {
+      ASSERT_EQ(
+          ::symlink("/nonexistent", (dir / ".tolmex.ini.tolmex-new").c_str()),
+          0);
+    } else {
+      write_file(dir / ".tolmex.ini.tolmex-new", "[return]\r\nk0=");
+    }
+    EXPECT_EQ(run({INI_WRITE_BINARY, ini, "return", "k", "1"}).status, 0);
+    EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"tolmex.ini"});
+  }
 }
 
 const char16_t* const kResetKeys[] = {
