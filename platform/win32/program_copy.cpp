@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -40,6 +41,26 @@ bool start_using(const std::wstring& path) {
   return true;
 }
 
+// True when the open file `file` holds the bytes of the file `source`.
+bool same_content(HANDLE file, const std::wstring& source) {
+  HANDLE from = CreateFileW(source.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (from == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER a, b, zero = {};
+  bool same = GetFileSizeEx(file, &a) && GetFileSizeEx(from, &b) &&
+              a.QuadPart == b.QuadPart &&
+              SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
+  static char x[64 * 1024], y[64 * 1024];
+  for (DWORD n = 1, m = 0; same && n > 0;) {
+    same = ReadFile(file, x, sizeof x, &n, nullptr) &&
+           ReadFile(from, y, n, &m, nullptr) && m == n &&
+           std::memcmp(x, y, n) == 0;
+  }
+  CloseHandle(from);
+  return same;
+}
+
 // Takes the read-only attribute off the file `path`, which CopyFileW
 // carries over from its source: a copy of this program's is its to
 // replace and remove.
@@ -71,7 +92,7 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   const std::wstring from = wide(source), to = wide(target);
   // Other runs copy, hold and delete the same file: while it is being
   // written, or gone again before it is held, this run tries again.
-  bool copied = false;
+  bool copied = false, foreign = false;
   const bool placed = retry_while_busy([&] {
     copied = CopyFileW(from.c_str(), to.c_str(), FALSE);
     if (!copied && GetLastError() != ERROR_SHARING_VIOLATION) {
@@ -80,17 +101,27 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
     if (copied) make_writable(to);
     // The new copy, or the one another run has in use: a copy in use
     // cannot be replaced, and this run goes on with it, as with a program
-    // that runs.
-    return start_using(to) ? Attempt::kDone : Attempt::kBusy;
+    // that runs. Anything else held there is not this run's to start.
+    if (!start_using(to)) return Attempt::kBusy;
+    if (!copied && !same_content(files_in_use()[to], from)) {
+      stop_using(to);
+      foreign = true;
+      return Attempt::kFailed;
+    }
+    return Attempt::kDone;
   });
   if (placed) {
     outcome = copied ? CopyOutcome::kCopied : CopyOutcome::kInUseElsewhere;
     return Status();
   }
   const DWORD error = GetLastError();  // before to_ansi() sets another
-  Status failure = Status::failure(
-      "cannot copy " + to_ansi(source) + " to " + to_ansi(target),
-      to_ansi(target), static_cast<int>(error));
+  const std::string what =
+      "cannot copy " + to_ansi(source) + " to " + to_ansi(target);
+  Status failure =
+      foreign ? Status::failure(what + ": another program than " +
+                                    to_ansi(source) + " is held open there",
+                                0)
+              : Status::failure(what, to_ansi(target), static_cast<int>(error));
   trace("CopyFile: " + failure.message());
   return failure;
 }

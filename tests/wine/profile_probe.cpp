@@ -13,6 +13,7 @@
 //   R <hex>                           starts the UTF-16LE command line
 //                                     <hex> and waits for it
 //   H <file> <ms>                     holds <file> open for itself alone
+//   S <file> <ms>                     the same, letting others read it
 //                                     for <ms> milliseconds
 // A dump prints "F <file>", then "<section> TAB <key> TAB <value>" for each
 // key of each section as the lookup of that key returns it ("\x01" when it
@@ -118,10 +119,11 @@ int main(int argc, char** argv) {
         CloseHandle(process.hProcess);
       }
       std::printf("R\t%lu\n", code);
-    } else if (f[0] == "H" && f.size() == 3) {
-      HANDLE file = CreateFileA(f[1].c_str(), GENERIC_READ, 0, nullptr,
+    } else if ((f[0] == "H" || f[0] == "S") && f.size() == 3) {
+      HANDLE file = CreateFileA(f[1].c_str(), GENERIC_READ,
+                                f[0] == "S" ? FILE_SHARE_READ : 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      std::printf("H\t%d\n", file != INVALID_HANDLE_VALUE);
+      std::printf("%s\t%d\n", f[0].c_str(), file != INVALID_HANDLE_VALUE);
       std::fflush(stdout);
       Sleep(std::stoul(f[2]));
       CloseHandle(file);

@@ -203,24 +203,36 @@ class RequestFlowTest(unittest.TestCase):
         os.mkdir(os.path.join(self.dir, "logpay"))
         log = "logpay\\" + time.strftime("pay_log%Y%m%d.txt")
         open(os.path.join(self.dir, log.replace("\\", "/")), "wb").close()
-        jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
         for name, ms, pub in (("tolmex.ini", 2000, self.pub.replace("\\", "/")),
                               (log, 1000, "\\\\?\\" + self.pub)):
-            with open(jobs, "w") as f:
-                f.write(f"H\t{self.pub}{name}\t{ms}\n")
-            with open(held, "wb") as out:
-                holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
-                                          env=ENV, stdout=out)
-            try:
-                self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
-                r = self.run_tolmex(f"pay,{pub},ORDER-1")
-            finally:
-                holder.communicate(timeout=LIMIT)
-            with open(held, "rb") as f:
-                self.assertEqual(f.read(), b"H\t1\r\n")
+            r = self.run_held("H", name, ms, f"pay,{pub},ORDER-1")
             self.assertEqual((r.returncode, r.stderr), (0, b""))
         with open(os.path.join(self.dir, log.replace("\\", "/")), "rb") as f:
             self.assertEqual(f.read().count(b"\r\r\n"), 2)
+        # Another program held at mart.exe (others may read it) is no copy
+        # of mart.dll: it cannot be replaced, and it does not run.
+        shutil.copyfile(PROBE, os.path.join(self.dir, "mart.exe"))
+        r = self.run_held("S", "mart.exe", 3000, f"pay,{self.pub},ORDER-1")
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertIn(b"is held open there", r.stderr)
+        self.assertEqual(len(self.ran()), 2)
+
+    def run_held(self, how, name, ms, request):
+        """tolmex on `request` while the probe holds P's `name` for `ms`."""
+        jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
+        with open(jobs, "w") as f:
+            f.write(f"{how}\t{self.pub}{name}\t{ms}\n")
+        with open(held, "wb") as out:
+            holder = subprocess.Popen([WINE, PROBE, windows_path(jobs)],
+                                      env=ENV, stdout=out)
+        try:
+            self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
+            r = self.run_tolmex(request)
+        finally:
+            holder.communicate(timeout=LIMIT)
+        with open(held, "rb") as f:
+            self.assertEqual(f.read(), how.encode() + b"\t1\r\n")
+        return r
 
     def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
         # A program named like the part of the path before the blank is
