@@ -242,8 +242,13 @@ TEST_F(ExitStatusTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
   // Also when a signal that is not passed on ends the run.
   std::remove((pub / "parent").c_str());
   std::thread killer([&] {
-    if (appears(pub / "parent")) {
-      ::kill(std::stoi(read_file(pub / "parent")), SIGUSR1);
+    // The pid once its line is whole: the file appears before it is written.
+    for (int i = 0; i < 1000; ++i) {
+      if (exists(pub / "parent") && read_file(pub / "parent").ends_with('\n')) {
+        ::kill(std::stoi(read_file(pub / "parent")), SIGUSR1);
+        return;
+      }
+      ::usleep(10000);
     }
   });
   r = typed("\"$T\" \"$R\"; read y; echo $y > \"$P/after\"", "later");
