@@ -81,7 +81,7 @@ class tolmex {
   std::function<void(const std::string&)> on_warning;
   // "runwait.dll" is linked in: its entry's body is the runtime's.
   runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi",
-                                             runtime::run_wait_entry};
+                                             runtime::runwait_entry};
 };
 
 #endif  // TOLMEX_APP_TOLMEX_H_

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/code_set.h"
+#include "platform/posix/iconv_code_set.h"
 #include "runtime/command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,

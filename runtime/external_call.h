@@ -2,11 +2,11 @@
 // implemented per platform). The application names each function it calls
 // together with the body that stands in for the library (this program links
 // its libraries in); the runtime offers the bodies it knows, such as
-// run_wait_entry(). A body's failure is returned as a Status; a function
+// runwait_entry(). A body's failure is returned as a Status; a function
 // without a body raises the runtime error.
 //
 // Implemented: portable (runtime/external_call.cpp); the RunWait body per
-// platform (platform/*/run_wait_entry.cpp).
+// platform (platform/*/runwait_entry.cpp).
 #ifndef TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 #define TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 
@@ -48,8 +48,8 @@ Status external_call(const ExternalFunction& function, const Text& command_line,
 // no other program is started. A failure says why the program could not
 // be started, or could not be waited for (`end.started` tells which).
 // `show` is a window show state.
-Status run_wait_entry(const Text& command_line, std::uint16_t show,
-                      ProgramEnd& end);
+Status runwait_entry(const Text& command_line, std::uint16_t show,
+                     ProgramEnd& end);
 
 }  // namespace runtime
 

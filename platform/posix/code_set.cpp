@@ -1,5 +1,3 @@
-#include "platform/posix/code_set.h"
-
 #include <langinfo.h>
 #include <strings.h>
 
@@ -9,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/posix/iconv_code_set.h"
 #include "runtime/runtime_error.h"
 #include "runtime/utf8.h"
 

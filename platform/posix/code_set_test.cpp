@@ -1,11 +1,10 @@
-#include "platform/posix/code_set.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
+#include "platform/posix/iconv_code_set.h"
 #include "runtime/runtime_error.h"
 
 namespace runtime {

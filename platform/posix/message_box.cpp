@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/code_set.h"
-#include "platform/posix/process.h"
+#include "platform/posix/iconv_code_set.h"
+#include "platform/posix/start_and_wait.h"
 
 namespace runtime {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/posix/code_set.h"
+#include "platform/posix/iconv_code_set.h"
 
 namespace runtime {
 

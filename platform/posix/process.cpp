@@ -1,5 +1,3 @@
-#include "platform/posix/process.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +12,7 @@
 #include <string_view>
 
 #include "platform/posix/path.h"
+#include "platform/posix/start_and_wait.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/code_set.h"
 
@@ -174,7 +173,7 @@ void use_parent_console() {}
 
 int signal_passed_on() { return first_passed_signal; }
 
-Status run_wait(const SplitCommand& command, ProgramEnd& end) {
+Status start_and_wait(const ClientCommand& command, ProgramEnd& end) {
   end = ProgramEnd();
   std::vector<std::string> args{program_path(command.program)};
   if (!command.tail.empty()) args.push_back(command.tail);

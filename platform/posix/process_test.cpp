@@ -1,7 +1,6 @@
-#include "platform/posix/process.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/posix/start_and_wait.h"
 #include "tests/harness.h"
 
 namespace runtime {
@@ -10,15 +9,15 @@ namespace {
 using testing_support::TempDir;
 using testing_support::write_file;
 
-TEST(RunWaitTest, TailIsOneArgumentOrNone) {
+TEST(StartAndWaitTest, TailIsOneArgumentOrNone) {
   TempDir dir;
   write_file(dir / "args", "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" = ' a\"b ' ]\n",
              0755);
   write_file(dir / "noargs", "#!/bin/sh\nexit $#\n", 0755);
   ProgramEnd end;
-  EXPECT_TRUE(run_wait({dir / "args", " a\"b "}, end).ok());
+  EXPECT_TRUE(start_and_wait({dir / "args", " a\"b "}, end).ok());
   EXPECT_EQ(end.status(), 0);
-  EXPECT_TRUE(run_wait({dir / "noargs", ""}, end).ok());
+  EXPECT_TRUE(start_and_wait({dir / "noargs", ""}, end).ok());
   EXPECT_EQ(end.status(), 0);
 }
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/code_set.h"
 #include "platform/posix/fd_io.h"
+#include "platform/posix/iconv_code_set.h"
 #include "platform/posix/path.h"
 #include "platform/posix/program_copy.h"
 #include "platform/posix/shared_dir.h"

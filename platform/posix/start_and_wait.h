@@ -1,9 +1,12 @@
-// Starting a program on a POSIX system: the start with no shell in
-// between, the wait with the signals passed on (runtime/process.h), and helper
-// tools. Never throws; a program that cannot start is reported through a Status
-// that says why.
-#ifndef TOLMEX_PLATFORM_POSIX_PROCESS_H_
-#define TOLMEX_PLATFORM_POSIX_PROCESS_H_
+// Starting the client on a POSIX system and waiting for it: the start with
+// no shell in between, the wait with the signals passed on
+// (runtime/process.h), and helper tools. Never throws; a program that cannot
+// start is reported through a Status that says why.
+//
+// Implemented: platform/posix/process.cpp, beside runtime/process.h's
+// functions, which read the signal state the wait keeps.
+#ifndef TOLMEX_PLATFORM_POSIX_START_AND_WAIT_H_
+#define TOLMEX_PLATFORM_POSIX_START_AND_WAIT_H_
 
 #include <cstdint>
 #include <string>
@@ -14,8 +17,9 @@
 
 namespace runtime {
 
-// A command line cut into the program and the one argument it gets.
-struct SplitCommand {
+// The client's command line cut into the program and the one argument it
+// gets.
+struct ClientCommand {
   std::string program;
   std::string tail;     // empty: the program gets no argument
   int program_fd = -1;  // the program's file, open, when it was judged so
@@ -32,7 +36,7 @@ struct SplitCommand {
 // own, and which is started by its path. A failure when the program could
 // not be started, or when the wait for it failed (`end.started` tells
 // which).
-Status run_wait(const SplitCommand& command, ProgramEnd& end);
+Status start_and_wait(const ClientCommand& command, ProgramEnd& end);
 
 // Runs `argv` (argv[0] the program's path) with this process's environment
 // changed by the "NAME=value" entries of `env`, and waits for it; false when it
@@ -43,4 +47,4 @@ bool run_tool(const std::vector<std::string>& argv,
 
 }  // namespace runtime
 
-#endif  // TOLMEX_PLATFORM_POSIX_PROCESS_H_
+#endif  // TOLMEX_PLATFORM_POSIX_START_AND_WAIT_H_

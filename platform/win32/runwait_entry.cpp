@@ -40,8 +40,8 @@ bool kill_on_close(HANDLE job, bool on) {
 
 }  // namespace
 
-Status run_wait_entry(const Text& command_line, std::uint16_t show,
-                      ProgramEnd& end) {
+Status runwait_entry(const Text& command_line, std::uint16_t show,
+                     ProgramEnd& end) {
   end = ProgramEnd();
   auto fail = [](Status failure) {
     trace("RunWait: " + failure.message());

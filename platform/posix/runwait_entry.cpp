@@ -1,6 +1,6 @@
 // The RunWait body on POSIX systems.
-#include "platform/posix/process.h"
 #include "platform/posix/program_copy.h"
+#include "platform/posix/start_and_wait.h"
 #include "runtime/code_set.h"
 #include "runtime/external_call.h"
 #include "runtime/program_copy.h"
@@ -9,8 +9,8 @@
 
 namespace runtime {
 
-Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
-                      ProgramEnd& end) {
+Status runwait_entry(const Text& command_line, std::uint16_t /*show*/,
+                     ProgramEnd& end) {
   // The program is the copy this process has in use that the line starts
   // with, by its exact path, even when the path holds blanks, and from the
   // descriptor it is held by; nothing else is started.
@@ -25,10 +25,10 @@ Status run_wait_entry(const Text& command_line, std::uint16_t /*show*/,
                    ? Status::failure("cannot start " + to_ansi(command_line) +
                                          ": not a copy this run holds",
                                      0)
-                   : run_wait({to_ansi(Text(units.substr(0, length))),
-                               to_ansi(Text(units.substr(tail))),
-                               held_copy(Text(units.substr(0, length)))},
-                              end);
+                   : start_and_wait({to_ansi(Text(units.substr(0, length))),
+                                     to_ansi(Text(units.substr(tail))),
+                                     held_copy(Text(units.substr(0, length)))},
+                                    end);
   if (!run.ok()) trace("RunWait: " + run.message());
   return run;
 }

@@ -1,8 +1,8 @@
 // A code set by name, converted through iconv (UTF-8 by the program's own
 // codec), with the lossless escapes of runtime/code_set.h. A code set that
 // iconv does not know raises the runtime error when the object is made.
-#ifndef TOLMEX_PLATFORM_POSIX_CODE_SET_H_
-#define TOLMEX_PLATFORM_POSIX_CODE_SET_H_
+#ifndef TOLMEX_PLATFORM_POSIX_ICONV_CODE_SET_H_
+#define TOLMEX_PLATFORM_POSIX_ICONV_CODE_SET_H_
 
 #include <iconv.h>
 
@@ -52,4 +52,4 @@ class CodeSet {
 
 }  // namespace runtime
 
-#endif  // TOLMEX_PLATFORM_POSIX_CODE_SET_H_
+#endif  // TOLMEX_PLATFORM_POSIX_ICONV_CODE_SET_H_
