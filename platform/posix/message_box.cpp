@@ -1,9 +1,14 @@
+// The message box on POSIX systems: the message on stderr, and a dialog
+// through zenity, kdialog or xmessage where a graphical session has one.
 #include "runtime/message_box.h"
 
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -11,7 +16,8 @@
 #include <vector>
 
 #include "platform/posix/iconv_code_set.h"
-#include "platform/posix/start_and_wait.h"
+
+extern char** environ;
 
 namespace runtime {
 namespace {
@@ -34,6 +40,38 @@ std::string find_on_path(const std::string& tool) {
     }
   }
   return "";
+}
+
+// Runs the dialog `argv` (argv[0] the tool's path) with this process's
+// environment changed by the "NAME=value" entries of `env`, and waits for it.
+// What became of it does not matter: the message is on stderr already.
+void run_dialog(const std::vector<std::string>& argv,
+                const std::vector<std::string>& env) {
+  std::vector<std::string> entries = env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view entry = *e;
+    std::string_view name = entry.substr(0, entry.find('=') + 1);
+    bool replaced =
+        std::any_of(env.begin(), env.end(),
+                    [&](const std::string& c) { return c.starts_with(name); });
+    if (!replaced) entries.emplace_back(entry);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.data()));
+  }
+  args.push_back(nullptr);
+  pid_t pid;
+  if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(),
+                    envp.data()) != 0) {
+    return;
+  }
+  int status;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 bool graphical_session() {
@@ -66,7 +104,7 @@ int message_box(const Text& title, const Text& text) {
   } else if (name == "xmessage") {
     dialog = {tool, "-center", "-title", title8, "-buttons", "OK:0", text8};
   }
-  if (!dialog.empty()) run_tool(dialog, {"LC_ALL=C.UTF-8"});
+  if (!dialog.empty()) run_dialog(dialog, {"LC_ALL=C.UTF-8"});
   return 1;
 }
 

@@ -1,15 +1,17 @@
+// Starting the client on POSIX systems and waiting for it, with the signals
+// passed on (platform/posix/start_and_wait.h), and the signal state of the
+// process (runtime/process.h).
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <string_view>
+#include <string>
+#include <vector>
 
 #include "platform/posix/path.h"
 #include "platform/posix/start_and_wait.h"
@@ -150,18 +152,6 @@ bool is_script(int fd) {
   ::_exit(127);
 }
 
-// Starts the program at the path argv[0] with the environment `envp`, and
-// waits for it. The wait status, or -1 when it
-// could not be started.
-int spawn_tool_and_wait(const std::vector<std::string>& args, char** envp) {
-  std::vector<char*> argv = c_strings(args);
-  pid_t pid;
-  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp) != 0) {
-    return -1;
-  }
-  return wait_for(pid);
-}
-
 }  // namespace
 
 void init_signals() {
@@ -263,24 +253,6 @@ Status start_and_wait(const ClientCommand& command, ProgramEnd& end) {
   end.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
   end.exit_status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
   return Status();
-}
-
-bool run_tool(const std::vector<std::string>& argv,
-              const std::vector<std::string>& env) {
-  std::vector<std::string> entries = env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string_view entry = *e;
-    std::string_view name = entry.substr(0, entry.find('=') + 1);
-    bool replaced =
-        std::any_of(env.begin(), env.end(),
-                    [&](const std::string& c) { return c.starts_with(name); });
-    if (!replaced) entries.emplace_back(entry);
-  }
-  std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  int status = spawn_tool_and_wait(argv, envp.data());
-  return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace runtime

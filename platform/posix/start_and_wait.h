@@ -8,9 +8,7 @@
 #ifndef TOLMEX_PLATFORM_POSIX_START_AND_WAIT_H_
 #define TOLMEX_PLATFORM_POSIX_START_AND_WAIT_H_
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "runtime/process.h"
 #include "runtime/status.h"
@@ -37,13 +35,6 @@ struct ClientCommand {
 // not be started, or when the wait for it failed (`end.started` tells
 // which).
 Status start_and_wait(const ClientCommand& command, ProgramEnd& end);
-
-// Runs `argv` (argv[0] the program's path) with this process's environment
-// changed by the "NAME=value" entries of `env`, and waits for it; false when it
-// could not be started or did not exit with 0. For helper tools such as
-// dialogs.
-bool run_tool(const std::vector<std::string>& argv,
-              const std::vector<std::string>& env = {});
 
 }  // namespace runtime
 
