@@ -38,45 +38,33 @@ bool kill_on_close(HANDLE job, bool on) {
                                  &limits, sizeof limits);
 }
 
-}  // namespace
+// The failure of the platform call just made for the client `program`.
+Status call_failure(const std::string& what, const Text& program) {
+  const DWORD error = GetLastError();  // before to_ansi() sets another
+  return Status::failure(what, to_ansi(program), static_cast<int>(error));
+}
 
-Status runwait_entry(const Text& command_line, std::uint16_t show,
-                     ProgramEnd& end) {
-  end = ProgramEnd();
-  auto fail = [](Status failure) {
-    trace("RunWait: " + failure.message());
-    return failure;
-  };
-  std::wstring line = wide(command_line);
-  // The program: the copy this process has in use that the line starts
-  // with, and nothing else.
-  const std::size_t length = program_in_use(command_line);
-  if (length == 0) {
-    return fail(Status::failure(
-        "cannot start " + to_ansi(command_line) + ": not a copy this run holds",
-        0));
+// Starts `program` with the command line `line`, suspended, in the job that
+// ends it with this process; `process` then holds its handles.
+Status start_in_job(const Text& program, std::wstring& line, std::uint16_t show,
+                    PROCESS_INFORMATION& process) {
+  // The platform takes at most 32,767 characters with the final NUL; a
+  // longer line is refused here rather than cut on its way to the client.
+  if (line.size() >= 32767) {
+    return Status::failure(
+        "cannot start " + to_ansi(program) + ": its command line of " +
+            std::to_string(line.size()) +
+            " characters is longer than Windows allows (32,766)",
+        0);
   }
-  const Text program(command_line.units().substr(0, length));
-  const std::wstring application = wide(program);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
-  PROCESS_INFORMATION process = {};
-  // The platform takes at most 32,767 characters with the final NUL; a
-  // longer line is refused here rather than cut on its way to the client.
-  if (line.size() >= 32767) {
-    return fail(Status::failure(
-        "cannot start " + to_ansi(program) + ": its command line of " +
-            std::to_string(line.size()) +
-            " characters is longer than Windows allows (32,766)",
-        0));
-  }
+  const std::wstring application = wide(program);
   if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
-    const DWORD error = GetLastError();  // before to_ansi() sets another
-    return fail(Status::failure("cannot start " + to_ansi(program),
-                                to_ansi(program), static_cast<int>(error)));
+    return call_failure("cannot start " + to_ansi(program), program);
   }
   // A program that cannot be bound to this process's end does not start
   // (jobs nest since Windows 8; where this process is in a job that allows
@@ -84,32 +72,67 @@ Status runwait_entry(const Text& command_line, std::uint16_t show,
   HANDLE job = program_job();
   if (job == nullptr || !kill_on_close(job, true) ||
       !AssignProcessToJobObject(job, process.hProcess)) {
-    const DWORD error = GetLastError();
+    Status failure = call_failure("cannot start " + to_ansi(program) +
+                                      " in a job that ends with this program",
+                                  program);
     TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return fail(Status::failure("cannot start " + to_ansi(program) +
-                                    " in a job that ends with this program",
-                                to_ansi(program), static_cast<int>(error)));
+    return failure;
   }
-  end.started = true;
+  return Status();
+}
+
+// Lets the started, suspended `process` run and waits until it has ended;
+// its exit code goes to `code`.
+Status resume_and_wait(const Text& program, PROCESS_INFORMATION& process,
+                       DWORD& code) {
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  DWORD code = 0;
+  Status waited;
   if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
       !GetExitCodeProcess(process.hProcess, &code)) {
-    const DWORD error = GetLastError();
-    CloseHandle(process.hProcess);
-    return fail(Status::failure("cannot wait for " + to_ansi(program),
-                                to_ansi(program), static_cast<int>(error)));
+    waited = call_failure("cannot wait for " + to_ansi(program), program);
   }
   CloseHandle(process.hProcess);
+  return waited;
+}
+
+// The body without its trace: the program is the copy this process has in
+// use that the line starts with, and nothing else.
+Status start_and_wait(const Text& command_line, std::uint16_t show,
+                      ProgramEnd& end) {
+  const std::size_t length = program_in_use(command_line);
+  if (length == 0) {
+    return Status::failure(
+        "cannot start " + to_ansi(command_line) + ": not a copy this run holds",
+        0);
+  }
+  const Text program(command_line.units().substr(0, length));
+  std::wstring line = wide(command_line);
+  PROCESS_INFORMATION process = {};
+  Status run = start_in_job(program, line, show, process);
+  if (!run.ok()) return run;
+  end.started = true;
+  DWORD code = 0;
+  run = resume_and_wait(program, process, code);
+  if (!run.ok()) return run;
   // The client has ended: what it left running is not ended with this
   // process, as on POSIX systems.
-  kill_on_close(job, false);
+  kill_on_close(program_job(), false);
   end.ended = true;
   end.exit_status = static_cast<int>(code);
   return Status();
+}
+
+}  // namespace
+
+Status runwait_entry(const Text& command_line, std::uint16_t show,
+                     ProgramEnd& end) {
+  end = ProgramEnd();
+  Status run = start_and_wait(command_line, show, end);
+  if (!run.ok()) trace("RunWait: " + run.message());
+  return run;
 }
 
 }  // namespace runtime
