@@ -38,11 +38,11 @@ tolmex::Outcome tolmex::open(Text commandline) {
 
   Text ls_parms = u"," + ls_commandline + u",";
   [[maybe_unused]] Text ls_api_stype =
-      g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 1);
+      g.gn_str.deref(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 1);
   g.gs_public_path =
-      g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 2);
+      g.gn_str.deref(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 2);
   g.gs_str_rsa =
-      g.gn_str.call(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 12);
+      g.gn_str.deref(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 12);
   // The public directory is opened once: every file of the request is
   // found relative to it, whatever its name comes to mean meanwhile.
   const Text client_program = g.gs_public_path + u"mart.exe";
@@ -113,9 +113,9 @@ void tolmex::ue_init() {
 
   g.gs_filepath_ini = g.gs_public_path + g.gs_file_ini;
   if (!runtime::file_exists(g.gs_filepath_ini)) {
-    lnv_winapi.call(kTraceCode).of_create_file(g.gs_filepath_ini);
+    lnv_winapi.deref(kTraceCode).of_create_file(g.gs_filepath_ini);
   }
-  g.gn_ini.call(kTraceCode)
+  g.gn_ini.deref(kTraceCode)
       .uf_set_result(u"", g.gs_filepath_ini, lnv_tolmexoutattrib);
 }
 

@@ -24,9 +24,10 @@ class Ref {
 
   bool is_null() const { return object_ == nullptr; }
 
-  // The object, for a call made by a routine of the class whose trace code
-  // is `caller`.
-  T& call(TraceCode caller) const {
+  // The object it refers to, for a call made by a routine of the class whose
+  // trace code is `caller`; when null, writes that trace line and raises the
+  // null-object error.
+  T& deref(TraceCode caller) const {
     if (object_ == nullptr) {
       trace_failed_call(caller);
       throw RuntimeError("null object reference");
