@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/site_check.h"
 #include "app/tolmex.h"
 #include "app/usage.h"
 #include "runtime/clock.h"
@@ -17,7 +18,6 @@
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/process.h"
-#include "runtime/site_check.h"
 #include "runtime/system_log.h"
 
 namespace {
@@ -84,8 +84,7 @@ int serve(tolmex& app, int argc, char** argv) {
 int check(const char* dir) {
   static const char* const kKinds[] = {"ok", "warning", "problem"};
   int status = kExitNormal;
-  for (const runtime::Finding& f :
-       runtime::check_site(runtime::from_ansi(dir))) {
+  for (const runtime::Finding& f : check_site(runtime::from_ansi(dir))) {
     std::printf("%s: %s\n", kKinds[f.kind],
                 runtime::escape_controls(f.text).c_str());
     if (f.kind == runtime::Finding::kProblem) status = kExitRuntimeError;

@@ -1,5 +1,6 @@
 #include "app/tolmex.h"
 
+#include "app/site_files.h"
 #include "log/nvo_winapi.h"
 #include "result/nvo_payoutattrib.h"
 #include "runtime/files.h"
@@ -10,19 +11,6 @@
 #include "runtime/program_copy.h"
 
 using runtime::Text;
-
-namespace {
-
-// The log directory "logpay" of the public directory, with one separator
-// between them however P is spelled: a doubled one is a name the platform
-// refuses under "\\?\". With no public directory (field 2 empty) every
-// other name of the request lies in the current directory, and so does the
-// log: "\logpay" alone would be the root of the file system.
-Text log_directory(const Text& public_path) {
-  return runtime::below(public_path, u"logpay");
-}
-
-}  // namespace
 
 tolmex::Outcome tolmex::open(Text commandline) {
   Globals& g = globals;
@@ -45,7 +33,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
       g.gn_str.deref(kTraceCode).of_get_str_to_to(ls_parms, u",", u",", 12);
   // The public directory is opened once: every file of the request is
   // found relative to it, whatever its name comes to mean meanwhile.
-  const Text client_program = g.gs_public_path + u"mart.exe";
+  const Text client_program = g.gs_public_path + site_files::kClientCopy;
   runtime::use_directory_of(client_program);
 
   ue_init();
@@ -58,7 +46,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
     if (!writers.empty()) warn(writers);
   }
 
-  g.gn_pay_log.of_init(log_directory(g.gs_public_path));
+  g.gn_pay_log.of_init(site_files::log_directory(g.gs_public_path));
   if (g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline) != 1) {
     warn("the request was not logged: " + g.gn_pay_log.failure.message());
   } else if (std::string writers =
@@ -81,8 +69,8 @@ tolmex::Outcome tolmex::open(Text commandline) {
   // run of this user has in use; whatever else is at that name is not ours
   // to start, and the copy fails.
   runtime::CopyOutcome copied;
-  failure = runtime::copy_file(g.gs_public_path + u"mart.dll", client_program,
-                               copied);
+  failure = runtime::copy_file(g.gs_public_path + site_files::kClient,
+                               client_program, copied);
   [[maybe_unused]] const int i = failure.ok() ? 1 : -1;
   if (!failure.ok()) {
     runtime::message_box(u"系统错误", u"缺少关键性文件,请与供应商联系! ");
@@ -90,7 +78,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
   }
 
   [[maybe_unused]] const std::uint16_t li_result =
-      runwait(g.gs_public_path + u"mart.exe " + ls_commandline, 1);
+      runwait(client_program + u" " + ls_commandline, 1);
 
   if (runtime::file_exists(client_program)) {
     runtime::Status removed = runtime::delete_file(client_program);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/site_files.h"
 #include "log/nvo_pay_log.h"
 #include "result/nvo_result_ini.h"
 #include "runtime/external_call.h"
@@ -26,7 +27,7 @@ struct Globals {
   runtime::Text gs_public_path;
   nvo_pay_log gn_pay_log;
   runtime::Ref<nvo_result_ini> gn_ini;
-  runtime::Text gs_file_ini = u"tolmex.ini";
+  runtime::Text gs_file_ini = site_files::kResultFile;
   runtime::Text gs_filepath_ini;
   runtime::Text gs_rsa_pkey = u"rsa_private_key.pem";
   runtime::Text gs_rsa_pkey_path =

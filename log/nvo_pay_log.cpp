@@ -24,9 +24,13 @@ int nvo_pay_log::of_set_path(Text as_path) {
 
 int nvo_pay_log::of_init(Text as_filepath) {
   if (of_set_path(as_filepath) < 0) return -1;
-  is_log_file = as_filepath + u"\\" + u"pay_log" +
-                runtime::format_date(runtime::now(), u"yyyymmdd") + u".txt";
+  is_log_file = of_log_file(as_filepath, runtime::now());
   return 1;
+}
+
+Text nvo_pay_log::of_log_file(Text as_path, const runtime::DateTime& adt_day) {
+  return as_path + u"\\" + u"pay_log" +
+         runtime::format_date(adt_day, u"yyyymmdd") + u".txt";
 }
 
 int nvo_pay_log::of_write_file(Text as_file, Text as_log) {

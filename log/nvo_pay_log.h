@@ -6,6 +6,7 @@
 #ifndef TOLMEX_LOG_NVO_PAY_LOG_H_
 #define TOLMEX_LOG_NVO_PAY_LOG_H_
 
+#include "runtime/clock.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
 #include "runtime/trace.h"
@@ -23,10 +24,14 @@ class nvo_pay_log {
   // missing. Always 1.
   int of_set_path(runtime::Text as_path);
 
-  // Chooses the file "pay_log" + today's "yyyymmdd" + ".txt" in the
-  // directory `as_filepath` (joined with a backslash) and creates the
-  // directory when needed. 1.
+  // Chooses the file of_log_file() of `as_filepath` for today and creates
+  // the directory when needed. 1.
   int of_init(runtime::Text as_filepath);
+
+  // The file of the day `adt_day` in the log directory `as_path`: "pay_log"
+  // + "yyyymmdd" + ".txt", joined to the directory with a backslash.
+  static runtime::Text of_log_file(runtime::Text as_path,
+                                   const runtime::DateTime& adt_day);
 
   // Appends `as_log` as one line to the file `as_file`: 1 when the line was
   // written, -1 when not (`failure` then says why).

@@ -1,5 +1,7 @@
 #include "result/nvo_result_ini.h"
 
+#include <iterator>
+
 #include "runtime/ini_file.h"
 
 using runtime::Text;
@@ -18,31 +20,28 @@ int nvo_result_ini::of_set_ini(Text as_filepath, Text as_section, Text as_key,
 int nvo_result_ini::uf_set_result(Text as_result, Text as_file_path,
                                   nvo_payoutattrib anv_tolmexoutattrib) {
   const nvo_payoutattrib lnv_tolmexoutattrib = anv_tolmexoutattrib;
-  of_set_ini(as_file_path, u"return", u"result", as_result);
-  of_set_ini(as_file_path, u"return", u"sub_code",
-             lnv_tolmexoutattrib.is_sub_code);
-  of_set_ini(as_file_path, u"return", u"sub_desc",
-             lnv_tolmexoutattrib.is_sub_desc);
-  of_set_ini(as_file_path, u"return", u"trade_no",
-             lnv_tolmexoutattrib.is_trade_no);
-  of_set_ini(as_file_path, u"return", u"out_trade_no",
-             lnv_tolmexoutattrib.is_out_trade_no);
-  of_set_ini(as_file_path, u"return", u"buyer_user_id",
-             lnv_tolmexoutattrib.is_buyer_user_id);
-  of_set_ini(as_file_path, u"return", u"buyer_logon_id",
-             lnv_tolmexoutattrib.is_buyer_logon_id);
-  of_set_ini(as_file_path, u"return", u"total_amount",
-             lnv_tolmexoutattrib.is_total_amount);
+  const Text ls_values[] = {as_result,
+                            lnv_tolmexoutattrib.is_sub_code,
+                            lnv_tolmexoutattrib.is_sub_desc,
+                            lnv_tolmexoutattrib.is_trade_no,
+                            lnv_tolmexoutattrib.is_out_trade_no,
+                            lnv_tolmexoutattrib.is_buyer_user_id,
+                            lnv_tolmexoutattrib.is_buyer_logon_id,
+                            lnv_tolmexoutattrib.is_total_amount};
+  static_assert(std::size(ls_values) == std::size(kResultKeys));
+  for (std::size_t i = 0; i < std::size(kResultKeys); ++i) {
+    of_set_ini(as_file_path, kResultSection, kResultKeys[i], ls_values[i]);
+  }
   return 0;
 }
 
 int nvo_result_ini::uf_set_result(Text as_result, Text as_err_code,
                                   Text as_err_des, Text as_trade_no,
                                   Text as_out_trade_no, Text as_file_path) {
-  of_set_ini(as_file_path, u"return", u"result", as_result);
-  of_set_ini(as_file_path, u"return", u"sub_code", as_err_code);
-  of_set_ini(as_file_path, u"return", u"sub_desc", as_err_des);
-  of_set_ini(as_file_path, u"return", u"trade_no", as_trade_no);
-  of_set_ini(as_file_path, u"return", u"out_trade_no", as_out_trade_no);
+  const Text ls_values[] = {as_result, as_err_code, as_err_des, as_trade_no,
+                            as_out_trade_no};
+  for (std::size_t i = 0; i < std::size(ls_values); ++i) {
+    of_set_ini(as_file_path, kResultSection, kResultKeys[i], ls_values[i]);
+  }
   return 0;
 }

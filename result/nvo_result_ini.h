@@ -9,6 +9,14 @@
 #include "runtime/text.h"
 #include "runtime/trace.h"
 
+// The section of the result INI file that holds the outcome, and its keys in
+// the order uf_set_result() writes them: the request resets these, the
+// client answers in them, the site check reads them.
+inline constexpr char16_t kResultSection[] = u"return";
+inline constexpr const char16_t* kResultKeys[] = {
+    u"result",       u"sub_code",      u"sub_desc",       u"trade_no",
+    u"out_trade_no", u"buyer_user_id", u"buyer_logon_id", u"total_amount"};
+
 class nvo_result_ini {
  public:
   static constexpr runtime::TraceCode kTraceCode = 0x804;
@@ -17,13 +25,12 @@ class nvo_result_ini {
   int of_set_ini(runtime::Text as_filepath, runtime::Text as_section,
                  runtime::Text as_key, runtime::Text as_value);
 
-  // Writes "result" from `as_result`, then "sub_code", "sub_desc",
-  // "trade_no", "out_trade_no", "buyer_user_id", "buyer_logon_id" and
-  // "total_amount" from the record, in that order.
+  // Writes the keys of kResultKeys in their order: "result" from
+  // `as_result`, the others from the record's fields of the same names.
   int uf_set_result(runtime::Text as_result, runtime::Text as_file_path,
                     nvo_payoutattrib anv_tolmexoutattrib);
 
-  // Writes "result", "sub_code", "sub_desc", "trade_no" and "out_trade_no";
+  // Writes the first five keys of kResultKeys ("result" to "out_trade_no");
   // the three other keys keep what the file held.
   int uf_set_result(runtime::Text as_result, runtime::Text as_err_code,
                     runtime::Text as_err_des, runtime::Text as_trade_no,

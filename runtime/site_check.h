@@ -1,16 +1,16 @@
-// The site check of `tolmex --check P`, for the integrator who sets a site
-// up: a dry run of a request in the public directory, through the
-// functions a request uses, with every write replaced by what it would
-// find. It touches nothing: no file is made, written, locked or removed
-// (on POSIX systems an unnamed file, which never appears, shows whether a
-// copy could be staged without a name). Never fails; what cannot be
-// checked is itself a finding.
+// The platform's part of the site check of `tolmex --check P`
+// (app/site_check.h): what this system says of the files a request would
+// use, through the functions a request uses, with every write replaced by
+// what it would find. It touches nothing: no file is made, written, locked
+// or removed (on POSIX systems an unnamed file, which never appears, shows
+// whether a copy could be staged without a name). It does not fail: what
+// cannot be checked is itself a finding.
 //
-// Implemented: check_site() per platform (platform/*/site_check.cpp),
-// return_section() portable (runtime/site_check.cpp).
+// Implemented: per platform (platform/*/site_check.cpp).
 #ifndef TOLMEX_RUNTIME_SITE_CHECK_H_
 #define TOLMEX_RUNTIME_SITE_CHECK_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,21 +30,24 @@ struct Finding {
   std::string text;
 };
 
-// The findings for the public directory `public_path` (written as field 2
-// of a request is), in order: the directory itself and who may write it,
-// "mart.dll", "tolmex.ini" with its section "return" as the platform's
-// reader sees it, "logpay", the code set, the dialog tool and the system
-// log.
-std::vector<Finding> check_site(const Text& public_path);
+// The files of a request in the public directory, as the application names
+// them.
+struct SiteFiles {
+  Text public_path;  // as field 2 of a request writes it
+  Text client;
+  Text client_copy;
+  Text result_file;
+  std::vector<IniEdit> reset;  // what a request's reset writes there
+  // The outcome keys of the result file as the platform's reader sees them.
+  std::function<std::string()> result_keys;
+  Text log_directory;
+  Text log_file;  // today's
+};
 
-// The eight outcome keys of the section "return" of the INI file `ini` as
-// get_profile_string() reads them, "result=..., sub_code=..." ("(none)"
-// for a key that is not there). Portable (runtime/site_check.cpp).
-std::string return_section(const Text& ini);
-
-// The edits of a request's reset: the eight keys of the section "return"
-// set to empty values, for edit_ini_file(). Portable.
-std::vector<IniEdit> reset_edits();
+// The findings for `files`, in order: the public directory and who may
+// write it, the client, the result file with its outcome keys, the log, the
+// code set, the dialog tool and the system log.
+std::vector<Finding> check_site_files(const SiteFiles& files);
 
 }  // namespace runtime
 

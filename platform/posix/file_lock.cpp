@@ -75,7 +75,7 @@ bool names_same_file(int fd, int dir, const std::string& name, bool follow) {
   return ::fstat(fd, &by_fd) == 0 &&
          ::fstatat(dir, name.c_str(), &by_path,
                    follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
-         by_fd.st_dev == by_path.st_dev && by_fd.st_ino == by_path.st_ino;
+         same_file(by_fd, by_path);
 }
 
 UniqueFd open_locked(int dir, const std::string& name, int how) {

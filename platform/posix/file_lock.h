@@ -6,6 +6,7 @@
 #define TOLMEX_PLATFORM_POSIX_FILE_LOCK_H_
 
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -29,6 +30,11 @@ inline constexpr int kMaxRounds = 16;
 // link; EWOULDBLOCK: locked by another, for longer than kLockWait or at all
 // with LOCK_NB).
 UniqueFd open_locked(int dir, const std::string& name, int how);
+
+// True when the two results of stat() are of one file (device and inode).
+inline bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // True when `fd` is the file that `name` in the directory `dir` names now.
 // With `follow` false, a symbolic link there is never the file.

@@ -15,9 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/exec_args.h"
 #include "platform/posix/iconv_code_set.h"
-
-extern char** environ;
 
 namespace runtime {
 namespace {
@@ -45,25 +44,11 @@ std::string find_on_path(const std::string& tool) {
 // Runs the dialog `argv` (argv[0] the tool's path) with this process's
 // environment changed by the "NAME=value" entries of `env`, and waits for it.
 // What became of it does not matter: the message is on stderr already.
-void run_dialog(const std::vector<std::string>& argv,
+void run_dialog(std::vector<std::string> argv,
                 const std::vector<std::string>& env) {
-  std::vector<std::string> entries = env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string_view entry = *e;
-    std::string_view name = entry.substr(0, entry.find('=') + 1);
-    bool replaced =
-        std::any_of(env.begin(), env.end(),
-                    [&](const std::string& c) { return c.starts_with(name); });
-    if (!replaced) entries.emplace_back(entry);
-  }
-  std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) {
-    args.push_back(const_cast<char*>(arg.data()));
-  }
-  args.push_back(nullptr);
+  std::vector<std::string> entries = changed_environment(env);
+  std::vector<char*> envp = c_strings(entries);
+  std::vector<char*> args = c_strings(argv);
   pid_t pid;
   if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(),
                     envp.data()) != 0) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/exec_args.h"
 #include "platform/posix/path.h"
 #include "platform/posix/start_and_wait.h"
 #include "platform/posix/unique_fd.h"
@@ -25,14 +26,6 @@ namespace {
 
 std::string program_path(const std::string& name) {
   return fs_path(from_ansi(name));
-}
-
-std::vector<char*> c_strings(const std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (const std::string& s : strings)
-    out.push_back(const_cast<char*>(s.data()));
-  out.push_back(nullptr);
-  return out;
 }
 
 // The controlling terminal, open, when this process's group is in its

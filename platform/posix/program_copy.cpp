@@ -155,7 +155,7 @@ bool stage_copy_as(bool unnamed, int from, const struct stat& from_stat,
     struct stat written, reopened;
     ok = staged.reader.valid() && ::fstat(writer.get(), &written) == 0 &&
          ::fstat(staged.reader.get(), &reopened) == 0 &&
-         written.st_dev == reopened.st_dev && written.st_ino == reopened.st_ino;
+         same_file(written, reopened);
     // The slot's exclusive lock becomes the copy's shared one, with no
     // moment in between where another run could take the slot for a
     // leftover.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/file_lock.h"
 #include "platform/posix/path.h"
 #include "runtime/platform.h"
 
@@ -32,10 +33,6 @@ struct Base {
 Base& base() {
   static Base b;
   return b;
-}
-
-bool same_object(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // This run's effective user, which a run does not change: asked once.
@@ -365,7 +362,7 @@ Say judge_place(const std::string& dir, const struct stat& opened) {
     }
     steps.push_back(std::move(next));
   }
-  if (!same_object(steps.back().st, opened)) return unjudged(dir, EBUSY);
+  if (!same_file(steps.back().st, opened)) return unjudged(dir, EBUSY);
   return found;
 }
 

@@ -1,5 +1,6 @@
-// The site check on POSIX systems, through the very functions a request
-// opens its files with (platform/posix/shared_dir.h), for reading only.
+// The platform's part of the site check on POSIX systems, through the very
+// functions a request opens its files with (platform/posix/shared_dir.h),
+// for reading only.
 #include "runtime/site_check.h"
 
 #include <fcntl.h>
@@ -15,11 +16,9 @@
 #include "platform/posix/path.h"
 #include "platform/posix/program_copy.h"
 #include "platform/posix/shared_dir.h"
-#include "runtime/clock.h"
 #include "runtime/files.h"
 #include "runtime/ini_text.h"
 #include "runtime/message_box.h"
-#include "runtime/path.h"
 #include "runtime/platform.h"
 
 namespace runtime {
@@ -40,11 +39,12 @@ std::string trusted_users() {
 }
 
 // The public directory: there, and writable by this user.
-bool check_directory(const Text& public_path, Findings& out) {
-  const std::string dir = directory_of(fs_path(public_path + u"mart.exe"));
-  set_base_directory(fs_path(public_path + u"mart.exe"));
+bool check_directory(const SiteFiles& files, Findings& out) {
+  const std::string dir = directory_of(fs_path(files.client_copy));
+  set_base_directory(fs_path(files.client_copy));
   Location at;
-  Status found = locate("cannot open " + dir, fs_path(public_path + u"x"), at);
+  Status found =
+      locate("cannot open " + dir, fs_path(files.public_path + u"x"), at);
   if (!found.ok()) {
     add(out, Finding::kProblem, found.message());
     return false;
@@ -56,7 +56,7 @@ bool check_directory(const Text& public_path, Findings& out) {
   }
   add(out, Finding::kOk, dir + " exists and this user may write it");
   // A request goes on with a warning; the site is not as it should be.
-  std::string others = replaceable_by_others(public_path + u"mart.exe");
+  std::string others = replaceable_by_others(files.client_copy);
   if (others.empty()) {
     add(out, Finding::kOk,
         "nobody but " + trusted_users() + " may replace " + dir +
@@ -67,21 +67,20 @@ bool check_directory(const Text& public_path, Findings& out) {
   return true;
 }
 
-void check_client(const Text& public_path, Findings& out) {
-  const std::string path = fs_path(public_path + u"mart.dll");
+void check_client(const SiteFiles& files, Findings& out) {
+  const std::string path = fs_path(files.client);
+  const std::string exe = fs_path(files.client_copy);
   Location at;
   UniqueFd fd;
   struct stat st;
-  Status opened = open_program(
-      "cannot copy " + path + " to " + fs_path(public_path + u"mart.exe"), path,
-      at, fd, st);
+  Status opened =
+      open_program("cannot copy " + path + " to " + exe, path, at, fd, st);
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
   if ((st.st_mode & S_IXUSR) == 0) {
     return add(out, Finding::kProblem,
                path + " is not executable by its owner: chmod u+x " + path);
   }
   // What the kernel starts: "#!" and an interpreter that is there, or ELF.
-  const std::string exe = fs_path(public_path + u"mart.exe");
   char start[256] = {};
   const ssize_t n = ::pread(fd.get(), start, sizeof start - 1, 0);
   const std::string line(start, n > 0 ? static_cast<std::size_t>(n) : 0);
@@ -111,8 +110,8 @@ void check_client(const Text& public_path, Findings& out) {
   if (!blocker.empty()) add(out, Finding::kProblem, blocker);
 }
 
-void check_result_file(const Text& public_path, Findings& out) {
-  const std::string path = fs_path(public_path + u"tolmex.ini");
+void check_result_file(const SiteFiles& files, Findings& out) {
+  const std::string path = fs_path(files.result_file);
   const std::string what = "cannot write " + path;
   Location at;
   UniqueFd fd;
@@ -131,7 +130,7 @@ void check_result_file(const Text& public_path, Findings& out) {
   if (opened.ok() && content.size() > kMaxIniSize) {
     opened = Status::failure(what, EFBIG);
   }
-  if (opened.ok() && !edit_ini_file(content, reset_edits())) {
+  if (opened.ok() && !edit_ini_file(content, files.reset)) {
     opened = refused(what, "the written keys would not read back");
   }
   if (opened.ok() && ((st.st_mode & 0222) == 0 ||
@@ -148,9 +147,8 @@ void check_result_file(const Text& public_path, Findings& out) {
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
   add(out, Finding::kOk,
       path + " (" + std::to_string(content.size()) +
-          " bytes), section return: " +
-          return_section(public_path + u"tolmex.ini"));
-  std::string writers = writable_by_others(public_path + u"tolmex.ini");
+          " bytes), section return: " + files.result_keys());
+  std::string writers = writable_by_others(files.result_file);
   if (!writers.empty()) add(out, Finding::kWarning, writers);
   if (st.st_nlink > 1) {
     add(out, Finding::kWarning,
@@ -160,11 +158,10 @@ void check_result_file(const Text& public_path, Findings& out) {
   }
 }
 
-void check_log_directory(const Text& public_path, Findings& out) {
-  const Text dir = below(public_path, u"logpay");
+void check_log_directory(const SiteFiles& files, Findings& out) {
+  const Text& dir = files.log_directory;
   const std::string path = fs_path(dir);
-  const std::string log =
-      fs_path(dir + u"\\pay_log" + format_date(now(), u"yyyymmdd") + u".txt");
+  const std::string log = fs_path(files.log_file);
   // The day's log as the request opens it, without creating it; a fault
   // loses the record, but the request goes on.
   UniqueFd fd;
@@ -215,14 +212,14 @@ void check_environment(const Status& locale, Findings& out) {
 
 }  // namespace
 
-std::vector<Finding> check_site(const Text& public_path) {
+std::vector<Finding> check_site_files(const SiteFiles& files) {
   Findings out;
   // Names reach the file system in the code set a request would use.
   const Status locale = init_locale();
-  if (check_directory(public_path, out)) {
-    check_client(public_path, out);
-    check_result_file(public_path, out);
-    check_log_directory(public_path, out);
+  if (check_directory(files, out)) {
+    check_client(files, out);
+    check_result_file(files, out);
+    check_log_directory(files, out);
   }
   check_environment(locale, out);
   return out;

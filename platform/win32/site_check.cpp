@@ -9,7 +9,6 @@
 
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
-#include "runtime/path.h"
 #include "runtime/status.h"
 
 namespace runtime {
@@ -35,7 +34,8 @@ DWORD attributes_of(const Text& path) {
 
 }  // namespace
 
-std::vector<Finding> check_site(const Text& public_path) {
+std::vector<Finding> check_site_files(const SiteFiles& files) {
+  const Text& public_path = files.public_path;
   Findings out;
   const Text dir = public_path.units().empty() ? Text(u".") : public_path;
   const std::string shown = to_ansi(dir);
@@ -46,7 +46,7 @@ std::vector<Finding> check_site(const Text& public_path) {
   }
   add(out, Finding::kOk, shown + " exists");
 
-  const Text client = public_path + u"mart.dll";
+  const Text& client = files.client;
   a = attributes_of(client);
   if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) {
     add(out, Finding::kProblem, failure("cannot copy", client).message());
@@ -54,7 +54,7 @@ std::vector<Finding> check_site(const Text& public_path) {
     add(out, Finding::kOk, to_ansi(client) + " is there");
   }
 
-  const Text ini = public_path + u"tolmex.ini";
+  const Text& ini = files.result_file;
   a = attributes_of(ini);
   if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,
@@ -65,10 +65,10 @@ std::vector<Finding> check_site(const Text& public_path) {
             ": it is read-only or not a file (attrib -r)");
   } else {
     add(out, Finding::kOk,
-        to_ansi(ini) + ", section return: " + return_section(ini));
+        to_ansi(ini) + ", section return: " + files.result_keys());
   }
 
-  const Text logs = below(public_path, u"logpay");
+  const Text& logs = files.log_directory;
   a = attributes_of(logs);
   if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,
