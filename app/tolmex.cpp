@@ -42,17 +42,17 @@ tolmex::Outcome tolmex::open(Text commandline) {
   // one's.
   failure = runtime::flush_profile_strings();
   if (failure.ok()) {
-    std::string writers = runtime::writable_by_others(g.gs_filepath_ini);
-    if (!writers.empty()) warn(writers);
+    if (auto writers = runtime::writable_by_others(g.gs_filepath_ini)) {
+      warn(*writers);
+    }
   }
 
   g.gn_pay_log.of_init(site_files::log_directory(g.gs_public_path));
   if (g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline) != 1) {
     warn("the request was not logged: " + g.gn_pay_log.failure.message());
-  } else if (std::string writers =
-                 runtime::writable_by_others(g.gn_pay_log.is_log_file);
-             !writers.empty()) {
-    warn(writers);
+  } else if (auto writers =
+                 runtime::writable_by_others(g.gn_pay_log.is_log_file)) {
+    warn(*writers);
   }
 
   if (!failure.ok()) {
@@ -60,8 +60,9 @@ tolmex::Outcome tolmex::open(Text commandline) {
     return Outcome::kResultNotReset;
   }
 
-  std::string replaceable = runtime::replaceable_by_others(client_program);
-  if (!replaceable.empty()) warn(replaceable);
+  if (auto replaceable = runtime::replaceable_by_others(client_program)) {
+    warn(*replaceable);
+  }
   // A leftover that cannot be removed is the copy's problem: it fails, or
   // it finds that copy in use by another run of this user.
   static_cast<void>(runtime::delete_file(client_program));

@@ -1,8 +1,10 @@
 // File services (implemented per platform): existence tests, directories,
 // warnings about who else may change a file, and an open/write/close for
-// line files such as logs. Every failure comes back as a Status that says
-// what failed, the path and the system's reason; none of these functions
-// throws. The copies of program files are in runtime/program_copy.h.
+// line files such as logs. None of these functions throws. Making a
+// directory and the open/write/close return a Status that says what failed,
+// the path and the system's reason. The existence tests answer false where
+// they cannot look (the caller then fails with the reason when it opens
+// the file), and the warnings are none where they cannot judge. The copies of program files are in runtime/program_copy.h.
 //
 // On POSIX systems the directory of the request's files is opened once
 // (use_directory_of()) and every name below it is resolved relative to that
@@ -16,6 +18,7 @@
 #ifndef TOLMEX_RUNTIME_FILES_H_
 #define TOLMEX_RUNTIME_FILES_H_
 
+#include <optional>
 #include <string>
 
 #include "runtime/status.h"
@@ -41,12 +44,12 @@ Status create_directory(const Text& path);
 // could replace the public directory that `file` lies in, or the files in
 // it, and so choose the outcome the host reads (on POSIX systems: they own
 // it or a directory above it, or may write one of those without the sticky
-// bit); else "".
-std::string replaceable_by_others(const Text& file);
+// bit); else none.
+std::optional<std::string> replaceable_by_others(const Text& file);
 
 // A warning for the operator when users other than this one (and root) may
-// write the file `path`, and so change what it says; else "".
-std::string writable_by_others(const Text& path);
+// write the file `path`, and so change what it says; else none.
+std::optional<std::string> writable_by_others(const Text& path);
 
 enum class OpenMode {
   kAppend,     // writes go to the end; a missing file is created

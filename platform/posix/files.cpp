@@ -95,22 +95,22 @@ Status file_open(const Text& path, OpenMode mode, int& file) {
   return opened;
 }
 
-std::string replaceable_by_others(const Text& file) {
+std::optional<std::string> replaceable_by_others(const Text& file) {
   Location at;
-  if (!locate("", fs_path(file), at).ok() || !at.place) return "";
+  if (!locate("", fs_path(file), at).ok() || !at.place) return std::nullopt;
   return at.place.reason + ": " + at.place.who +
          " can replace the public directory " + at.dir_path +
          " or the files in it, and so choose the outcome the host reads (" +
          at.place.mend + ")";
 }
 
-std::string writable_by_others(const Text& path) {
+std::optional<std::string> writable_by_others(const Text& path) {
   const std::string p = fs_path(path);
   UniqueFd fd;
   Judgement judged;
   if (!open_regular("", p, O_RDONLY, fd, nullptr, &judged).ok() ||
       !judged.content) {
-    return "";
+    return std::nullopt;
   }
   const Say& say = judged.content;
   const std::string who = !say.owner.empty()         ? "its owner " + say.owner

@@ -293,7 +293,8 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   return done;
 }
 
-std::string copy_blocker(const std::string& what, const std::string& target) {
+std::optional<std::string> copy_blocker(const std::string& what,
+                                        const std::string& target) {
   Location at;
   Status found = locate(what, target, at);
   if (!found.ok()) return found.message();
@@ -316,13 +317,13 @@ std::string copy_blocker(const std::string& what, const std::string& target) {
   UniqueFd unnamed(::openat(at.dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   if (unnamed.valid() &&
       ::access(proc_path(unnamed.get()).c_str(), F_OK) == 0) {
-    return "";
+    return std::nullopt;
   }
   for (int slot = 0; slot < kStagingSlots; ++slot) {
     const std::string name = temporary_name(at.name, std::to_string(slot));
     if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) {
-      return "";
+      return std::nullopt;
     }
   }
   return Status::failure(what, EBUSY).message();

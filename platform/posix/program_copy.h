@@ -5,6 +5,7 @@
 #ifndef TOLMEX_PLATFORM_POSIX_PROGRAM_COPY_H_
 #define TOLMEX_PLATFORM_POSIX_PROGRAM_COPY_H_
 
+#include <optional>
 #include <string>
 
 #include "runtime/text.h"
@@ -16,12 +17,13 @@ namespace runtime {
 // there is none.
 int held_copy(const Text& name);
 
-// "" when copy_file() could put a copy at the file system path `target`
+// None when copy_file() could put a copy at the file system path `target`
 // now; else what would stop it, as copy_file() would say it (`what`: the
 // reason): something at that name that is not this user's copy and that
 // this user may not remove, or, where no unnamed file can be made, every
 // staging name beside it taken by a file that is not this user's.
-std::string copy_blocker(const std::string& what, const std::string& target);
+std::optional<std::string> copy_blocker(const std::string& what,
+                                        const std::string& target);
 
 }  // namespace runtime
 

@@ -56,13 +56,14 @@ bool check_directory(const SiteFiles& files, Findings& out) {
   }
   add(out, Finding::kOk, dir + " exists and this user may write it");
   // A request goes on with a warning; the site is not as it should be.
-  std::string others = replaceable_by_others(files.client_copy);
-  if (others.empty()) {
+  const std::optional<std::string> others =
+      replaceable_by_others(files.client_copy);
+  if (!others) {
     add(out, Finding::kOk,
         "nobody but " + trusted_users() + " may replace " + dir +
             ", the directories above it or the files in it");
   } else {
-    add(out, Finding::kProblem, others);
+    add(out, Finding::kProblem, *others);
   }
   return true;
 }
@@ -106,8 +107,9 @@ void check_client(const SiteFiles& files, Findings& out) {
   add(out, Finding::kOk,
       path + " is a program that only " + trusted_users() + " may change");
   // What is at mart.exe, and the staging names, as the copy would find them.
-  std::string blocker = copy_blocker("cannot copy " + path + " to " + exe, exe);
-  if (!blocker.empty()) add(out, Finding::kProblem, blocker);
+  if (auto blocker = copy_blocker("cannot copy " + path + " to " + exe, exe)) {
+    add(out, Finding::kProblem, *blocker);
+  }
 }
 
 void check_result_file(const SiteFiles& files, Findings& out) {
@@ -148,8 +150,9 @@ void check_result_file(const SiteFiles& files, Findings& out) {
   add(out, Finding::kOk,
       path + " (" + std::to_string(content.size()) +
           " bytes), section return: " + files.result_keys());
-  std::string writers = writable_by_others(files.result_file);
-  if (!writers.empty()) add(out, Finding::kWarning, writers);
+  if (auto writers = writable_by_others(files.result_file)) {
+    add(out, Finding::kWarning, *writers);
+  }
   if (st.st_nlink > 1) {
     add(out, Finding::kWarning,
         path + " has " + std::to_string(st.st_nlink) +
@@ -169,8 +172,9 @@ void check_log_directory(const SiteFiles& files, Findings& out) {
       open_regular("cannot open " + log, log, O_WRONLY | O_APPEND, fd);
   if (opened.ok()) {
     add(out, Finding::kOk, log + " takes the record");
-    std::string writers = writable_by_others(from_ansi(log));
-    if (!writers.empty()) add(out, Finding::kWarning, writers);
+    if (auto writers = writable_by_others(from_ansi(log))) {
+      add(out, Finding::kWarning, *writers);
+    }
   } else if (opened.error() == ENOENT &&
              (directory_exists(dir) ||
               ::faccessat(AT_FDCWD, directory_of(path).c_str(), W_OK | X_OK,

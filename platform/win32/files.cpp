@@ -59,8 +59,12 @@ Status create_directory(const Text& path) {
 void use_directory_of(const Text& /*file*/) {}
 
 // The directory's access control list decides who may write, not a bit.
-std::string replaceable_by_others(const Text& /*file*/) { return ""; }
-std::string writable_by_others(const Text& /*path*/) { return ""; }
+std::optional<std::string> replaceable_by_others(const Text& /*file*/) {
+  return std::nullopt;
+}
+std::optional<std::string> writable_by_others(const Text& /*path*/) {
+  return std::nullopt;
+}
 
 Status file_open(const Text& path, OpenMode mode, int& number) {
   const bool append = mode == OpenMode::kAppend;
