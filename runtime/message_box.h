@@ -1,5 +1,6 @@
-// The modal message box: the program's one message to the user. Never fails:
-// a missing or failing dialog tool still leaves the message on stderr.
+// The modal message box: the program's one message to the user. Its
+// failures are ignored, since the run that shows it is ending: the message
+// goes to stderr first, whatever then becomes of the dialog.
 //
 // Implemented: per platform (platform/*/message_box.cpp).
 #ifndef TOLMEX_RUNTIME_MESSAGE_BOX_H_

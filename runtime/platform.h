@@ -6,17 +6,21 @@
 // handed down as a value: each belongs to one run, which serves one
 // request on one thread, and each mirrors a service whose callers (the
 // application classes) pass no context of their own:
-// - the public directory opened once (set by use_directory_of(), in
-//   platform/posix/shared_dir.cpp): every file of the request is found
-//   relative to it, whatever its name comes to mean meanwhile;
+// - on POSIX systems, the public directory opened once (set by
+//   use_directory_of(), kept in platform/posix/shared_dir.cpp): every file
+//   of the request is found relative to it, whatever its name comes to mean
+//   meanwhile, and the file services that the classes call with a path
+//   alone must all find it;
 // - the files open by file number (platform/*/files.cpp): the log's
 //   file_open() / file_write_line() / file_close() pass only the number;
 // - the copies of the client in use (platform/*/program_copy.cpp):
-//   delete_file() must know which copy this run holds until it ends;
+//   delete_file() and the RunWait body must know which copy this run holds
+//   until it ends;
 // - the INI writes kept until the flush (runtime/ini_file.cpp), as the
 //   profile functions keep them;
-// - the code set of the locale (platform/*/code_set.cpp), chosen once at
-//   start;
+// - the code set of the locale (platform/posix/code_set.cpp; the ANSI code
+//   page on Windows, platform/win32/code_page.cpp), chosen once at start:
+//   every text that enters or leaves the program passes through it;
 // - on POSIX systems, the first signal passed on to the client
 //   (platform/posix/process.cpp), which the exit status reports.
 //

@@ -1,4 +1,6 @@
-// An owned file descriptor, closed when its owner goes away. Never fails.
+// An owned file descriptor, closed when its owner goes away. A failed close
+// is ignored here: the one caller that must know of it (file_close() of
+// runtime/files.h) takes the descriptor with release() and closes it itself.
 #ifndef TOLMEX_PLATFORM_POSIX_UNIQUE_FD_H_
 #define TOLMEX_PLATFORM_POSIX_UNIQUE_FD_H_
 
