@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/site_files.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
 #include "runtime/ini_file.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
   }
   std::vector<runtime::Text> f = fields(parameters);
   f.resize(std::max<std::size_t>(f.size(), 4));
-  const runtime::Text ini = f[1] + u"tolmex.ini";
+  const runtime::Text ini = f[1] + site_files::kResultFile;
   const std::pair<const char16_t*, runtime::Text> answer[] = {
       {u"result", u"SUCCESS"},
       {u"sub_code", u"0"},
