@@ -13,7 +13,7 @@
 
 #include "platform/posix/fd_io.h"
 #include "platform/posix/file_lock.h"
-#include "platform/posix/path.h"
+#include "platform/posix/fs_path.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/platform.h"

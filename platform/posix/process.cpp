@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/posix/exec_args.h"
-#include "platform/posix/path.h"
+#include "platform/posix/fs_path.h"
 #include "platform/posix/start_and_wait.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/code_set.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/posix/file_lock.h"
-#include "platform/posix/path.h"
+#include "platform/posix/fs_path.h"
 #include "runtime/platform.h"
 
 namespace runtime {

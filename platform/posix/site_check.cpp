@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/posix/fd_io.h"
+#include "platform/posix/fs_path.h"
 #include "platform/posix/iconv_code_set.h"
-#include "platform/posix/path.h"
 #include "platform/posix/program_copy.h"
 #include "platform/posix/shared_dir.h"
 #include "runtime/files.h"

@@ -1,7 +1,7 @@
 // How a path of the application (joined with backslashes, as the host's
 // names are) reaches the Linux file system. Never fails.
-#ifndef TOLMEX_PLATFORM_POSIX_PATH_H_
-#define TOLMEX_PLATFORM_POSIX_PATH_H_
+#ifndef TOLMEX_PLATFORM_POSIX_FS_PATH_H_
+#define TOLMEX_PLATFORM_POSIX_FS_PATH_H_
 
 #include <string>
 
@@ -22,4 +22,4 @@ std::string directory_of(const std::string& path);
 
 }  // namespace runtime
 
-#endif  // TOLMEX_PLATFORM_POSIX_PATH_H_
+#endif  // TOLMEX_PLATFORM_POSIX_FS_PATH_H_

@@ -1,4 +1,4 @@
-#include "platform/posix/path.h"
+#include "platform/posix/fs_path.h"
 
 #include <algorithm>
 
