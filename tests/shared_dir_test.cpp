@@ -68,6 +68,18 @@ class SharedDirTest : public ::testing::Test {
     Started run = start(argv, environment);
     return finish_within(run, kSeconds);
   }
+  // run_as() after a --check of the same directory, which must say a
+  // problem (exit 1) exactly where the request ends with 2, 3 or 4, or
+  // warns that others could replace the public directory.
+  RunResult checked_run(uid_t uid, const std::vector<std::string>& env = {}) {
+    RunResult check = run_as(uid, env, "--check");
+    RunResult r = run_as(uid, env);
+    const bool replaceable =
+        r.err.find("can replace the public directory") != std::string::npos;
+    EXPECT_EQ(check.status, (r.status >= 2 && r.status <= 4) || replaceable)
+        << r.err << check.out;
+    return r;
+  }
   // Runs a shell command as the other user.
   void plant(const std::string& command) {
     RunResult r = run(as_user(kOther, {"/bin/sh", "-c", command}));
@@ -104,12 +116,12 @@ TEST_F(SharedDirTest, ForeignMartExeNeverRunsEvenWhenHeldInUse) {
   hold("exec flock -s '" + (pub / "mart.exe") + "' sleep 60");
   // Another user cannot remove it from the sticky directory: the copy
   // fails as when mart.dll is missing.
-  RunResult r = run_as(kRunner);
+  RunResult r = checked_run(kRunner);
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_NE(r.err.find("mart.exe: Operation not permitted"), std::string::npos)
       << r.err;
   // Root can remove it, and runs its own copy.
-  r = run_as(0);
+  r = checked_run(0);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(runs(), 1);
   EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran"));
@@ -146,9 +158,7 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
     RunResult made =
         run(as_user(c.by_other ? kOther : kRunner, {"/bin/sh", "-c", c.make}));
     ASSERT_EQ(made.status, 0) << c.name << ": " << made.err;
-    RunResult check = run_as(kRunner, {}, "--check");
-    EXPECT_EQ(check.status, c.status == 0 ? 0 : 1) << c.name << check.out;
-    RunResult r = run_as(kRunner);
+    RunResult r = checked_run(kRunner);
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_EQ(runs(), c.status == 0 ? 1 : 0) << c.name;
     // The runner's own files draw no warning.
@@ -172,7 +182,7 @@ TEST_F(SharedDirTest, ReadersLocksNeitherKeepAnOutcomeNorLoseARecord) {
     const std::string log = read_file(log_file());
     hold("exec flock " + ini_kind + " '" + (pub / "tolmex.ini") + "' flock " +
          log_kind + " '" + log_file() + "' sleep 60");
-    RunResult r = run_as(0);
+    RunResult r = checked_run(0);
     release();
     EXPECT_EQ(r.status, 0) << kinds << ": " << r.err;
     EXPECT_EQ(read_file(pub / "tolmex.ini").find("SUCCESS"), std::string::npos)
@@ -257,6 +267,9 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
        pub / "own/", 0755, 3,
        "tolmex.ini is a symbolic link of another user (65533): a write as "
        "root goes only through what root may change"},
+      {"root's link named tolmex.ini whose target cannot be made", "true",
+       pub.path() + "/", 0755, 3, "cannot write " + (pub / "tolmex.ini"),
+       "ln -s /nonexistent/tolmex.ini " + (pub / "tolmex.ini")},
       {"a hard link of another user's file as tolmex.ini",
        "ln '" + victim + "' '" + (pub / "tolmex.ini") + "'", pub.path() + "/",
        0755, 3, "(a hard link)"},
@@ -343,7 +356,7 @@ TEST_F(SharedDirTest, FifosEndTheRunAtOnce) {
     const std::string saved = pub / "saved";
     ASSERT_EQ(::rename(c.fifo.c_str(), saved.c_str()), 0);
     ASSERT_EQ(::mkfifo(c.fifo.c_str(), 0666), 0);
-    r = run_as(0);
+    r = checked_run(0);
     EXPECT_EQ(r.status, c.status) << c.fifo << ": " << r.err;
     if (c.status != 0) {
       EXPECT_NE(r.err.find(": not a regular file"), std::string::npos) << r.err;
@@ -363,7 +376,7 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   ASSERT_EQ(::chmod((pub / "logpay").c_str(), 01777), 0);
   plant("ln -s '" + victim + "' '" + (pub / "tolmex.ini") + "' && ln -s '" +
         victim + "' '" + log_file() + "'");
-  RunResult r = run_as(0);
+  RunResult r = checked_run(0);
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("a symbolic link of another user"), std::string::npos)
       << r.err;
@@ -440,7 +453,7 @@ TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
   for (const char* mode : {"777", "775"}) {
     run({"/bin/chmod", mode, pub.path()});
     write_file(pub / "mart.dll", "#!/bin/sh\necho started >&2\n", 0755);
-    r = run_as(0);
+    r = checked_run(0);
     const bool others = mode == std::string("777");
     EXPECT_TRUE(r.err.starts_with("tolmex: warning: " + pub.path() +
                                   (others ? " is writable by others and "

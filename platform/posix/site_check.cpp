@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -120,6 +121,20 @@ void check_result_file(const SiteFiles& files, Findings& out) {
   Status opened = locate(what, path, at);
   if (opened.ok()) opened = open_regular_at(what, at, O_RDONLY, fd);
   if (!opened.ok() && opened.error() == ENOENT) {
+    // Made where the request would make it: at a link's target, in a
+    // directory that must be there for this user to write.
+    std::string target;
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlinkat(at.dir, at.name.c_str(), buf, sizeof buf);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) {
+      target.assign(buf, static_cast<std::size_t>(n));
+      if (!target.starts_with('/')) target = at.dir_path + "/" + target;
+      if (::faccessat(AT_FDCWD, directory_of(target).c_str(), W_OK | X_OK,
+                      AT_EACCESS) != 0) {
+        return add(out, Finding::kProblem,
+                   Status::failure(what + " at " + target, errno).message());
+      }
+    }
     return add(out, Finding::kOk,
                path + " is not there yet; the first request makes it");
   }
