@@ -81,10 +81,10 @@ int serve(tolmex& app, int argc, char** argv) {
 
 // The site check of the public directory `dir`: one line per finding on
 // stdout; the exit status.
-int check(const char* dir) {
+int check(const runtime::Text& dir) {
   static const char* const kKinds[] = {"ok", "warning", "problem"};
   int status = kExitNormal;
-  for (const runtime::Finding& f : check_site(runtime::from_ansi(dir))) {
+  for (const runtime::Finding& f : check_site(dir)) {
     std::printf("%s: %s\n", kKinds[f.kind],
                 runtime::escape_controls(f.text).c_str());
     if (f.kind == runtime::Finding::kProblem) status = kExitRuntimeError;
@@ -104,16 +104,21 @@ bool option_like(int argc, char** argv) {
   return true;
 }
 
-// A command line of exactly "--help", "--version" or "--check P" is
-// answered and touches nothing: no host sends one, as its field 2 (the
-// public directory) would be empty. Any other that looks like an option
-// is never taken for a request: it gets the usage on stderr and status 1.
-// True when it was one of them, with `status` the exit status.
+// A command line of exactly "--help", "--version" or "--check P" (P as
+// runtime::option_operand() takes it: on Windows the rest of the line,
+// blanks and all) is answered and touches nothing: no host sends one, as
+// its field 2 (the public directory) would be empty. Any other that looks
+// like an option is never taken for a request: it gets the usage on stderr
+// and status 1. True when it was one of them, with `status` the exit
+// status.
 bool answered_option(int argc, char** argv, int& status) {
   status = kExitNormal;
-  const std::string option = argc == 2 || argc == 3 ? argv[1] : "";
+  const std::string option = argc >= 2 ? argv[1] : "";
+  const runtime::Text operand = option == "--check"
+                                    ? runtime::option_operand(argc, argv)
+                                    : runtime::Text::null();
   const bool answered =
-      (argc == 3 && option == "--check") ||
+      !operand.is_null() ||
       (argc == 2 && (option == "--help" || option == "--version"));
   if (!answered && !option_like(argc, argv)) return false;
   runtime::use_parent_console();
@@ -123,7 +128,7 @@ bool answered_option(int argc, char** argv, int& status) {
     return true;
   }
   if (option == "--check") {
-    status = check(argv[2]);
+    status = check(operand);
     return true;
   }
   if (option == "--help") {

@@ -32,6 +32,18 @@ std::u16string windows_command_tail(std::u16string_view line) {
   return std::u16string(line.substr(end));
 }
 
+std::u16string windows_option_operand(std::u16string_view line) {
+  const std::u16string tail = windows_command_tail(line);
+  std::u16string_view rest(tail);
+  rest.remove_prefix(std::min(rest.size(), rest.find_first_of(u" \t")));
+  rest.remove_prefix(
+      std::min(rest.size(), rest.find_first_not_of(kWhiteSpace16)));
+  rest = rest.substr(0, rest.find_last_not_of(kWhiteSpace16) + 1);
+  if (rest.starts_with(u'"')) rest.remove_prefix(1);
+  if (rest.ends_with(u'"')) rest.remove_suffix(1);
+  return std::u16string(rest);
+}
+
 Text client_command_tail(std::u16string_view line) {
   constexpr std::u16string_view kProgram = u"mart.exe ";
   const std::size_t at = line.find(kProgram);

@@ -30,6 +30,20 @@ std::string command_line_tail(int argc, const char* const* argv);
 // first blank or tab), with the white space at its start cut as above.
 std::u16string windows_command_tail(std::u16string_view line);
 
+// The operand of an option given as the first argument ("--check P"), null
+// when there is none: on POSIX systems the second argument, from the
+// current code set, when it is the last; on Windows, with two arguments or
+// more, windows_option_operand() of the process's own UTF-16 command line,
+// so that neither a code page nor the quoting rules of argv touch the path.
+Text option_operand(int argc, const char* const* argv);
+
+// The operand in a whole Windows command line: the rest of the line after
+// the program name and the first argument, with the white space at both
+// ends cut and one double quote dropped at either end. So
+// `--check "C:\pos data\"` gives `C:\pos data\` (argv would end it with
+// a quote), and `--check C:\pos data\`, unquoted, the same.
+std::u16string windows_option_operand(std::u16string_view line);
+
 // The parameter string of a payment client (the client's side of the
 // contract): on POSIX systems its one argument, from the current code set;
 // on Windows client_command_tail() of its own UTF-16 command line. Null

@@ -43,6 +43,18 @@ TEST(CommandLineTest, WindowsTailFollowsTheProgramName) {
   }
 }
 
+TEST(CommandLineTest, WindowsOptionOperandIsTheRestOfTheLine) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"tolmex.exe --check \"C:\\pos data\\\" ", u"C:\\pos data\\"},
+      {u"\"C:\\t\\tolmex.exe\" --check  C:\\pos data\\", u"C:\\pos data\\"},
+      {u"tolmex.exe --check \"C:\\中\"", u"C:\\中"},
+      {u"tolmex.exe --check", u""},
+  };
+  for (const auto& [line, operand] : cases) {
+    EXPECT_EQ(windows_option_operand(line), operand) << line.size() << " units";
+  }
+}
+
 TEST(CommandLineTest, ClientTailFollowsTheFirstProgramName) {
   EXPECT_EQ(client_command_tail(u"C:\\pos demo\\mart.exe pay,C:\\pos "
                                 u"demo\\,O-1,mart.exe 1"),

@@ -10,6 +10,10 @@ Text command_line(int argc, const char* const* argv) {
   return from_ansi(command_line_tail(argc, argv));
 }
 
+Text option_operand(int argc, const char* const* argv) {
+  return argc == 3 ? from_ansi(argv[2]) : Text::null();
+}
+
 Text client_parameters(int argc, const char* const* argv) {
   return argc < 2 ? Text::null() : from_ansi(argv[1]);
 }

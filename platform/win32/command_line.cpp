@@ -11,6 +11,12 @@ Text command_line(int /*argc*/, const char* const* /*argv*/) {
   return Text(windows_command_tail(reinterpret_cast<const char16_t*>(line)));
 }
 
+Text option_operand(int argc, const char* const* /*argv*/) {
+  if (argc < 3) return Text::null();
+  const wchar_t* line = GetCommandLineW();
+  return Text(windows_option_operand(reinterpret_cast<const char16_t*>(line)));
+}
+
 Text client_parameters(int /*argc*/, const char* const* /*argv*/) {
   const wchar_t* line = GetCommandLineW();
   return client_command_tail(reinterpret_cast<const char16_t*>(line));
