@@ -40,7 +40,11 @@ std::u16string windows_option_operand(std::u16string_view line) {
       std::min(rest.size(), rest.find_first_not_of(kWhiteSpace16)));
   rest = rest.substr(0, rest.find_last_not_of(kWhiteSpace16) + 1);
   if (rest.starts_with(u'"')) rest.remove_prefix(1);
-  if (rest.ends_with(u'"')) rest.remove_suffix(1);
+  if (rest.ends_with(u'"')) {
+    rest.remove_suffix(1);
+    // argv's quoting doubles a backslash before the closing quote.
+    if (rest.ends_with(u"\\\\")) rest.remove_suffix(1);
+  }
   return std::u16string(rest);
 }
 

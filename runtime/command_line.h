@@ -39,9 +39,10 @@ Text option_operand(int argc, const char* const* argv);
 
 // The operand in a whole Windows command line: the rest of the line after
 // the program name and the first argument, with the white space at both
-// ends cut and one double quote dropped at either end. So
-// `--check "C:\pos data\"` gives `C:\pos data\` (argv would end it with
-// a quote), and `--check C:\pos data\`, unquoted, the same.
+// ends cut and one double quote dropped at either end, and a doubled
+// backslash before the closing quote taken as one (as argv's quoting
+// writes it). So `--check "C:\pos data\"` gives `C:\pos data\` (argv would
+// end it with a quote), and `--check C:\pos data\`, unquoted, the same.
 std::u16string windows_option_operand(std::u16string_view line);
 
 // The parameter string of a payment client (the client's side of the

@@ -48,6 +48,7 @@ TEST(CommandLineTest, WindowsOptionOperandIsTheRestOfTheLine) {
       {u"tolmex.exe --check \"C:\\pos data\\\" ", u"C:\\pos data\\"},
       {u"\"C:\\t\\tolmex.exe\" --check  C:\\pos data\\", u"C:\\pos data\\"},
       {u"tolmex.exe --check \"C:\\中\"", u"C:\\中"},
+      {u"tolmex.exe --check \"C:\\a b\\\\\"", u"C:\\a b\\"},
       {u"tolmex.exe --check", u""},
   };
   for (const auto& [line, operand] : cases) {
