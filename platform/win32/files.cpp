@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/win32/retry.h"
+#include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
 #include "runtime/status.h"
@@ -58,12 +59,31 @@ Status create_directory(const Text& path) {
 
 void use_directory_of(const Text& /*file*/) {}
 
-// The directory's access control list decides who may write, not a bit.
-std::optional<std::string> replaceable_by_others(const Text& /*file*/) {
-  return std::nullopt;
+// Owners and access control lists decide who may write, as
+// platform/win32/trust.h judges them.
+std::optional<std::string> replaceable_by_others(const Text& file) {
+  const std::u16string& units = file.units();
+  const std::size_t cut = units.find_last_of(u"\\/");
+  std::string others = place_refusal(cut == std::u16string::npos
+                                         ? Text(u".")
+                                         : Text(units.substr(0, cut + 1)));
+  if (others.empty()) return std::nullopt;
+  return others;
 }
-std::optional<std::string> writable_by_others(const Text& /*path*/) {
-  return std::nullopt;
+
+std::optional<std::string> writable_by_others(const Text& path) {
+  HANDLE file =
+      CreateFileW(wide(path).c_str(), READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  const OthersSay say = others_say(file, to_ansi(path), Question::kContent);
+  CloseHandle(file);
+  if (!say) return std::nullopt;
+  const bool owner = say.reason.find(" belongs to ") != std::string::npos;
+  return (owner ? "its owner " + say.who : say.who) + " may write " +
+         to_ansi(path) + " and so change what it says" +
+         (say.mend.empty() ? "" : " (" + say.mend + ")");
 }
 
 Status file_open(const Text& path, OpenMode mode, int& number) {

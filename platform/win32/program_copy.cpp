@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <map>
 #include <string>
 
 #include "platform/win32/retry.h"
+#include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
 #include "runtime/trace.h"
@@ -41,26 +41,6 @@ bool start_using(const std::wstring& path) {
   return true;
 }
 
-// True when the open file `file` holds the bytes of the file `source`.
-bool same_content(HANDLE file, const std::wstring& source) {
-  HANDLE from = CreateFileW(source.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (from == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER a, b, zero = {};
-  bool same = GetFileSizeEx(file, &a) && GetFileSizeEx(from, &b) &&
-              a.QuadPart == b.QuadPart &&
-              SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
-  static char x[64 * 1024], y[64 * 1024];
-  for (DWORD n = 1, m = 0; same && n > 0;) {
-    same = ReadFile(file, x, sizeof x, &n, nullptr) &&
-           ReadFile(from, y, n, &m, nullptr) && m == n &&
-           std::memcmp(x, y, n) == 0;
-  }
-  CloseHandle(from);
-  return same;
-}
-
 // Takes the read-only attribute off the file `path`, which CopyFileW
 // carries over from its source: a copy of this program's is its to
 // replace and remove.
@@ -90,38 +70,66 @@ Status delete_file(const Text& path) {
 
 Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   const std::wstring from = wide(source), to = wide(target);
+  const std::string what =
+      "cannot copy " + to_ansi(source) + " to " + to_ansi(target);
+  // What runs is judged from a handle that lets nobody change, rename or
+  // delete it until the copy is made: its owner must be trusted, and no
+  // one else may change it.
+  HANDLE judged =
+      CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (judged == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    Status failure =
+        Status::failure(what, to_ansi(source), static_cast<int>(error));
+    trace("CopyFile: " + failure.message());
+    return failure;
+  }
+  const OthersSay say = others_say(judged, to_ansi(source), Question::kContent);
+  if (say) {
+    CloseHandle(judged);
+    Status failure =
+        Status::failure(what + ": " + say.reason +
+                            ": tolmex starts only what nobody but this user, "
+                            "Administrators and SYSTEM may change" +
+                            (say.mend.empty() ? "" : " (" + say.mend + ")"),
+                        0);
+    trace("CopyFile: " + failure.message());
+    return failure;
+  }
   // Other runs copy, hold and delete the same file: while it is being
   // written, or gone again before it is held, this run tries again.
-  bool copied = false, foreign = false;
+  bool copied = false;
+  std::string foreign;
   const bool placed = retry_while_busy([&] {
     copied = CopyFileW(from.c_str(), to.c_str(), FALSE);
     if (!copied && GetLastError() != ERROR_SHARING_VIOLATION) {
       return Attempt::kFailed;
     }
     if (copied) make_writable(to);
-    // The new copy, or the one another run has in use: a copy in use
-    // cannot be replaced, and this run goes on with it, as with a program
-    // that runs. Anything else held there is not this run's to start.
+    // The new copy, or the one another run of this user has in use: a
+    // copy in use cannot be replaced, and this run goes on with it, as
+    // with a program that runs. Anything else held there is not this
+    // run's to start.
     if (!start_using(to)) return Attempt::kBusy;
-    if (!copied && !same_content(files_in_use()[to], from)) {
-      stop_using(to);
-      foreign = true;
-      return Attempt::kFailed;
+    if (!copied) {
+      foreign = take_over_refusal(files_in_use()[to], target, source);
+      if (!foreign.empty()) {
+        stop_using(to);
+        return Attempt::kFailed;
+      }
     }
     return Attempt::kDone;
   });
+  const DWORD error = GetLastError();  // before to_ansi() sets another
+  CloseHandle(judged);
   if (placed) {
     outcome = copied ? CopyOutcome::kCopied : CopyOutcome::kInUseElsewhere;
     return Status();
   }
-  const DWORD error = GetLastError();  // before to_ansi() sets another
-  const std::string what =
-      "cannot copy " + to_ansi(source) + " to " + to_ansi(target);
-  Status failure =
-      foreign ? Status::failure(what + ": another program than " +
-                                    to_ansi(source) + " is held open there",
-                                0)
-              : Status::failure(what, to_ansi(target), static_cast<int>(error));
+  Status failure = !foreign.empty() ? Status::failure(what + ": " + foreign, 0)
+                                    : Status::failure(what, to_ansi(target),
+                                                      static_cast<int>(error));
   trace("CopyFile: " + failure.message());
   return failure;
 }

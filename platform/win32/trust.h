@@ -1,0 +1,61 @@
+// The one judgement of trust on Windows: who outside the trusted has a say
+// over a file or directory, from its owner and its access control list
+// (DACL), read through a handle already open (GetSecurityInfo), so that the
+// object judged is the object used. The trusted are this run's user, the
+// Administrators group, SYSTEM and the system's installer service
+// (TrustedInstaller, which owns the system's own folders such as C:\). A
+// request and tolmex --check ask these same functions. None of them throws;
+// what cannot be read is an answer of its own (see each function).
+//
+// Implemented: platform/win32/trust.cpp.
+#ifndef TOLMEX_PLATFORM_WIN32_TRUST_H_
+#define TOLMEX_PLATFORM_WIN32_TRUST_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/text.h"
+
+namespace runtime {
+
+// What is asked of an object.
+enum class Question {
+  kContent,  // who could change what it holds, or delete and replace it
+  kPlace,    // who could replace it or the entries in it (a directory)
+};
+
+// Someone outside the trusted who has a say over an object, or nobody.
+struct OthersSay {
+  std::string who;     // "Everyone", "pos-user"; empty: nobody
+  std::string reason;  // "C:\pos\mart.dll belongs to pos-user", "... may
+                       // be changed by Everyone", or why it cannot be told
+  std::string mend;    // an icacls command that takes the say from them
+  explicit operator bool() const { return !who.empty(); }
+};
+
+// The answer for the open object `object` (opened with READ_CONTROL), shown
+// as `shown`: its owner when that is not trusted, else the first other
+// principal that its DACL allows (not only for inheriting) a right that
+// `question` counts: for kContent writing, appending, deleting, changing
+// the DACL or the owner; for kPlace deleting it or its entries, changing
+// the DACL or the owner. An object whose security cannot be read, or that
+// has no DACL, is everyone's.
+OthersSay others_say(HANDLE object, const std::string& shown,
+                     Question question);
+
+// "" when the program `held` (open for reading) found at `target` may be
+// taken over as another run's copy of `source`: it belongs to this run's
+// user and holds the bytes of `source`. Else the reason.
+std::string take_over_refusal(HANDLE held, const Text& target,
+                              const Text& source);
+
+// "" when nobody outside the trusted could replace the directory `dir` or
+// the files in it, judging it and each directory above it that can be
+// opened; else the reason, saying that they "can replace the public
+// directory", and its mend.
+std::string place_refusal(const Text& dir);
+
+}  // namespace runtime
+
+#endif  // TOLMEX_PLATFORM_WIN32_TRUST_H_
