@@ -1,14 +1,17 @@
-// The site check on Windows: the checks that apply where access control
-// lists, not mode bits, decide who may write, and where there is no
-// system log socket.
+// The site check on Windows: a dry run of a request, through the
+// judgement of trust a request uses (platform/win32/trust.h) and the
+// platform's own answers, with every write replaced by what it would find.
 #include "runtime/site_check.h"
 
 #include <windows.h>
 
 #include <string>
 
+#include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
+#include "runtime/files.h"
+#include "runtime/path.h"
 #include "runtime/status.h"
 
 namespace runtime {
@@ -32,40 +35,150 @@ DWORD attributes_of(const Text& path) {
   return GetFileAttributesW(wide(path).c_str());
 }
 
+// A handle of `path` for reading that lets others read only, as a request
+// holds what it runs, or INVALID_HANDLE_VALUE.
+HANDLE open_held(const Text& path) {
+  return CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The public directory: a directory in which this user may make a file,
+// which a name made and removed at once proves, and that nobody outside
+// the trusted could replace.
+bool check_directory(const Text& dir, Findings& out) {
+  const std::string shown = to_ansi(dir);
+  const DWORD a = attributes_of(dir);
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    add(out, Finding::kProblem, failure("cannot open", dir).message());
+    return false;
+  }
+  const Text probe = below(dir, u".tolmex-check-") +
+                     from_ansi(std::to_string(GetCurrentProcessId()));
+  HANDLE made = CreateFileW(
+      wide(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (made == INVALID_HANDLE_VALUE) {
+    add(out, Finding::kProblem, failure("cannot write in", dir).message());
+    return false;
+  }
+  CloseHandle(made);
+  add(out, Finding::kOk, shown + " exists and this user may write it");
+  const std::string others = place_refusal(dir);
+  if (others.empty()) {
+    add(out, Finding::kOk,
+        "nobody but this user, Administrators and SYSTEM may replace " + shown +
+            ", the directories above it or the files in it");
+  } else {
+    add(out, Finding::kProblem, others);
+  }
+  return true;
+}
+
+// mart.dll as the copy judges it, a program by its first bytes, and what
+// is at mart.exe as the copy would find it.
+void check_client(const SiteFiles& files, Findings& out) {
+  const Text& client = files.client;
+  const Text& exe = files.client_copy;
+  const std::string what =
+      "cannot copy " + to_ansi(client) + " to " + to_ansi(exe);
+  HANDLE file = open_held(client);
+  if (file == INVALID_HANDLE_VALUE) {
+    return add(out, Finding::kProblem, failure(what, client).message());
+  }
+  const OthersSay say = others_say(file, to_ansi(client), Question::kContent);
+  char start[2] = {};
+  DWORD n = 0;
+  const bool program = ReadFile(file, start, sizeof start, &n, nullptr) &&
+                       n == 2 && start[0] == 'M' && start[1] == 'Z';
+  CloseHandle(file);
+  if (say) {
+    return add(out, Finding::kProblem,
+               what + ": " + say.reason +
+                   ": tolmex starts only what nobody "
+                   "but this user, Administrators "
+                   "and SYSTEM may change");
+  }
+  if (!program) {
+    return add(out, Finding::kProblem,
+               "cannot start " + to_ansi(exe) + ": " + to_ansi(client) +
+                   " is no Windows program (it does not start with MZ)");
+  }
+  add(out, Finding::kOk,
+      to_ansi(client) +
+          " is a program that only this user, Administrators and SYSTEM "
+          "may change");
+  const DWORD a = attributes_of(exe);
+  if (a == INVALID_FILE_ATTRIBUTES) return;
+  if (a & FILE_ATTRIBUTE_DIRECTORY) {
+    return add(out, Finding::kProblem,
+               what + ": " + to_ansi(exe) + " is a directory");
+  }
+  // A file the request may delete goes; one held open stays, and is taken
+  // over only as another run's copy.
+  HANDLE deletable =
+      CreateFileW(wide(exe).c_str(), DELETE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (deletable != INVALID_HANDLE_VALUE) {
+    CloseHandle(deletable);
+    return;
+  }
+  if (GetLastError() != ERROR_SHARING_VIOLATION) {
+    return add(out, Finding::kProblem, failure(what, exe).message());
+  }
+  HANDLE held = open_held(exe);
+  const std::string refusal = held == INVALID_HANDLE_VALUE
+                                  ? failure(what, exe).message()
+                                  : take_over_refusal(held, exe, client);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  if (!refusal.empty()) {
+    add(out, Finding::kProblem,
+        refusal.starts_with(what) ? refusal : what + ": " + refusal);
+  }
+}
+
 }  // namespace
 
 std::vector<Finding> check_site_files(const SiteFiles& files) {
   const Text& public_path = files.public_path;
   Findings out;
   const Text dir = public_path.units().empty() ? Text(u".") : public_path;
-  const std::string shown = to_ansi(dir);
-  DWORD a = attributes_of(dir);
-  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    add(out, Finding::kProblem, failure("cannot open", dir).message());
-    return out;
-  }
-  add(out, Finding::kOk, shown + " exists");
-
-  const Text& client = files.client;
-  a = attributes_of(client);
-  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) {
-    add(out, Finding::kProblem, failure("cannot copy", client).message());
-  } else {
-    add(out, Finding::kOk, to_ansi(client) + " is there");
-  }
+  if (!check_directory(dir, out)) return out;
+  check_client(files, out);
 
   const Text& ini = files.result_file;
-  a = attributes_of(ini);
-  if (a == INVALID_FILE_ATTRIBUTES) {
+  DWORD a = attributes_of(ini);
+  // The profile functions take no longer path.
+  const DWORD full = GetFullPathNameW(wide(ini).c_str(), 0, nullptr, nullptr);
+  if (full > MAX_PATH) {
+    add(out, Finding::kProblem,
+        "cannot write " + to_ansi(ini) + ": its path of " +
+            std::to_string(full - 1) + " characters is longer than the " +
+            std::to_string(MAX_PATH - 1) + " Windows takes");
+  } else if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,
         to_ansi(ini) + " is not there yet; the first request makes it");
-  } else if (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+  } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
     add(out, Finding::kProblem,
-        "cannot write " + to_ansi(ini) +
-            ": it is read-only or not a file (attrib -r)");
+        "cannot write " + to_ansi(ini) + ": it is a directory");
+  } else if (HANDLE w = CreateFileW(
+                 wide(ini).c_str(), GENERIC_WRITE,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+             w == INVALID_HANDLE_VALUE &&
+             GetLastError() != ERROR_SHARING_VIOLATION) {
+    // Opened for writing as the reset opens it, and closed unchanged; one
+    // that another program holds is waited for.
+    add(out, Finding::kProblem,
+        failure("cannot write", ini).message() +
+            ((a & FILE_ATTRIBUTE_READONLY) ? " (attrib -r)" : ""));
   } else {
+    if (w != INVALID_HANDLE_VALUE) CloseHandle(w);
     add(out, Finding::kOk,
         to_ansi(ini) + ", section return: " + files.result_keys());
+    if (auto writers = writable_by_others(ini)) {
+      add(out, Finding::kWarning, *writers);
+    }
   }
 
   const Text& logs = files.log_directory;
@@ -74,8 +187,9 @@ std::vector<Finding> check_site_files(const SiteFiles& files) {
     add(out, Finding::kOk,
         to_ansi(logs) + " is not there yet; the first request makes it");
   } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    add(out, Finding::kProblem,
-        "cannot write the log: " + to_ansi(logs) + " is not a directory");
+    add(out, Finding::kWarning,
+        "the request would not be logged: " + to_ansi(logs) +
+            " is not a directory");
   } else {
     add(out, Finding::kOk, to_ansi(logs) + " is a directory");
   }
