@@ -30,6 +30,10 @@ ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8",
 ENV.setdefault("WINEPREFIX", os.path.join(os.path.dirname(TOLMEX),
                                           "wine-prefix"))
 LOG_PREFIX = "接收的参数字符串：".encode("gbk")
+# Public directories below the build tree: Wine shows the sticky /tmp as a
+# directory Everyone may empty, whose subdirectories others could replace.
+tempfile.tempdir = os.path.join(os.path.dirname(TOLMEX), "wine-scratch")
+os.makedirs(tempfile.tempdir, mode=0o755, exist_ok=True)
 
 
 def within(seconds, condition):
@@ -85,15 +89,16 @@ class RequestFlowTest(unittest.TestCase):
                   out.stdout.decode("gbk").splitlines() if line.startswith("G")]
         return dict(zip(KEYS, values))
 
-    def probe(self, job, text):
+    def probe(self, job, text, env=ENV):
         """The probe's answer to `job` on the UTF-16 of `text`."""
         jobs = os.path.join(self.dir, "jobs")
         with open(jobs, "w") as f:
             f.write(job + "\t" +
                     text.encode("utf-16-le", "surrogatepass").hex() + "\n")
-        out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=ENV,
+        out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=env,
                              capture_output=True, timeout=LIMIT, check=True)
-        return out.stdout.decode().split("\t")[1].strip()
+        # The last line: a program it starts may print before it.
+        return out.stdout.splitlines()[-1].decode().split("\t")[1].strip()
 
     def test_characters_beyond_u_ffff_are_logged_as_the_platform_has_them(self):
         # Started with the exact UTF-16 command line, lone surrogate and
@@ -118,19 +123,14 @@ class RequestFlowTest(unittest.TestCase):
         r = self.run_tolmex("--help")
         self.assertIn(b"  logpay\\pay_logYYYYMMDD.txt  ", r.stdout)
         self.assertNotIn(b"signal", r.stdout)
-        # The site check finds a result file that cannot be written.
+        # The site check of a sound directory finds no fault, and leaves
+        # nothing behind.
         self.client()
-        ini = os.path.join(self.dir, "tolmex.ini")
-        open(ini, "wb").close()
-        for mode, status in ((0o644, 0), (0o444, 1)):
-            os.chmod(ini, mode)
-            r = self.run_tolmex("--check", self.pub)
-            self.assertEqual(r.returncode, status, r.stdout)
-            problems = [line for line in r.stdout.splitlines()
-                        if not line.startswith(b"ok: ")]
-            self.assertEqual(problems, [] if status == 0 else [
-                f"problem: cannot write {self.pub}tolmex.ini: it is read-only "
-                "or not a file (attrib -r)".encode()])
+        open(os.path.join(self.dir, "tolmex.ini"), "wb").close()
+        r = self.run_tolmex("--check", self.pub)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertEqual([line for line in r.stdout.splitlines()
+                          if not line.startswith(b"ok: ")], [])
         self.assertEqual(sorted(os.listdir(self.dir)),
                          ["mart.dll", "tolmex.ini"])
 
@@ -217,8 +217,9 @@ class RequestFlowTest(unittest.TestCase):
         self.assertIn(b"is held open there", r.stderr)
         self.assertEqual(len(self.ran()), 2)
 
-    def run_held(self, how, name, ms, request):
-        """tolmex on `request` while the probe holds P's `name` for `ms`."""
+    def run_held(self, how, name, ms, *requests):
+        """tolmex on each request while the probe holds P's `name` for `ms`;
+        the last run's result, or the runs' results for several."""
         jobs, held = (os.path.join(self.dir, n) for n in ("jobs", "held"))
         with open(jobs, "w") as f:
             f.write(f"{how}\t{self.pub}{name}\t{ms}\n")
@@ -227,12 +228,114 @@ class RequestFlowTest(unittest.TestCase):
                                       env=ENV, stdout=out)
         try:
             self.assertTrue(within(30, lambda: os.path.getsize(held) > 0))
-            r = self.run_tolmex(request)
+            runs = [self.run_tolmex(*r) if isinstance(r, tuple) else
+                    self.run_tolmex(r) for r in requests]
         finally:
             holder.communicate(timeout=LIMIT)
         with open(held, "rb") as f:
             self.assertEqual(f.read(), how.encode() + b"\t1\r\n")
-        return r
+        return runs if len(runs) > 1 else runs[0]
+
+    def test_check_says_a_problem_exactly_where_a_request_ends_2_to_4(self):
+        # Each row: what the directory holds, the request's exit status, and
+        # part of its stderr; --check first must exit 1 exactly where the
+        # request ends with 2, 3 or 4, or warns that others could replace
+        # P; neither runs anything but this user's copy of mart.dll.
+        def chown(*names):
+            for name in names:
+                os.chown(os.path.join(self.dir, name), 65533, 65533)
+
+        def put(name, source):
+            shutil.copyfile(source, os.path.join(self.dir, name))
+
+        deep = "d" * (250 - len(self.pub))
+        root = os.geteuid() == 0  # only root gives files to another user
+        rows = [
+            ("a sound directory", lambda: None, "", 0, b""),
+            ("P not writable", lambda: None, "Z:\\sys\\", 3, b"tolmex.ini"),
+            # Started with its exact UTF-16 line (stderr is not seen), in a
+            # locale whose file names take the character (code page 1252).
+            ("a P beyond the ANSI code page", lambda: os.mkdir(
+                os.path.join(self.dir, "pay-\u0915")) or put(
+                    "pay-\u0915/mart.dll", CLIENT), "exact", 0, b""),
+            ("a tolmex.ini that is a directory", lambda: os.mkdir(
+                os.path.join(self.dir, "tolmex.ini")), "", 3, b"tolmex.ini"),
+            ("a mart.dll that is no program", lambda: self.client(b"x" * 64),
+             "", 4, b"mart.exe"),
+            ("a mart.dll others may change",
+             lambda: os.chmod(os.path.join(self.dir, "mart.dll"), 0o666),
+             "", 2, b"mart.dll may be changed by Everyone"),
+            ("mart.exe a directory", lambda: os.mkdir(
+                os.path.join(self.dir, "mart.exe")), "", 2, b"mart.exe"),
+            ("a result path over 260 characters", lambda: os.mkdir(
+                os.path.join(self.dir, deep)) or put(deep + "/mart.dll", CLIENT),
+             deep + "\\", 3, b"tolmex.ini"),
+            ("a logpay that is a file", lambda: put("logpay", CLIENT), "", 0,
+             b"warning: the request was not logged"),
+            # Root writes it all the same under Wine.
+            ("a read-only tolmex.ini", lambda: put("tolmex.ini", CLIENT) or
+             os.chmod(os.path.join(self.dir, "tolmex.ini"), 0o444), "",
+             0 if root else 3, b"" if root else b"tolmex.ini"),
+            ("a held program of another kind at mart.exe",
+             lambda: put("mart.exe", PROBE), "held", 2, b"is held open there"),
+            ("a held copy of this user's (another run's) at mart.exe",
+             lambda: put("mart.exe", CLIENT), "held", 0, b""),
+        ] + ([
+            ("a mart.dll of another user", lambda: chown("mart.dll"), "", 2,
+             b"mart.dll belongs to "),
+            ("another user's copy of mart.dll held at mart.exe",
+             lambda: put("mart.exe", CLIENT) or chown("mart.exe"), "held", 2,
+             b"only this user's copy is taken over"),
+            ("an ancestor of P of another user", lambda: os.makedirs(
+                os.path.join(self.dir, "shop", "pay")) or put(
+                    "shop/pay/mart.dll", CLIENT) or chown("shop"),
+             "shop\\pay\\", 0, b"can replace the public directory"),
+        ] if root else [])
+        for name, setup, where, status, err in rows:
+            with self.subTest(name):
+                for entry in os.listdir(self.dir):
+                    path = os.path.join(self.dir, entry)
+                    if os.path.isdir(path):
+                        shutil.rmtree(path)
+                    else:
+                        os.remove(path)
+                self.client()
+                setup()
+                pub = where if where.startswith("Z:") else (
+                    self.pub + (where if where not in ("held", "exact")
+                                else ""))
+                request = f"pay,{pub},ORDER-1"
+                if where == "exact":
+                    pub += "pay-\u0915\\"
+                    exe = f'"{windows_path(TOLMEX)}" '
+                    utf8 = dict(ENV, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+                    codes = [self.probe("R", exe + line, utf8) for line in
+                             (f'--check "{pub}"', f"pay,{pub},ORDER-1")]
+                    check, r = (subprocess.CompletedProcess(
+                        "", int(code), b"", b"") for code in codes)
+                elif where == "held":
+                    check, r = self.run_held("S", "mart.exe", 10000,
+                                             ("--check", pub), request)
+                else:
+                    check = self.run_tolmex("--check", pub)
+                    r = self.run_tolmex(request)
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertIn(err, r.stderr)
+                refused = 2 <= r.returncode <= 4 or b"can replace" in r.stderr
+                self.assertEqual(check.returncode, int(refused), check.stdout)
+                runs = [run for run in self.ran()
+                        if run[0].startswith(f"{self.pub}mart.exe ")]
+                self.assertEqual(len(runs), int(status == 0 and
+                                                pub == self.pub))
+        # P as --check gets it: the rest of the exact line, quoted or not.
+        os.mkdir(os.path.join(self.dir, "pos data"))
+        put("pos data/mart.dll", CLIENT)
+        for line in (f'--check "{self.pub}pos data\\"',
+                     f"--check {self.pub}pos data\\"):
+            code = self.probe("R", f'"{windows_path(TOLMEX)}" {line}')
+            self.assertEqual(code, "0", line)
+        self.assertEqual(os.listdir(os.path.join(self.dir, "pos data")),
+                         ["mart.dll"])
 
     def test_blank_in_the_public_directory_starts_exactly_the_copy(self):
         # A program named like the part of the path before the blank is
