@@ -416,7 +416,8 @@ class RequestFlowTest(unittest.TestCase):
         # tolmex's own line fits; the client's, with a longer directory in
         # front of the same request, has room for 32,766 characters and its
         # NUL: one more is refused, never cut.
-        deep = os.path.join(self.dir, "p" * 200)
+        # (P + "tolmex.ini" within the 259 characters Windows takes)
+        deep = os.path.join(self.dir, "p" * (245 - len(self.pub)))
         os.mkdir(deep)
         shutil.copyfile(CLIENT, os.path.join(deep, "mart.dll"))
         pub = windows_path(deep) + "\\"
