@@ -249,7 +249,7 @@ class RequestFlowTest(unittest.TestCase):
         def put(name, source):
             shutil.copyfile(source, os.path.join(self.dir, name))
 
-        deep = "d" * (250 - len(self.pub))
+        deep = "d" * (249 - len(self.pub))
         root = os.geteuid() == 0  # only root gives files to another user
         rows = [
             ("a sound directory", lambda: None, "", 0, b""),
@@ -268,7 +268,7 @@ class RequestFlowTest(unittest.TestCase):
              "", 2, b"mart.dll may be changed by Everyone"),
             ("mart.exe a directory", lambda: os.mkdir(
                 os.path.join(self.dir, "mart.exe")), "", 2, b"cannot copy"),
-            ("a result path over 260 characters", lambda: os.mkdir(
+            ("a result path of 260 characters", lambda: os.mkdir(
                 os.path.join(self.dir, deep)) or put(deep + "/mart.dll", CLIENT),
              deep + "\\", 3, b"cannot write"),
             ("a logpay that is a file", lambda: put("logpay", CLIENT), "", 0,
