@@ -3,8 +3,9 @@
 // use, through the functions a request uses, with every write replaced by
 // what it would find. It touches nothing: no file is made, written, locked
 // or removed (on POSIX systems an unnamed file, which never appears, shows
-// whether a copy could be staged without a name). It does not fail: what
-// cannot be checked is itself a finding.
+// whether a copy could be staged without a name; on Windows a name made
+// and removed at once shows that this user may make files in P). It does
+// not fail: what cannot be checked is itself a finding.
 //
 // Implemented: per platform (platform/*/site_check.cpp).
 #ifndef TOLMEX_RUNTIME_SITE_CHECK_H_
