@@ -4,6 +4,7 @@
 #ifndef TOLMEX_TESTS_HARNESS_H_
 #define TOLMEX_TESTS_HARNESS_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -70,18 +71,30 @@ struct Started {
 };
 
 // Starts `argv` (argv[0] a path) with the environment `env` added to this
-// process's one, in the directory `cwd` (this process's when empty);
-// finish() waits for it and collects its output.
+// process's one ("NAME=value" entries; "NAME=" alone removes NAME), in the
+// directory `cwd` (this process's when empty), with `prepare` called in the
+// new process just before the exec (async-signal-safe calls only); finish()
+// waits for it and collects its output. Every test starts its processes
+// here.
 Started start(const std::vector<std::string>& argv,
               const std::vector<std::string>& env = {},
-              const std::string& cwd = "");
+              const std::string& cwd = "",
+              const std::function<void()>& prepare = {});
 RunResult finish(Started& started);
 // As finish(), but kills the process when it has not ended within
 // `seconds`; the result's status is then -1 and `err` says so.
 RunResult finish_within(Started& started, int seconds);
+// True once the process `pid` (any process, not only a child) has ended,
+// false when it still runs after `seconds`.
+bool ends_within(int pid, int seconds);
+// True once `ready` holds (by default: once `file` exists), false when it
+// still does not after `seconds`. It looks again on each change in the
+// directory of `file`, which is where a process under test marks that it
+// is ready; it never sleeps.
+bool appears(const std::string& file, int seconds = 10,
+             const std::function<bool()>& ready = {});
 
-// Runs `argv` (argv[0] a path) with the environment `env` added to this
-// process's one ("NAME=value" entries; "NAME=" alone removes NAME) and waits.
+// Runs `argv` as start() does and waits.
 RunResult run(const std::vector<std::string>& argv,
               const std::vector<std::string>& env = {});
 
