@@ -161,7 +161,7 @@ std::vector<std::string> list_dir(const std::string& dir) {
 Started start(const std::vector<std::string>& argv,
               const std::vector<std::string>& env, const std::string& cwd,
               const std::function<void()>& prepare) {
-  Started started{0, std::make_unique<TempDir>()};
+  Started started(0, std::make_unique<TempDir>());
   const std::string out_path = *started.io / "out";
   const std::string err_path = *started.io / "err";
   std::vector<std::string> args = argv;
@@ -196,6 +196,7 @@ Started start(const std::vector<std::string>& argv,
   ::close(report[0]);
   if (exec_failed) {
     ::waitpid(started.pid, nullptr, 0);
+    started.finished = true;
     errno = error;
     fail("cannot start " + argv[0]);
   }
@@ -220,7 +221,33 @@ RunResult finish(Started& started) {
   while (::waitpid(started.pid, &status, 0) < 0) {
     if (errno != EINTR) fail("waitpid");
   }
+  started.finished = true;
   return collect(started, status);
+}
+
+Started::Started(Started&& other) noexcept
+    : pid(other.pid), io(std::move(other.io)), finished(other.finished) {
+  other.finished = true;
+}
+
+Started& Started::operator=(Started&& other) noexcept {
+  if (this != &other) {
+    end_unfinished();
+    pid = other.pid;
+    io = std::move(other.io);
+    finished = other.finished;
+    other.finished = true;
+  }
+  return *this;
+}
+
+Started::~Started() { end_unfinished(); }
+
+void Started::end_unfinished() {
+  if (finished || pid <= 0) return;
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  finished = true;
 }
 
 RunResult finish_within(Started& started, int seconds) {

@@ -64,10 +64,22 @@ struct RunResult {
   std::string err;  // standard error
 };
 
-// A process started by start(), with its output going to files.
+// A process started by start(), with its output going to files. One that
+// is not finished when the object goes away (a test that failed on the
+// way) is killed, so that no test leaves a process behind.
 struct Started {
+  Started(int started_pid, std::unique_ptr<TempDir> files)
+      : pid(started_pid), io(std::move(files)) {}
+  Started(Started&& other) noexcept;
+  Started& operator=(Started&& other) noexcept;
+  ~Started();
+
   int pid = 0;
   std::unique_ptr<TempDir> io;
+  bool finished = false;
+
+ private:
+  void end_unfinished();
 };
 
 // Starts `argv` (argv[0] a path) with the environment `env` added to this
