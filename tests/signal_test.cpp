@@ -144,67 +144,55 @@ TEST_F(SignalTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
              "#!/bin/sh\necho $PPID > \"$(dirname \"$0\")/parent\"\n"
              "read x < /dev/tty\necho \"$x\" > \"$(dirname \"$0\")/read\"\n",
              0755);
-  // The host's shell marks "returned" once the run is back, then reads.
-  const std::string host =
-      "\"$T\" \"$R\"; echo > \"$P/returned\"; read y; echo $y > \"$P/after\"";
-  int keys[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, keys), 0);
-  Started run = start(
-      {"/usr/bin/script", "-qec", host, "/dev/null"},
-      {"DISPLAY=", "T=" TOLMEX_BINARY, "R=" + request(), "P=" + pub.path()}, "",
-      [&] { ::dup2(keys[0], 0); });
-  ::close(keys[0]);
+  // Keys go through a socket, so that typing to a terminal that is gone
+  // fails the test and does not end it by SIGPIPE.
+  int keys[2] = {-1, -1};
+  auto session = [&](const std::string& shell) {
+    for (const char* file : {"parent", "read", "returned", "after"}) {
+      std::remove((pub / file).c_str());
+    }
+    ::close(keys[1]);
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, keys), 0);
+    Started s = start(
+        {"/usr/bin/script", "-qec", shell, "/dev/null"},
+        {"DISPLAY=", "T=" TOLMEX_BINARY, "R=" + request(), "P=" + pub.path()},
+        "", [&] { ::dup2(keys[0], 0); });
+    ::close(keys[0]);
+    return s;
+  };
   auto type = [&](const std::string& line) {
-    const std::string typed = line + "\n";
-    // A socket, so that typing to a terminal that is gone fails the test
-    // and does not end it by SIGPIPE.
-    EXPECT_EQ(::send(keys[1], typed.data(), typed.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(typed.size()));
+    EXPECT_EQ(
+        ::send(keys[1], (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL),
+        static_cast<ssize_t>(line.size() + 1));
   };
   auto holds = [&](const std::string& name, const std::string& text) {
     return appears(pub / name, 10, [&] {
       return exists(pub / name) && read_file(pub / name) == text;
     });
   };
-  // Once the client has ended, the terminal is the host's again.
+  // The host's shell marks "returned" once the run is back, then reads:
+  // once the client has ended, the terminal is the host's again.
+  const std::string host =
+      "\"$T\" \"$R\"; echo > \"$P/returned\"; read y; echo $y > \"$P/after\"";
+  Started run = session(host);
   pid_in("parent");
   type("typed");
   EXPECT_TRUE(holds("read", "typed\n"));
   EXPECT_TRUE(appears(pub / "returned"));
   type("again");
   EXPECT_TRUE(holds("after", "again\n"));
-  RunResult r = finish_within(run, 15);
-  ::close(keys[1]);
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(finish_within(run, 15).status, 0);
   // Also when a signal that is not passed on ends the run.
-  for (const char* file : {"parent", "returned", "after"}) {
-    std::remove((pub / file).c_str());
-  }
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, keys), 0);
-  run = start(
-      {"/usr/bin/script", "-qec", host, "/dev/null"},
-      {"DISPLAY=", "T=" TOLMEX_BINARY, "R=" + request(), "P=" + pub.path()}, "",
-      [&] { ::dup2(keys[0], 0); });
-  ::close(keys[0]);
+  run = session(host);
   ::kill(pid_in("parent"), SIGUSR1);
   EXPECT_TRUE(appears(pub / "returned"));
   type("later");
   EXPECT_TRUE(holds("after", "later\n"));
-  r = finish_within(run, 15);
-  ::close(keys[1]);
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(finish_within(run, 15).status, 0);
   // A run in the background stops with the client that reads the
   // terminal, and goes on in the foreground. Without line editing, bash
   // reads its lines as they are typed and leaves the next to the client.
-  for (const char* file : {"parent", "read"}) {
-    std::remove((pub / file).c_str());
-  }
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, keys), 0);
-  run = start({"/usr/bin/script", "-qec",
-               "bash --norc --noediting -i -o notify", "/dev/null"},
-              {"DISPLAY=", "T=" TOLMEX_BINARY, "R=" + request()}, "",
-              [&] { ::dup2(keys[0], 0); });
-  ::close(keys[0]);
+  run = session("bash --norc --noediting -i -o notify");
   type("\"$T\" \"$R\" &");
   pid_in("parent");
   const std::string screen = *run.io / "out";
@@ -215,9 +203,8 @@ TEST_F(SignalTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
   type("in_front");
   EXPECT_TRUE(holds("read", "in_front\n"));
   type("exit");
-  r = finish_within(run, 15);
+  EXPECT_EQ(finish_within(run, 15).status, 0);
   ::close(keys[1]);
-  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace
