@@ -1,6 +1,8 @@
-// Helpers for tests that work on real files and processes: a temporary
-// directory, whole-file reads and writes, and a run of a program with its
-// exit status and output. Failures abort the test with a message.
+// The library every test program links, for tests that work on real files
+// and processes: a temporary directory, whole-file reads and writes, the
+// one way to start a program (and run it with its exit status and output),
+// and waits for a file or a process's end that never sleep. A failure of
+// the harness itself throws, which fails the test with its message.
 #ifndef TOLMEX_TESTS_HARNESS_H_
 #define TOLMEX_TESTS_HARNESS_H_
 
