@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 
@@ -73,7 +74,17 @@ TEST(FaultTest, RequestsKilledAtRandomMomentsLeaveWholeFiles) {
     inis.push_back(snapshots / std::to_string(i));
     write_file(inis.back(), read_file(pub / "tolmex.ini"));
   }
-  ::usleep(200000);  // clients of killed runs finish on their own
+  // The clients of killed runs end on their own.
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::error_code gone;
+    const std::string name = entry.path().filename();
+    if (std::isdigit(static_cast<unsigned char>(name[0])) &&
+        std::filesystem::read_symlink(entry.path() / "exe", gone)
+            .string()
+            .starts_with(pub / "mart.exe")) {
+      EXPECT_TRUE(ends_within(std::stoi(name), 10)) << name;
+    }
+  }
   EXPECT_EQ(configparser_rejects(inis), "");
   // The next run clears what killed runs left: a client copy, a temporary.
   EXPECT_EQ(run_tolmex({request}).status, 0);

@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,25 +159,45 @@ std::vector<std::string> list_dir(const std::string& dir) {
 }
 
 Started start(const std::vector<std::string>& argv,
-              const std::vector<std::string>& env, const std::string& cwd) {
-  Started started{0, std::make_unique<TempDir>()};
-  std::string out_path = *started.io / "out", err_path = *started.io / "err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+              const std::vector<std::string>& env, const std::string& cwd,
+              const std::function<void()>& prepare) {
+  Started started(0, std::make_unique<TempDir>());
+  const std::string out_path = *started.io / "out";
+  const std::string err_path = *started.io / "err";
   std::vector<std::string> args = argv;
   std::vector<std::string> environment = merged_environment(env);
   std::vector<char*> c_args = c_strings(args);
   std::vector<char*> c_env = c_strings(environment);
-  int err = ::posix_spawn(&started.pid, c_args[0], &actions, nullptr,
-                          c_args.data(), c_env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) {
-    errno = err;
+  // Reports a failed exec through a pipe that the exec closes.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) fail("pipe2");
+  started.pid = ::fork();
+  if (started.pid < 0) fail("fork");
+  if (started.pid == 0) {
+    // Only async-signal-safe calls from here: the test may have threads.
+    ::close(report[0]);
+    int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
+        (!cwd.empty() && ::chdir(cwd.c_str()) != 0)) {
+      ::_exit(127);
+    }
+    ::close(out);
+    ::close(err);
+    if (prepare) prepare();
+    ::execve(c_args[0], c_args.data(), c_env.data());
+    const int error = errno;
+    (void)!::write(report[1], &error, sizeof error);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int error = 0;
+  const bool exec_failed = ::read(report[0], &error, sizeof error) > 0;
+  ::close(report[0]);
+  if (exec_failed) {
+    ::waitpid(started.pid, nullptr, 0);
+    started.finished = true;
+    errno = error;
     fail("cannot start " + argv[0]);
   }
   return started;
@@ -199,25 +221,93 @@ RunResult finish(Started& started) {
   while (::waitpid(started.pid, &status, 0) < 0) {
     if (errno != EINTR) fail("waitpid");
   }
+  started.finished = true;
   return collect(started, status);
 }
 
+Started::Started(Started&& other) noexcept
+    : pid(other.pid), io(std::move(other.io)), finished(other.finished) {
+  other.finished = true;
+}
+
+Started& Started::operator=(Started&& other) noexcept {
+  if (this != &other) {
+    end_unfinished();
+    pid = other.pid;
+    io = std::move(other.io);
+    finished = other.finished;
+    other.finished = true;
+  }
+  return *this;
+}
+
+Started::~Started() { end_unfinished(); }
+
+void Started::end_unfinished() {
+  if (finished || pid <= 0) return;
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  finished = true;
+}
+
 RunResult finish_within(Started& started, int seconds) {
+  if (!ends_within(started.pid, seconds)) {
+    ::kill(started.pid, SIGKILL);
+    finish(started);
+    RunResult result;
+    result.err = "timed out after " + std::to_string(seconds) + " s";
+    return result;
+  }
+  return finish(started);
+}
+
+bool ends_within(int pid, int seconds) {
+  // A pidfd turns readable when the process ends, child or not.
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) {
+    if (errno == ESRCH) return true;
+    fail("pidfd_open");
+  }
+  pollfd ended = {fd, POLLIN, 0};
+  int n;
+  while ((n = ::poll(&ended, 1, seconds * 1000)) < 0 && errno == EINTR) {
+  }
+  ::close(fd);
+  if (n < 0) fail("poll");
+  return n > 0;
+}
+
+bool appears(const std::string& file, int seconds,
+             const std::function<bool()>& ready) {
+  const std::function<bool()> is_ready =
+      ready ? ready : std::function<bool()>([&] { return exists(file); });
+  // Watches the directory before looking, so that no change falls between
+  // a look and the wait for the next change.
+  const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  if (fd < 0) fail("inotify_init1");
+  const std::string dir = std::filesystem::path(file).parent_path().string();
+  if (::inotify_add_watch(fd, dir.c_str(),
+                          IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO |
+                              IN_ATTRIB) < 0) {
+    ::close(fd);
+    fail("inotify_add_watch " + dir);
+  }
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  int status;
-  for (;;) {
-    pid_t done = ::waitpid(started.pid, &status, WNOHANG);
-    if (done < 0 && errno != EINTR) fail("waitpid");
-    if (done == started.pid) return collect(started, status);
-    if (std::chrono::steady_clock::now() > deadline) break;
-    ::usleep(2000);
+  bool seen;
+  while (!(seen = is_ready())) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd changed = {fd, POLLIN, 0};
+    if (::poll(&changed, 1, static_cast<int>(left.count())) > 0) {
+      char events[4096];
+      while (::read(fd, events, sizeof events) > 0) {
+      }
+    }
   }
-  ::kill(started.pid, SIGKILL);
-  finish(started);
-  RunResult result;
-  result.err = "timed out after " + std::to_string(seconds) + " s";
-  return result;
+  ::close(fd);
+  return seen;
 }
 
 namespace {

@@ -1,9 +1,12 @@
-// Helpers for tests that work on real files and processes: a temporary
-// directory, whole-file reads and writes, and a run of a program with its
-// exit status and output. Failures abort the test with a message.
+// The library every test program links, for tests that work on real files
+// and processes: a temporary directory, whole-file reads and writes, the
+// one way to start a program (and run it with its exit status and output),
+// and waits for a file or a process's end that never sleep. A failure of
+// the harness itself throws, which fails the test with its message.
 #ifndef TOLMEX_TESTS_HARNESS_H_
 #define TOLMEX_TESTS_HARNESS_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -63,25 +66,49 @@ struct RunResult {
   std::string err;  // standard error
 };
 
-// A process started by start(), with its output going to files.
+// A process started by start(), with its output going to files. One that
+// is not finished when the object goes away (a test that failed on the
+// way) is killed, so that no test leaves a process behind.
 struct Started {
+  Started(int started_pid, std::unique_ptr<TempDir> files)
+      : pid(started_pid), io(std::move(files)) {}
+  Started(Started&& other) noexcept;
+  Started& operator=(Started&& other) noexcept;
+  ~Started();
+
   int pid = 0;
   std::unique_ptr<TempDir> io;
+  bool finished = false;
+
+ private:
+  void end_unfinished();
 };
 
 // Starts `argv` (argv[0] a path) with the environment `env` added to this
-// process's one, in the directory `cwd` (this process's when empty);
-// finish() waits for it and collects its output.
+// process's one ("NAME=value" entries; "NAME=" alone removes NAME), in the
+// directory `cwd` (this process's when empty), with `prepare` called in the
+// new process just before the exec (async-signal-safe calls only); finish()
+// waits for it and collects its output. Every test starts its processes
+// here.
 Started start(const std::vector<std::string>& argv,
               const std::vector<std::string>& env = {},
-              const std::string& cwd = "");
+              const std::string& cwd = "",
+              const std::function<void()>& prepare = {});
 RunResult finish(Started& started);
 // As finish(), but kills the process when it has not ended within
 // `seconds`; the result's status is then -1 and `err` says so.
 RunResult finish_within(Started& started, int seconds);
+// True once the process `pid` (any process, not only a child) has ended,
+// false when it still runs after `seconds`.
+bool ends_within(int pid, int seconds);
+// True once `ready` holds (by default: once `file` exists), false when it
+// still does not after `seconds`. It looks again on each change in the
+// directory of `file`, which is where a process under test marks that it
+// is ready; it never sleeps.
+bool appears(const std::string& file, int seconds = 10,
+             const std::function<bool()>& ready = {});
 
-// Runs `argv` (argv[0] a path) with the environment `env` added to this
-// process's one ("NAME=value" entries; "NAME=" alone removes NAME) and waits.
+// Runs `argv` as start() does and waits.
 RunResult run(const std::vector<std::string>& argv,
               const std::vector<std::string>& env = {});
 

@@ -3,12 +3,9 @@
 // ends with status 2 once it is closed. Skipped, with a message, where Xvfb
 // or the X utilities are missing.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include "tests/harness.h"
 
@@ -36,33 +33,60 @@ std::string find_window(const std::string& display, const std::string& title) {
 }
 
 TEST(MessageBoxTest, MissingClientShowsARealWindowAndWaitsForIt) {
-  for (const char* tool : {"Xvfb", "xwininfo", "xprop", "xkill", "xmessage"}) {
+  for (const char* tool :
+       {"Xvfb", "xev", "xwininfo", "xprop", "xkill", "xmessage"}) {
     if (!installed(tool)) {
       GTEST_SKIP() << tool << " is not installed (.ci/run installs xvfb and "
                    << "x11-utils): the message box window is not tested";
     }
   }
-  const std::string number = std::to_string(100 + ::getpid() % 400);
-  const std::string display = ":" + number;
-  Started x = start({"/usr/bin/env", "Xvfb", display, "-nolisten", "tcp",
-                     "-screen", "0", "800x600x24"});
-  for (int i = 0; i < 100 && !exists("/tmp/.X11-unix/X" + number); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Xvfb picks a free display and writes its number to fd 3 once it takes
+  // connections.
+  int shown[2];
+  ASSERT_EQ(::pipe(shown), 0);
+  Started x = start({"/usr/bin/env", "Xvfb", "-displayfd", "3", "-nolisten",
+                     "tcp", "-screen", "0", "800x600x24"},
+                    {}, "", [&] {
+                      ::close(shown[0]);
+                      ::dup2(shown[1], 3);
+                    });
+  ::close(shown[1]);
+  // The line may come in parts; the pipe stays open while Xvfb runs.
+  std::string display = ":";
+  for (char c = 0; c != '\n';) {
+    pollfd started = {shown[0], POLLIN, 0};
+    ASSERT_TRUE(::poll(&started, 1, 10000) == 1 && ::read(shown[0], &c, 1) == 1)
+        << "Xvfb did not start: " << read_file(*x.io / "err");
+    if (c != '\n') display += c;
   }
-  ASSERT_TRUE(exists("/tmp/.X11-unix/X" + number)) << "Xvfb did not start";
+  // xev reports the windows mapped on the display, once it has reported
+  // a property set on the root window, which says it is listening.
+  Started events = start({"/usr/bin/env", "xev", "-root", "-event",
+                          "substructure", "-event", "property"},
+                         {"DISPLAY=" + display});
+  const std::string seen = *events.io / "out";
+  auto reported = [&](const std::string& event, int seconds) {
+    return appears(seen, seconds, [&] {
+      return read_file(seen).find(event) != std::string::npos;
+    });
+  };
+  bool listening = false;
+  for (int i = 0; i < 10 && !listening; ++i) {
+    run({"/usr/bin/env", "xprop", "-root", "-f", "TOLMEX_TEST", "8s", "-set",
+         "TOLMEX_TEST", std::to_string(i)},
+        {"DISPLAY=" + display});
+    listening = reported("PropertyNotify", 1);
+  }
+  ASSERT_TRUE(listening) << "xev reports nothing: "
+                         << read_file(*events.io / "err");
 
   TempDir pub;  // no "mart.dll" in it
   Started tolmex = start({TOLMEX_BINARY, "a," + pub.path() + "/,c"},
                          {"DISPLAY=" + display, "WAYLAND_DISPLAY="});
-  std::string window;
-  for (int i = 0; i < 100 && window.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    window = find_window(display, "系统错误");
-  }
+  EXPECT_TRUE(reported("MapNotify", 10)) << "no window appeared";
+  const std::string window = find_window(display, "系统错误");
   EXPECT_NE(window, "") << "no window titled 系统错误 appeared";
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(::waitpid(tolmex.pid, nullptr, WNOHANG), 0)
-      << "tolmex did not wait for the box";
+  EXPECT_FALSE(ends_within(tolmex.pid, 1)) << "tolmex did not wait for the box";
   if (!window.empty()) {
     run({"/usr/bin/env", "xkill", "-id", window}, {"DISPLAY=" + display});
   }
@@ -70,8 +94,11 @@ TEST(MessageBoxTest, MissingClientShowsARealWindowAndWaitsForIt) {
   EXPECT_EQ(ended.status, 2);
   EXPECT_NE(ended.err.find("系统错误: 缺少关键性文件,请与供应商联系! "),
             std::string::npos);
+  ::kill(events.pid, SIGTERM);
+  finish(events);
   ::kill(x.pid, SIGTERM);
   finish(x);
+  ::close(shown[0]);
 }
 
 }  // namespace

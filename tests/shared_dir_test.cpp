@@ -44,6 +44,7 @@ class SharedDirTest : public ::testing::Test {
       GTEST_SKIP() << "needs root and setpriv to act as other users";
     }
     ASSERT_EQ(::chmod(pub.path().c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(marks.path().c_str(), 01777), 0);
     std::remove("/tmp/tolmex-foreign-ran");
   }
   void TearDown() override {
@@ -85,11 +86,16 @@ class SharedDirTest : public ::testing::Test {
     RunResult r = run(as_user(kOther, {"/bin/sh", "-c", command}));
     ASSERT_EQ(r.status, 0) << command << ": " << r.err;
   }
-  // Keeps `command` running as the other user (a lock held) until the end.
-  void hold(const std::string& command) {
-    holders.push_back(
-        start(as_user(kOther, {"/usr/bin/setsid", "/bin/sh", "-c", command})));
-    ::usleep(200000);  // the lock is taken
+  // Keeps the locks that `locks` (flock commands, each taking the next as
+  // its command) take as the other user until the end; returns once they
+  // are held.
+  void hold(const std::string& locks) {
+    const std::string held = marks / "held";
+    std::remove(held.c_str());
+    holders.push_back(start(as_user(kOther, {"/usr/bin/setsid", "/bin/sh", "-c",
+                                             "exec " + locks + " sh -c ': > " +
+                                                 held + "; exec sleep 60'"})));
+    ASSERT_TRUE(appears(held)) << locks;
   }
   void release() {
     for (Started& s : holders) {
@@ -106,6 +112,7 @@ class SharedDirTest : public ::testing::Test {
   }
 
   TempDir pub;
+  TempDir marks;  // where the other users' processes say they are ready
   std::vector<Started> holders;
 };
 
@@ -113,7 +120,7 @@ TEST_F(SharedDirTest, ForeignMartExeNeverRunsEvenWhenHeldInUse) {
   write_file(pub / "mart.dll", kClient, 0755);
   plant("printf '" + kForeign + "' > '" + (pub / "mart.exe") +
         "' && chmod 755 '" + (pub / "mart.exe") + "'");
-  hold("exec flock -s '" + (pub / "mart.exe") + "' sleep 60");
+  hold("flock -s '" + (pub / "mart.exe") + "'");
   // Another user cannot remove it from the sticky directory: the copy
   // fails as when mart.dll is missing.
   RunResult r = checked_run(kRunner);
@@ -135,6 +142,12 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
     int status;  // 0 when the name can be removed and the client runs
   };
   const std::string exe = "'" + (pub / "mart.exe") + "'";
+  // Holds the in-use lock for 3 s from a process of its own, and returns
+  // once it is held.
+  const std::string fifo = "'" + (marks / "held") + "'";
+  const std::string in_use = " && mkfifo " + fifo + " && (flock -s " + exe +
+                             " sh -c 'echo > \"$0\"; exec sleep 3' " + fifo +
+                             " &) && read _ < " + fifo + " && rm " + fifo;
   const Case cases[] = {
       {"a directory", "mkdir " + exe, false, 2},
       {"a dangling link", "ln -s /nonexistent " + exe, false, 0},
@@ -144,12 +157,10 @@ TEST_F(SharedDirTest, OddThingsNamedMartExeEndTheRunWithinSeconds) {
       // The runner's own, in use, but not a copy a run makes: replaced.
       {"a file of the runner's with a second name, in use",
        "printf '" + kForeign + "' > " + exe + " && chmod 700 " + exe +
-           " && ln -f " + exe + " " + exe + "2 && (flock -s " + exe +
-           " sleep 3 &)",
+           " && ln -f " + exe + " " + exe + "2" + in_use,
        false, 0},
       {"a file of the runner's that others may read, in use",
-       "printf '" + kForeign + "' > " + exe + " && chmod 744 " + exe +
-           " && (flock -s " + exe + " sleep 3 &)",
+       "printf '" + kForeign + "' > " + exe + " && chmod 744 " + exe + in_use,
        false, 0},
   };
   write_file(pub / "mart.dll", kClient, 0755);
@@ -180,8 +191,8 @@ TEST_F(SharedDirTest, ReadersLocksNeitherKeepAnOutcomeNorLoseARecord) {
     const std::string ini_kind(kinds, 2), log_kind(kinds + 3);
     write_file(pub / "tolmex.ini", "[return]\r\nresult=SUCCESS\r\n");
     const std::string log = read_file(log_file());
-    hold("exec flock " + ini_kind + " '" + (pub / "tolmex.ini") + "' flock " +
-         log_kind + " '" + log_file() + "' sleep 60");
+    hold("flock " + ini_kind + " '" + (pub / "tolmex.ini") + "' flock " +
+         log_kind + " '" + log_file() + "'");
     RunResult r = checked_run(0);
     release();
     EXPECT_EQ(r.status, 0) << kinds << ": " << r.err;
@@ -428,7 +439,7 @@ TEST_F(SharedDirTest, WhatIsReplacedAfterItWasJudgedIsNotUsed) {
                                     read_file(pub / "calls").find(c.judged) !=
                                         std::string::npos;
     };
-    for (int i = 0; i < 100 && !judged(); ++i) ::usleep(20000);
+    appears(pub / "calls", 2, judged);
     ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / c.replaced).c_str()), 0);
     RunResult r = finish_within(s, kSeconds);
     EXPECT_EQ(r.status, c.status) << c.replaced << ": " << r.err;

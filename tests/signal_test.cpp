@@ -1,0 +1,210 @@
+// Whole-program tests of signals and the terminal: signals sent to a run
+// reach its client and the run ends with 128 + n once the client has; a
+// killed run takes its client along; the client starts with the default
+// signal state and reads the terminal the run has in its foreground. The
+// tests wait for files the clients write, never for a while.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tests/harness.h"
+
+namespace {
+
+using namespace testing_support;
+
+// A client that records each of TERM, INT and HUP it gets in "got", writes
+// its own pid to "client" and its parent's to "parent", then "ready", and
+// runs until it gets one (or, ignoring TERM, 0.6 s more and then writes
+// "done").
+std::string trapping_client(bool ignore_term) {
+  return std::string("#!/bin/sh\nd=$(dirname \"$0\")\n") +
+         (ignore_term ? "trap 'echo TERM >> \"$d/got\"' TERM\n"
+                      : "trap 'echo TERM >> \"$d/got\"; exit 0' TERM\n") +
+         "trap 'echo INT >> \"$d/got\"; exit 0' INT\n"
+         "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n"
+         // A helper that runs sleep (and no longer the shell's traps).
+         "sleep 30 & echo $! > \"$d/helper\"\necho $PPID > \"$d/parent\"\n"
+         "echo $$ > \"$d/client\"\n"
+         "until [ \"$(cat /proc/$!/comm)\" = sleep ]; do :; done\n"
+         "echo > \"$d/ready\"\n" +
+         (ignore_term ? "sleep 0.3; sleep 0.3\necho > \"$d/done\"\n"
+                      : "while :; do sleep 0.01; done\n");
+}
+
+class SignalTest : public ::testing::Test {
+ protected:
+  std::string request() { return "pay," + pub.path() + "/,ORDER-1"; }
+  // The number in `name` once its line is whole.
+  int pid_in(const std::string& name) {
+    const std::string file = pub / name;
+    EXPECT_TRUE(appears(file, 10, [&] {
+      return exists(file) && read_file(file).ends_with('\n');
+    })) << name;
+    return std::stoi(read_file(file));
+  }
+  TempDir pub;
+};
+
+TEST_F(SignalTest, SignalsReachTheClientAndTheRunWaitsForIt) {
+  write_file(pub / "mart.dll", trapping_client(false), 0755);
+  for (const auto& [sig, name] :
+       {std::pair{SIGTERM, "TERM"}, std::pair{SIGINT, "INT"},
+        std::pair{SIGHUP, "HUP"}}) {
+    Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+    ASSERT_TRUE(appears(pub / "ready")) << name;
+    ::kill(run.pid, sig);
+    RunResult r = finish_within(run, 10);
+    EXPECT_EQ(r.status, 128 + sig) << name << r.err;
+    EXPECT_EQ(read_file(pub / "got"), std::string(name) + "\n");
+    EXPECT_FALSE(exists(pub / "mart.exe")) << name;
+    // What the client started got the signal too (a shell's background
+    // command ignores SIGINT, and is alive a second later).
+    const int helper = pid_in("helper");
+    EXPECT_EQ(ends_within(helper, sig == SIGINT ? 1 : 10), sig != SIGINT)
+        << name;
+    ::kill(helper, SIGKILL);
+    for (const char* file : {"got", "ready", "helper", "parent", "client"}) {
+      std::remove((pub / file).c_str());
+    }
+  }
+}
+
+TEST_F(SignalTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
+  write_file(pub / "mart.dll", trapping_client(true), 0755);
+  Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+  ASSERT_TRUE(appears(pub / "ready"));
+  ::kill(run.pid, SIGTERM);
+  RunResult r = finish_within(run, 10);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  EXPECT_TRUE(exists(pub / "done"));  // the client ran to its end
+  EXPECT_FALSE(exists(pub / "mart.exe"));
+  // Of two signals, the first is the one the run ends with, also when the
+  // second comes after the client ended: strace slows the removal of the
+  // copy so that it comes then.
+  for (const char* file : {"ready", "done", "client", "parent"}) {
+    std::remove((pub / file).c_str());
+  }
+  std::vector<std::string> argv{TOLMEX_BINARY, request()};
+#ifndef __SANITIZE_ADDRESS__
+  if (exists("/usr/bin/strace")) {
+    argv.insert(argv.begin(),
+                {"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=unlinkat",
+                 "-e", "inject=unlinkat:delay_enter=500000"});
+  }
+#endif
+  run = start(argv, {"DISPLAY="});
+  ASSERT_TRUE(appears(pub / "ready"));
+  const int tolmex_pid = pid_in("parent");
+  ::kill(tolmex_pid, SIGTERM);
+  ASSERT_TRUE(ends_within(pid_in("client"), 10));
+  ::kill(tolmex_pid, SIGHUP);
+  r = finish_within(run, 10);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+}
+
+TEST_F(SignalTest, KilledRunTakesItsClientAlong) {
+  write_file(pub / "mart.dll", trapping_client(false), 0755);
+  Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+  ASSERT_TRUE(appears(pub / "ready"));
+  ::kill(run.pid, SIGKILL);
+  finish(run);
+  EXPECT_TRUE(appears(pub / "got", 10, [&] {
+    return exists(pub / "got") && read_file(pub / "got").ends_with('\n');
+  }));
+  EXPECT_EQ(read_file(pub / "got"), "TERM\n");
+}
+
+TEST_F(SignalTest, ClientStartsWithDefaultSignalStateWhateverTheHostLeft) {
+  // grep reads the state of its own process (a shell would clear its mask
+  // and hide a fault); env execs it without touching signals.
+  write_file(pub / "mart.dll",
+             "#!/usr/bin/env -S grep -hE ^Sig(Blk|Ign): /proc/self/status\n",
+             0755);
+  Started s = start({TOLMEX_BINARY, request()}, {"DISPLAY="}, "", [] {
+    ::signal(SIGCHLD, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGUSR1, SIG_IGN);
+    sigset_t set;
+    sigfillset(&set);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+  });
+  RunResult r = finish_within(s, 20);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+}
+
+TEST_F(SignalTest, ClientReadsTheTerminalThatTheRunHasInItsForeground) {
+  // The client runs in a group of its own: without the terminal it would
+  // be stopped at its first read. script(1) gives the run a terminal; the
+  // test types each line once the one meant to read it is there.
+  if (!exists("/usr/bin/script")) GTEST_SKIP() << "needs script(1)";
+  write_file(pub / "mart.dll",
+             "#!/bin/sh\necho $PPID > \"$(dirname \"$0\")/parent\"\n"
+             "read x < /dev/tty\necho \"$x\" > \"$(dirname \"$0\")/read\"\n",
+             0755);
+  // Keys go through a socket, so that typing to a terminal that is gone
+  // fails the test and does not end it by SIGPIPE.
+  int keys[2] = {-1, -1};
+  auto session = [&](const std::string& shell) {
+    for (const char* file : {"parent", "read", "returned", "after"}) {
+      std::remove((pub / file).c_str());
+    }
+    ::close(keys[1]);
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, keys), 0);
+    Started s = start(
+        {"/usr/bin/script", "-qec", shell, "/dev/null"},
+        {"DISPLAY=", "T=" TOLMEX_BINARY, "R=" + request(), "P=" + pub.path()},
+        "", [&] { ::dup2(keys[0], 0); });
+    ::close(keys[0]);
+    return s;
+  };
+  auto type = [&](const std::string& line) {
+    EXPECT_EQ(
+        ::send(keys[1], (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL),
+        static_cast<ssize_t>(line.size() + 1));
+  };
+  auto holds = [&](const std::string& name, const std::string& text) {
+    return appears(pub / name, 10, [&] {
+      return exists(pub / name) && read_file(pub / name) == text;
+    });
+  };
+  // The host's shell marks "returned" once the run is back, then reads:
+  // once the client has ended, the terminal is the host's again.
+  const std::string host =
+      "\"$T\" \"$R\"; echo > \"$P/returned\"; read y; echo $y > \"$P/after\"";
+  Started run = session(host);
+  pid_in("parent");
+  type("typed");
+  EXPECT_TRUE(holds("read", "typed\n"));
+  EXPECT_TRUE(appears(pub / "returned"));
+  type("again");
+  EXPECT_TRUE(holds("after", "again\n"));
+  EXPECT_EQ(finish_within(run, 15).status, 0);
+  // Also when a signal that is not passed on ends the run.
+  run = session(host);
+  ::kill(pid_in("parent"), SIGUSR1);
+  EXPECT_TRUE(appears(pub / "returned"));
+  type("later");
+  EXPECT_TRUE(holds("after", "later\n"));
+  EXPECT_EQ(finish_within(run, 15).status, 0);
+  // A run in the background stops with the client that reads the
+  // terminal, and goes on in the foreground. Without line editing, bash
+  // reads its lines as they are typed and leaves the next to the client.
+  run = session("bash --norc --noediting -i -o notify");
+  type("\"$T\" \"$R\" &");
+  pid_in("parent");
+  const std::string screen = *run.io / "out";
+  EXPECT_TRUE(appears(screen, 10, [&] {
+    return read_file(screen).find("Stopped") != std::string::npos;
+  })) << read_file(screen);
+  type("fg");
+  type("in_front");
+  EXPECT_TRUE(holds("read", "in_front\n"));
+  type("exit");
+  EXPECT_EQ(finish_within(run, 15).status, 0);
+  ::close(keys[1]);
+}
+
+}  // namespace
