@@ -3,7 +3,7 @@
 # directories of different names, a while apart, and fails when any differs
 # byte for byte, naming it (and showing how, where diffoscope is installed).
 # A tree without git history needs SOURCE_DATE_EPOCH from its builder.
-# usage: check_reproducible.sh SOURCE_DIR linux|windows
+# usage: check_reproducible.sh SOURCE_DIR linux|windows-x86_64|windows-i686
 set -eu
 src=$1
 scratch=$(mktemp -d)
@@ -11,7 +11,10 @@ trap 'rm -rf "$scratch"' EXIT
 git -C "$src" rev-parse --git-dir >/dev/null 2>&1 ||
   export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-0}"
 options=-DCMAKE_BUILD_TYPE=RelWithDebInfo
-[ "$2" = windows ] && options="-DCMAKE_BUILD_TYPE=Release --toolchain cmake/mingw-w64.cmake"
+case "$2" in
+windows-x86_64) options="-DCMAKE_BUILD_TYPE=Release --toolchain cmake/mingw-w64.cmake" ;;
+windows-i686) options="-DCMAKE_BUILD_TYPE=Release --toolchain cmake/mingw-w64-i686.cmake" ;;
+esac
 
 for tree in "$scratch/first" "$scratch/second-tree-elsewhere"; do
   sleep 1
