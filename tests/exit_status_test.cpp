@@ -489,13 +489,14 @@ TEST_F(ExitStatusTest, AuditLineReachesTheSystemLog) {
                  R"(/", exit status 2, client not run, \d+ ms)")))
       << line;
   // A line break in the path cannot start a line of its own, nor a DEL
-  // hide what is before it; a path of 1024 bytes is shown whole.
-  const std::string tail(1024 - pub.path().size() - 6, 'c');
-  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f" + tail + "/").status,
+  // hide what is before it, nor a backslash pass for an escape; a path of
+  // 1024 bytes is shown whole.
+  const std::string tail(1024 - pub.path().size() - 7, 'c');
+  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f\\" + tail + "/").status,
             3);
   line = next_line();
-  EXPECT_NE(line.find("public directory \"" + pub.path() + "/a\\x0ab\\x7f" +
-                      tail + "/\", exit status 3"),
+  EXPECT_NE(line.find("public directory \"" + pub.path() +
+                      "/a\\x0ab\\x7f\\x5c" + tail + "/\", exit status 3"),
             std::string::npos)
       << line;
   // An empty request leaves no line.

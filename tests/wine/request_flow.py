@@ -85,14 +85,16 @@ class RequestFlowTest(unittest.TestCase):
                   out.stdout.decode("gbk").splitlines() if line.startswith("G")]
         return dict(zip(KEYS, values))
 
-    def probe(self, job, text):
-        """The probe's answer to `job` on the UTF-16 of `text`."""
+    def probe(self, job, text, env=ENV):
+        """The probe's answer to `job` on the UTF-16 of `text` (its stderr,
+        and that of what it starts, in self.probe_err)."""
         jobs = os.path.join(self.dir, "jobs")
         with open(jobs, "w") as f:
             f.write(job + "\t" +
                     text.encode("utf-16-le", "surrogatepass").hex() + "\n")
-        out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=ENV,
+        out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=env,
                              capture_output=True, timeout=LIMIT, check=True)
+        self.probe_err = out.stderr
         return out.stdout.decode().split("\t")[1].strip()
 
     def test_characters_beyond_u_ffff_are_logged_as_the_platform_has_them(self):
@@ -330,16 +332,29 @@ class RequestFlowTest(unittest.TestCase):
 
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
-        # Wine keeps no event log to read back; its trace shows the event.
+        # Wine keeps no event log to read back; its trace shows the event's
+        # text (a backslash doubled, others as \HHHH): the path with its
+        # own backslashes.
         r = self.run_tolmex(f"pay,{self.pub},ORDER-1",
                             env=dict(ENV, WINEDEBUG="+eventlog"))
         self.assertEqual(r.returncode, 4, r.stderr)
-        self.assertRegex(r.stderr, rb'ReportEventW L"public directory .*'
-                         rb', exit status 4, client not run, \d+ ms"')
+        event = rb'ReportEventW L"public directory \\"%s\\", exit status %d'
+        shown = self.pub.replace("\\", "\\\\").encode()
+        self.assertRegex(r.stderr, event % (re.escape(shown), 4) +
+                         rb', client not run, \d+ ms"')
         # The system's text names the program where it has an insert.
         self.assertRegex(r.stderr, rb"tolmex: cannot start (.+mart\.exe): "
                          rb"[^%\n]*\1[^%\n]*\n")
         self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
+        # A P with a character beyond the ANSI code page (GBK), given in the
+        # exact UTF-16 of the command line: no file of it can be opened by
+        # its ANSI name, yet the event keeps the character.
+        pub = self.pub + "kasse-한\\"
+        code = self.probe("R", f'"{windows_path(TOLMEX)}" pay,{pub},ORDER-1',
+                          env=dict(ENV, WINEDEBUG="+eventlog"))
+        self.assertEqual(code, "3", self.probe_err)
+        shown = pub.replace("\\", "\\\\").replace("한", "\\d55c").encode()
+        self.assertRegex(self.probe_err, event % (re.escape(shown), 3))
 
     def test_missing_client_shows_the_box_and_ends_with_2(self):
         tools = [shutil.which(t) for t in ("Xvfb", "xdotool", "xwininfo")]
