@@ -19,6 +19,8 @@ if(WIN32)
             > README.txt
     DEPENDS packaging/windows/README.txt ${text})
   add_custom_target(manual_text ALL DEPENDS tolmex.txt README.txt)
+  # The installer, tolmex-x64.msi or tolmex-x86.msi.
+  include(cmake/msi.cmake)
   install(TARGETS tolmex RUNTIME DESTINATION .)
   install(FILES ${PROJECT_BINARY_DIR}/tolmex.txt ${PROJECT_BINARY_DIR}/README.txt
           DESTINATION .)

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The request flow of tolmex.exe under Wine.
 
-usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE
+usage: request_flow.py WINE TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE [MSI]
 
 Runs tolmex.exe on requests in a scratch public directory (given to it as a
 Windows path on drive Z:), with tests/wine/client.cpp as the payment client
 and the platform's own INI reader (profile_probe.exe) to read the result;
-SAMPLE_EXE is the demo's sample client built for Windows.
+SAMPLE_EXE is the demo's sample client built for Windows; MSI, the
+installer (its test skips where none was built).
 Every run has a time limit that turns a hang into a failure.
 """
 import os
@@ -21,6 +22,7 @@ import time
 import unittest
 
 WINE, TOLMEX, CLIENT, PROBE, SAMPLE = sys.argv[1:6]
+MSI = (sys.argv[6:] or [""])[0]
 LIMIT = 120  # seconds for one run, Wine's start included
 KEYS = ["result", "sub_code", "sub_desc", "trade_no", "out_trade_no",
         "buyer_user_id", "buyer_logon_id", "total_amount"]
@@ -282,6 +284,36 @@ class RequestFlowTest(unittest.TestCase):
         run.kill()
         run.communicate(timeout=LIMIT)
         self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
+
+    def test_installer_serves_a_request_and_uninstalls_cleanly(self):
+        if not MSI:
+            self.skipTest("no installer: wixl is missing (.ci/run installs it)")
+        home = os.path.join(ENV["WINEPREFIX"], "drive_c/Program Files/tolmex")
+        key = ("HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\"
+               "Application\\tolmex")
+
+        def wine(*args):
+            return subprocess.run([WINE, *args], env=ENV, capture_output=True,
+                                  timeout=LIMIT)
+        try:
+            self.assertEqual(wine("msiexec", "/i", windows_path(MSI),
+                                  "/qn").returncode, 0)
+            self.assertEqual(sorted(os.listdir(home)),
+                             ["README.txt", "tolmex.exe", "tolmex.txt"])
+            source = wine("reg", "query", key).stdout.decode().split()
+            self.assertEqual(source[source.index("EventMessageFile") + 2:][:3],
+                             ["C:\\Program", "Files\\tolmex\\tolmex.exe",
+                              "TypesSupported"])
+            self.assertEqual(source[-1], "0x7")
+            self.client()
+            r = wine("C:\\Program Files\\tolmex\\tolmex.exe",
+                     f"pay,{self.pub},ORDER-1")
+            self.assertEqual((r.returncode, len(self.ran())), (0, 1), r.stderr)
+        finally:
+            self.assertEqual(wine("msiexec", "/x", windows_path(MSI),
+                                  "/qn").returncode, 0)
+        self.assertFalse(os.path.exists(home))
+        self.assertNotEqual(wine("reg", "query", key).returncode, 0)
 
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy; the
