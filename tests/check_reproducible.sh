@@ -2,10 +2,9 @@
 # Builds the release files twice, from copies of the source tree in two
 # directories of different names, a while apart, and fails when any differs
 # byte for byte, naming it (and showing how, where diffoscope is installed).
-# An installer (.msi) cannot be the same byte for byte: wixl gives every
-# package a new package code and stamps it with the time it ran, and its
-# cabinet with the files' modification times. Two installers must have the
-# same tables but for those two entries of the summary, and the same files.
+# An installer (.msi) cannot be: wixl writes a new package code, the time
+# it ran and the files' times into each; its tables but for those (entries
+# 9, 12 and 13 of the summary) and the files it holds must be the same.
 # A tree without git history needs SOURCE_DATE_EPOCH from its builder.
 # usage: check_reproducible.sh SOURCE_DIR linux|windows-x86_64|windows-i686
 set -eu
@@ -31,9 +30,7 @@ for tree in "$scratch/first" "$scratch/second-tree-elsewhere"; do
   rm -rf "$tree/out/_CPack_Packages"
   cp "$tree/build/tolmex"* "$tree/out/"
 done
-# The tables of an installer but for its package code (entry 9 of the
-# summary) and its times (12 and 13), and the files it holds, into $2.
-msi_content() {
+msi_content() {  # of installer $1 into $2
   mkdir -p "$2/tables" "$2/files"
   msidump -d "$2/tables" "$1" >/dev/null
   sed -i '/^\(9\|12\|13\)\t/d' "$2/tables/_SummaryInformation.idt"
@@ -43,10 +40,9 @@ status=0
 for file in $(ls "$scratch/first/out"); do
   a="$scratch/first/out/$file" b="$scratch/second-tree-elsewhere/out/$file"
   cmp -s "$a" "$b" && continue
-  case "$file" in
-  *.msi)
-    msi_content "$a" "$scratch/a" && msi_content "$b" "$scratch/b" &&
-      diff -r "$scratch/a" "$scratch/b" && continue ;;
+  case "$file" in *.msi) msi_content "$a" "$scratch/a" &&
+    msi_content "$b" "$scratch/b" && diff -r "$scratch/a" "$scratch/b" &&
+    continue ;;
   esac
   echo "$file differs between two builds of the same source"
   command -v diffoscope >/dev/null 2>&1 && { diffoscope "$a" "$b" | head -40 || true; }

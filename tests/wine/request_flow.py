@@ -287,31 +287,27 @@ class RequestFlowTest(unittest.TestCase):
 
     def test_installer_serves_a_request_and_uninstalls_cleanly(self):
         if not MSI:
-            self.skipTest("no installer: wixl is missing (.ci/run installs it)")
+            self.skipTest("no installer: no wixl (.ci/run installs it)")
         home = os.path.join(ENV["WINEPREFIX"], "drive_c/Program Files/tolmex")
-        key = ("HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\"
-               "Application\\tolmex")
-
-        def wine(*args):
-            return subprocess.run([WINE, *args], env=ENV, capture_output=True,
-                                  timeout=LIMIT)
+        key = (r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application"
+               r"\tolmex")
+        wine = lambda *args: subprocess.run(
+            [WINE, *args], env=ENV, timeout=LIMIT, capture_output=True)
+        msiexec = lambda how: wine("msiexec", how, windows_path(MSI), "/qn")
+        self.assertEqual(msiexec("/i").returncode, 0)
         try:
-            self.assertEqual(wine("msiexec", "/i", windows_path(MSI),
-                                  "/qn").returncode, 0)
             self.assertEqual(sorted(os.listdir(home)),
                              ["README.txt", "tolmex.exe", "tolmex.txt"])
-            source = wine("reg", "query", key).stdout.decode().split()
-            self.assertEqual(source[source.index("EventMessageFile") + 2:][:3],
-                             ["C:\\Program", "Files\\tolmex\\tolmex.exe",
-                              "TypesSupported"])
-            self.assertEqual(source[-1], "0x7")
+            self.assertEqual(wine("reg", "query", key).stdout
+                             .split()[-6:], [b"REG_SZ", b"C:\\Program",
+                             b"Files\\tolmex\\tolmex.exe", b"TypesSupported",
+                             b"REG_DWORD", b"0x7"])
             self.client()
-            r = wine("C:\\Program Files\\tolmex\\tolmex.exe",
+            r = wine(r"C:\Program Files\tolmex\tolmex.exe",
                      f"pay,{self.pub},ORDER-1")
             self.assertEqual((r.returncode, len(self.ran())), (0, 1), r.stderr)
         finally:
-            self.assertEqual(wine("msiexec", "/x", windows_path(MSI),
-                                  "/qn").returncode, 0)
+            self.assertEqual(msiexec("/x").returncode, 0)
         self.assertFalse(os.path.exists(home))
         self.assertNotEqual(wine("reg", "query", key).returncode, 0)
 
