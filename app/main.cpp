@@ -140,39 +140,51 @@ bool answered_option(int argc, char** argv, int& status) {
   return true;
 }
 
-// The most bytes of a path or warning that the audit line shows; the rest
-// is cut, so that the line stays within what the system log takes.
-constexpr std::size_t kAuditPartBytes = 1024;
+// The most UTF-16 units of a path or warning that the audit line shows;
+// the rest is cut, so that the line stays within what the system log takes.
+constexpr std::size_t kAuditPartUnits = 1024;
 
-// `text` for the audit line: escaped (with the bytes of `extra`) and
-// followed by `close`, then by " (cut)" when it was cut.
-std::string audit_part(std::string text, std::string_view extra,
-                       std::string_view close) {
-  const bool cut = text.size() > kAuditPartBytes;
-  if (cut) text.resize(kAuditPartBytes);
-  return runtime::escape_controls(text, extra) + std::string(close) +
-         (cut ? " (cut)" : "");
+runtime::Text ascii(std::string_view text) {
+  return runtime::Text(std::u16string(text.begin(), text.end()));
+}
+
+// `text` for the audit line: escaped (with the characters of `extra`) and
+// followed by `close`, then by " (cut)" when it was cut (never inside a
+// character of two units).
+runtime::Text audit_part(const runtime::Text& text, std::string_view extra,
+                         std::string_view close) {
+  std::u16string units = text.units();
+  const bool cut = units.size() > kAuditPartUnits;
+  if (cut) {
+    units.resize(kAuditPartUnits);
+    if (units.back() >= 0xd800 && units.back() <= 0xdbff) units.pop_back();
+  }
+  return runtime::escape_controls(runtime::Text(units), extra) + ascii(close) +
+         ascii(cut ? " (cut)" : "");
 }
 
 // The operator's line for a request: where it was served, how the run and
-// the client ended, how long it took, and the warnings of the run. Bytes
-// of the path that would break the line show as "\xHH".
-std::string audit_line(const tolmex& app, int status, std::int64_t ms) {
-  std::string line =
-      "public directory \"" +
-      audit_part(runtime::to_ansi(app.globals.gs_public_path), "\"\\", "\"");
-  line += ", exit status " + std::to_string(status) + ", client ";
+// the client ended, how long it took, and the warnings of the run. The
+// path's controls, and what the system log takes for its syntax, show as
+// "\xHH".
+runtime::Text audit_line(const tolmex& app, int status, std::int64_t ms) {
+  runtime::Text line =
+      ascii("public directory \"") +
+      audit_part(app.globals.gs_public_path, runtime::kSystemLogEscaped, "\"");
+  std::string end = ", exit status " + std::to_string(status) + ", client ";
   const runtime::ProgramEnd& client = app.client_end;
   if (!client.ended) {
-    line += "not run";
+    end += "not run";
   } else if (client.signal != 0) {
-    line += "ended by signal " + std::to_string(client.signal);
+    end += "ended by signal " + std::to_string(client.signal);
   } else {
-    line += "exit status " + std::to_string(client.exit_status);
+    end += "exit status " + std::to_string(client.exit_status);
   }
-  line += ", " + std::to_string(ms) + " ms";
+  end += ", " + std::to_string(ms) + " ms";
+  line = line + ascii(end);
   for (const std::string& warning : app.warnings) {
-    line += ", warning: " + audit_part(warning, "", "");
+    line = line + ascii(", warning: ") +
+           audit_part(runtime::from_ansi(warning), "", "");
   }
   return line;
 }

@@ -13,7 +13,7 @@ add_link_options(-fstack-protector-strong)
 add_compile_options($<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE>
                     $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
 if(WIN32)
-  # The PE keeps ASLR (with high-entropy addresses) and NX from the
+  # The PE keeps ASLR (64-bit: with high-entropy addresses) and NX from the
   # linker's defaults; libssp is linked in with the rest.
   add_link_options(-static)
 else()

@@ -19,11 +19,18 @@ if(WIN32)
             > README.txt
     DEPENDS packaging/windows/README.txt ${text})
   add_custom_target(manual_text ALL DEPENDS tolmex.txt README.txt)
+  # The installer, tolmex-x64.msi or tolmex-x86.msi.
+  include(cmake/msi.cmake)
   install(TARGETS tolmex RUNTIME DESTINATION .)
   install(FILES ${PROJECT_BINARY_DIR}/tolmex.txt ${PROJECT_BINARY_DIR}/README.txt
           DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME windows-x86_64)
+  # The archive names its architecture: windows-x86_64 or windows-x86.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(CPACK_SYSTEM_NAME windows-x86_64)
+  else()
+    set(CPACK_SYSTEM_NAME windows-x86)
+  endif()
 else()
   # Installed compressed, the way Debian ships them (gzip -n: no name or
   # time stamp, so builds repeat).

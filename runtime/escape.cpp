@@ -16,38 +16,24 @@ bool shown_as_code(char32_t c) {
 
 constexpr char kDigits[] = "0123456789abcdef";
 
-void append_hex(std::string& out, unsigned char c) {
-  out += "\\x";
-  out += kDigits[c >> 4];
-  out += kDigits[c & 0xf];
+std::string hex(unsigned char c) {
+  return {'\\', 'x', kDigits[c >> 4], kDigits[c & 0xf]};
 }
 
-void append_code(std::string& out, char32_t c) {
-  out += "\\u{";
+std::string code(char32_t c) {
+  std::string out = "\\u{";
   for (int shift = c > 0xffff ? 20 : 12; shift >= 0; shift -= 4) {
     out += kDigits[(c >> shift) & 0xf];
   }
-  out += "}";
+  return out + "}";
 }
 
 }  // namespace
 
-std::string escape_controls(std::string_view bytes, std::string_view extra) {
-  bool plain = true;
-  for (char b : bytes) {
-    const auto c = static_cast<unsigned char>(b);
-    plain = plain && c >= 0x20 && c < 0x7f && extra.find(b) == extra.npos;
-  }
-  if (plain) return std::string(bytes);
-  // The characters of the current code set; a byte that is part of none
-  // comes as U+DC00 + byte.
-  const std::u16string units = from_ansi(bytes).units();
-  std::string out;
-  std::u16string kept;  // characters shown as they are, not yet encoded
-  auto show = [&] {
-    out += to_ansi(Text(kept));
-    kept.clear();
-  };
+Text escape_controls(const Text& text, std::string_view extra) {
+  const std::u16string& units = text.units();
+  std::u16string out;
+  auto ascii = [&out](const std::string& s) { out.append(s.begin(), s.end()); };
   for (std::size_t i = 0; i < units.size();) {
     char32_t c = units[i];
     std::size_t n = 1;
@@ -56,24 +42,32 @@ std::string escape_controls(std::string_view bytes, std::string_view extra) {
       c = 0x10000 + ((c - 0xd800) << 10) + (units[i + 1] - 0xdc00);
       n = 2;
     }
+    // A byte that is part of no character comes as U+DC00 + byte.
     const bool lone_byte = c >= 0xdc80 && c <= 0xdcff;
     if (lone_byte && c < 0xdca0) {
-      show();
-      append_hex(out, static_cast<unsigned char>(c - 0xdc00));
+      ascii(hex(static_cast<unsigned char>(c - 0xdc00)));
     } else if (c < 0x20 || c == 0x7f ||
                (c < 0x80 && extra.find(static_cast<char>(c)) != extra.npos)) {
-      show();
-      append_hex(out, static_cast<unsigned char>(c));
+      ascii(hex(static_cast<unsigned char>(c)));
     } else if (!lone_byte && shown_as_code(c)) {
-      show();
-      append_code(out, c);
+      ascii(code(c));
     } else {
-      kept.append(units, i, n);
+      out.append(units, i, n);
     }
     i += n;
   }
-  show();
-  return out;
+  return Text(std::move(out));
+}
+
+std::string escape_controls(std::string_view bytes, std::string_view extra) {
+  bool plain = true;
+  for (char b : bytes) {
+    const auto c = static_cast<unsigned char>(b);
+    plain = plain && c >= 0x20 && c < 0x7f && extra.find(b) == extra.npos;
+  }
+  if (plain) return std::string(bytes);
+  // The escapes are ASCII, which every code set keeps as it is.
+  return to_ansi(escape_controls(from_ansi(bytes), extra));
 }
 
 }  // namespace runtime

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/text.h"
+
 namespace runtime {
 
 // `bytes`, text in the current code set (runtime/code_set.h), with every
@@ -19,6 +21,12 @@ namespace runtime {
 // U+202E, U+2066 to U+2069) written as "\u{HHHH}".
 std::string escape_controls(std::string_view bytes,
                             std::string_view extra = "");
+
+// `text` with the same characters escaped, for output that takes UTF-16
+// (the event log of Windows): every other character stays as it is, one
+// that no code page holds too. Bytes of no character (U+DC80 to U+DCFF,
+// as runtime/code_set.h decodes them) count as above.
+Text escape_controls(const Text& text, std::string_view extra = "");
 
 }  // namespace runtime
 

@@ -258,7 +258,7 @@ std::pair<Encoding, std::size_t> encoding_of(std::string_view bytes) {
 
 // The characters of a file's text (after its mark), a unit each, split as
 // the platform's reader splits them. UTF-16 text is its own units; an odd
-// last byte is left out (and kept by the caller). In 8-bit text a byte
+// last byte is left out. In 8-bit text a byte
 // stands for itself, and a lead byte of the current code set with the byte
 // after it for U+8000 + (lead & 0x7F) * 256 + next: the parser looks at
 // ASCII characters only, so this is all it needs, and bytes_of() gives the
@@ -372,6 +372,10 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
   }
   const auto [encoding, mark] = encoding_of(bytes);
   const std::string_view text = bytes.substr(mark);
+  // A stray byte in UTF-16 text (one put in or lost): the platform's reader
+  // takes the odd last byte with the byte after the file in its memory for
+  // one more character, which a line cut short at the end takes in.
+  if (is_utf16(encoding) && text.size() % 2 != 0) return std::nullopt;
   std::u16string units = units_of(text, encoding);
   std::vector<std::array<std::u16string, 3>> written;
   for (const IniEdit& e : edits) {
@@ -392,7 +396,6 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
   }
   std::string out(bytes.substr(0, mark));
   out += bytes_of(units, encoding);
-  if (is_utf16(encoding) && text.size() % 2 != 0) out.push_back(bytes.back());
   // A lead byte that a written name or value ends with, or that ends the
   // file before an added line, would take the next byte (a line end, "]" or
   // "=") into its character: the platform would read other lines than were

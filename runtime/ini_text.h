@@ -72,7 +72,9 @@ struct IniEdit {
 // when a written key would not read back as its value reads from a file of
 // that key alone (written again by a later edit, or a lead byte would take
 // in a byte written after it: a name or value ending in one, a line added
-// after a file that does); then no edit is applied.
+// after a file that does), or when a UTF-16 file has an odd number of bytes
+// (the platform's reader makes a last character of the odd byte and
+// whatever follows it in memory); then no edit is applied.
 std::optional<std::string> edit_ini_file(std::string_view bytes,
                                          const std::vector<IniEdit>& edits);
 

@@ -218,6 +218,9 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
   const std::string small = "[return]\r\nresult=SUCCESS\r\n";
   const std::string host = "[host]\r\nterminal=" + std::string(2000, '7') +
                            "\r\n[return]\r\nresult=SUCCESS";
+  std::string stray = "\xFF\xFE";  // UTF-16LE with one byte too many
+  for (char c : small) stray += {c, '\0'};
+  stray += 'n';
   const struct {
     const char* name;
     std::string before;
@@ -236,6 +239,8 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
       // content is put back.
       {"cut by the size limit", host, 0644, true, host.size() + 10,
        "File too large"},
+      {"UTF-16 with a stray byte", stray, 0644, false, 0,
+       "the written keys would not read back"},
   };
   for (const auto& c : cases) {
     write_file(pub / "tolmex.ini", c.before, c.mode);

@@ -350,7 +350,7 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
                 "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
                     "' /dev/log && exec \"$0\" \"$@\"",
                 TOLMEX_BINARY, request},
-               {"DISPLAY="});
+               {"DISPLAY=", "LC_ALL=C.UTF-8"});
   };
   auto next_line = [&] {
     char buf[4096];
@@ -380,15 +380,28 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
                  R"(/", exit status 2, client not run, \d+ ms)")))
       << line;
   // A line break in the path cannot start a line of its own, nor a DEL
-  // hide what is before it; a path of 1024 bytes is shown whole.
-  const std::string tail(1024 - pub.path().size() - 6, 'c');
-  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f" + tail + "/").status,
+  // hide what is before it, nor a backslash pass for an escape; a path of
+  // 1024 bytes is shown whole.
+  const std::string tail(1024 - pub.path().size() - 7, 'c');
+  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f\\" + tail + "/").status,
             3);
   line = next_line();
-  EXPECT_NE(line.find("public directory \"" + pub.path() + "/a\\x0ab\\x7f" +
-                      tail + "/\", exit status 3"),
+  EXPECT_NE(line.find("public directory \"" + pub.path() +
+                      "/a\\x0ab\\x7f\\x5c" + tail + "/\", exit status 3"),
             std::string::npos)
       << line;
+  // Longer, it is cut after 1024 UTF-16 units, never inside a character
+  // (U+10000 takes two).
+  const std::string fill(1022 - pub.path().size(), 'c');
+  for (const auto& [last, kept] :
+       {std::pair{"cc", "c"}, std::pair{"\xF0\x90\x80\x80", ""}}) {
+    EXPECT_EQ(run_logged("pay," + pub.path() + "/" + fill + last + "/").status,
+              3);
+    line = next_line();
+    EXPECT_NE(line.find("/" + fill + kept + "\" (cut), exit"),
+              std::string::npos)
+        << line;
+  }
   // An empty request leaves no line.
   EXPECT_EQ(run_logged("").status, 0);
   limit = {0, 300000};

@@ -146,7 +146,8 @@ class PlatformIniTest : public testing::Test {
 // reset's keys, with GBK characters that hide an ASCII byte ("[", "]", "\\"
 // as trail bytes; a lead byte before "=", a line end or the file's end),
 // blanks that are none (U+3000), NUL bytes and a very long line; in GBK,
-// UTF-8 or UTF-16 either way round, with or without a byte-order mark.
+// UTF-8 or UTF-16 either way round, with or without a byte-order mark, some
+// UTF-16 files with a mark holding a stray byte (one put in or lost).
 class FileMaker {
  public:
   explicit FileMaker(unsigned seed) : random_(seed) {}
@@ -209,11 +210,17 @@ class FileMaker {
     if (encoding == 0) return "\xEF\xBB\xBF" + text;
     if (encoding > 2) return text;
     std::u16string units(runtime::from_ansi(text).units());
-    if (pick(2) == 0) units.insert(units.begin(), u'\xFEFF');
+    const bool mark = pick(2) == 0;
+    if (mark) units.insert(units.begin(), u'\xFEFF');
     std::string utf16;
     for (char16_t u : units) {
       const char low = static_cast<char>(u & 0xFF), high = u >> 8;
       utf16 += encoding == 1 ? std::string{low, high} : std::string{high, low};
+    }
+    if (mark && pick(2) == 0 && (utf16.size() == 2 || pick(2) == 0)) {
+      utf16.insert(2 + pick(utf16.size() - 1), 1, "\0n]\n"[pick(4)]);
+    } else if (mark && pick(2) == 0) {
+      utf16.erase(2 + pick(utf16.size() - 2), 1);
     }
     return utf16;
   }
@@ -270,7 +277,8 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
                        runtime::from_ansi(value)});
       lookups += "\t" + key;
     }
-    // A file that ends in a lead byte takes no line after it: refused.
+    // A file that ends in a lead byte takes no line after it, nor UTF-16
+    // with a stray byte any write: refused.
     auto edited = runtime::edit_ini_file(content, edits);
     if (!edited) continue;
     taken.push_back(i);
@@ -279,7 +287,7 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
     platform.dump(name("before", i), lookups);
     platform.dump(name("after", i), lookups);
   }
-  EXPECT_GE(taken.size(), kFiles * 0.95);
+  EXPECT_GE(taken.size(), kFiles * 0.88);
   ASSERT_TRUE(platform.run());
   for (int i : taken) {
     const std::string content = read_file(name("before", i));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/posix/unique_fd.h"
+#include "runtime/code_set.h"
 
 namespace runtime {
 namespace {
@@ -34,7 +35,9 @@ std::string header() {
 
 }  // namespace
 
-void write_system_log(std::string_view ident, std::string_view message) {
+const std::string_view kSystemLogEscaped = "\"\\";
+
+void write_system_log(std::string_view ident, const Text& message) {
   UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!sock.valid()) return;
   sockaddr_un addr = {};
@@ -45,7 +48,7 @@ void write_system_log(std::string_view ident, std::string_view message) {
   line += '[';
   line += std::to_string(::getpid());
   line += "]: ";
-  line.append(message);
+  line += to_ansi(message);
   // Dropped, not retried, when nobody listens or the queue is full.
   ::sendto(sock.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
            reinterpret_cast<const sockaddr*>(&addr), sizeof addr);

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The request flow of tolmex.exe under Wine.
 
-usage: request_flow.py WINE64 TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE
+usage: request_flow.py WINE TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE [MSI]
 
 Runs tolmex.exe on requests in a scratch public directory (given to it as a
 Windows path on drive Z:), with tests/wine/client.cpp as the payment client
 and the platform's own INI reader (profile_probe.exe) to read the result;
-SAMPLE_EXE is the demo's sample client built for Windows.
+SAMPLE_EXE is the demo's sample client built for Windows; MSI, the
+installer (its test skips where none was built).
 Every run has a time limit that turns a hang into a failure.
 """
 import os
@@ -21,6 +22,7 @@ import time
 import unittest
 
 WINE, TOLMEX, CLIENT, PROBE, SAMPLE = sys.argv[1:6]
+MSI = (sys.argv[6:] or [""])[0]
 LIMIT = 120  # seconds for one run, Wine's start included
 KEYS = ["result", "sub_code", "sub_desc", "trade_no", "out_trade_no",
         "buyer_user_id", "buyer_logon_id", "total_amount"]
@@ -90,13 +92,15 @@ class RequestFlowTest(unittest.TestCase):
         return dict(zip(KEYS, values))
 
     def probe(self, job, text, env=ENV):
-        """The probe's answer to `job` on the UTF-16 of `text`."""
+        """The probe's answer to `job` on the UTF-16 of `text` (its stderr,
+        and that of what it starts, in self.probe_err)."""
         jobs = os.path.join(self.dir, "jobs")
         with open(jobs, "w") as f:
             f.write(job + "\t" +
                     text.encode("utf-16-le", "surrogatepass").hex() + "\n")
         out = subprocess.run([WINE, PROBE, windows_path(jobs)], env=env,
                              capture_output=True, timeout=LIMIT, check=True)
+        self.probe_err = out.stderr
         # The last line: a program it starts may print before it.
         return out.stdout.splitlines()[-1].decode().split("\t")[1].strip()
 
@@ -386,6 +390,32 @@ class RequestFlowTest(unittest.TestCase):
         run.communicate(timeout=LIMIT)
         self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
 
+    def test_installer_serves_a_request_and_uninstalls_cleanly(self):
+        if not MSI:
+            self.skipTest("no installer: no wixl (.ci/run installs it)")
+        home = os.path.join(ENV["WINEPREFIX"], "drive_c/Program Files/tolmex")
+        key = (r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application"
+               r"\tolmex")
+        wine = lambda *args: subprocess.run(
+            [WINE, *args], env=ENV, timeout=LIMIT, capture_output=True)
+        msiexec = lambda how: wine("msiexec", how, windows_path(MSI), "/qn")
+        self.assertEqual(msiexec("/i").returncode, 0)
+        try:
+            self.assertEqual(sorted(os.listdir(home)),
+                             ["README.txt", "tolmex.exe", "tolmex.txt"])
+            self.assertEqual(wine("reg", "query", key).stdout
+                             .split()[-6:], [b"REG_SZ", b"C:\\Program",
+                             b"Files\\tolmex\\tolmex.exe", b"TypesSupported",
+                             b"REG_DWORD", b"0x7"])
+            self.client()
+            r = wine(r"C:\Program Files\tolmex\tolmex.exe",
+                     f"pay,{self.pub},ORDER-1")
+            self.assertEqual((r.returncode, len(self.ran())), (0, 1), r.stderr)
+        finally:
+            self.assertEqual(msiexec("/x").returncode, 0)
+        self.assertFalse(os.path.exists(home))
+        self.assertNotEqual(wine("reg", "query", key).returncode, 0)
+
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy; the
         # client runs from a copy without it.
@@ -436,16 +466,29 @@ class RequestFlowTest(unittest.TestCase):
 
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
-        # Wine keeps no event log to read back; its trace shows the event.
+        # Wine keeps no event log to read back; its trace shows the event's
+        # text (a backslash doubled, others as \HHHH): the path with its
+        # own backslashes.
         r = self.run_tolmex(f"pay,{self.pub},ORDER-1",
                             env=dict(ENV, WINEDEBUG="+eventlog"))
         self.assertEqual(r.returncode, 4, r.stderr)
-        self.assertRegex(r.stderr, rb'ReportEventW L"public directory .*'
-                         rb', exit status 4, client not run, \d+ ms"')
+        event = rb'ReportEventW L"public directory \\"%s\\", exit status %d'
+        shown = self.pub.replace("\\", "\\\\").encode()
+        self.assertRegex(r.stderr, event % (re.escape(shown), 4) +
+                         rb', client not run, \d+ ms"')
         # The system's text names the program where it has an insert.
         self.assertRegex(r.stderr, rb"tolmex: cannot start (.+mart\.exe): "
                          rb"[^%\n]*\1[^%\n]*\n")
         self.assertFalse(os.path.exists(os.path.join(self.dir, "mart.exe")))
+        # A P with a character beyond the ANSI code page (GBK), given in the
+        # exact UTF-16 of the command line: no file of it can be opened by
+        # its ANSI name, yet the event keeps the character.
+        pub = self.pub + "kasse-한\\"
+        code = self.probe("R", f'"{windows_path(TOLMEX)}" pay,{pub},ORDER-1',
+                          env=dict(ENV, WINEDEBUG="+eventlog"))
+        self.assertEqual(code, "3", self.probe_err)
+        shown = pub.replace("\\", "\\\\").replace("한", "\\d55c").encode()
+        self.assertRegex(self.probe_err, event % (re.escape(shown), 3))
 
     def test_missing_client_shows_the_box_and_ends_with_2(self):
         tools = [shutil.which(t) for t in ("Xvfb", "xdotool", "xwininfo")]
