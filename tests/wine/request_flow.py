@@ -13,6 +13,7 @@ Every run has a time limit that turns a hang into a failure.
 import os
 import re
 import resource
+import select
 import shutil
 import signal
 import subprocess
@@ -495,13 +496,18 @@ class RequestFlowTest(unittest.TestCase):
         if not all(tools):
             self.skipTest("needs Xvfb, xdotool and xwininfo (.ci/run installs "
                           "them)")
-        display = ":%d" % (90 + os.getpid() % 9)
-        x_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
-        x = subprocess.Popen([tools[0], display, "-nolisten", "tcp"],
+        # Xvfb writes the display it took once it takes connections.
+        ready, told = os.pipe()
+        x = subprocess.Popen([tools[0], "-displayfd", str(told), "-nolisten",
+                              "tcp"], pass_fds=(told,),
                              stderr=subprocess.DEVNULL)
+        os.close(told)
         run = None
         try:
-            time.sleep(1)
+            self.assertTrue(select.select([ready], [], [], LIMIT)[0],
+                            "Xvfb did not start")
+            display = ":" + os.read(ready, 16).decode().strip()
+            x_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
             run = subprocess.Popen(
                 [WINE, TOLMEX, f"pay,{self.pub},ORDER-1"],
                 env=dict(ENV, DISPLAY=display), stderr=subprocess.PIPE)
@@ -538,6 +544,7 @@ class RequestFlowTest(unittest.TestCase):
             if run is not None and run.poll() is None:
                 run.kill()
                 run.communicate()
+            os.close(ready)
             x.terminate()
             x.wait()
 
