@@ -16,6 +16,7 @@ import resource
 import select
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -33,9 +34,23 @@ ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8",
 ENV.setdefault("WINEPREFIX", os.path.join(os.path.dirname(TOLMEX),
                                           "wine-prefix"))
 LOG_PREFIX = "接收的参数字符串：".encode("gbk")
-# Public directories below the build tree: Wine shows the sticky /tmp as a
-# directory Everyone may empty, whose subdirectories others could replace.
-tempfile.tempdir = os.path.join(os.path.dirname(TOLMEX), "wine-scratch")
+
+
+def scratch_root():
+    """Where the public directories go: below the build tree, unless a
+    directory above it is one every user may write (a tree under /tmp), as
+    Wine shows the sticky /tmp as a directory Everyone may empty, whose
+    subdirectories others could replace; then below the home directory."""
+    build = os.path.dirname(os.path.abspath(TOLMEX))
+    d = build
+    while not os.stat(d).st_mode & stat.S_IWOTH:
+        if d == os.path.dirname(d):
+            return os.path.join(build, "wine-scratch")
+        d = os.path.dirname(d)
+    return os.path.join(os.path.expanduser("~"), ".cache", "tolmex-wine")
+
+
+tempfile.tempdir = scratch_root()
 os.makedirs(tempfile.tempdir, mode=0o755, exist_ok=True)
 
 
