@@ -569,6 +569,7 @@ TEST_F(SharedDirTest, NamedStagingNeverWritesThroughAPlantedLink) {
   r = without_proc({request()});
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_NE(r.err.find("mart.exe: Device or resource busy"), std::string::npos);
+  EXPECT_EQ(read_file(pub / ".mart.exe.tolmex-7"), "theirs");  // not removed
 }
 
 TEST_F(SharedDirTest, DialogsAreSoughtOnlyInAbsolutePathEntries) {
