@@ -97,6 +97,8 @@ TEST_F(OptionTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
       {"a read-only tolmex.ini", "tolmex.ini", "[return]\r\n", 0444, "C",
        "problem: cannot write " + (pub / "tolmex.ini") +
            ": this user may not write it"},
+      {"a tolmex.ini every user may write", "tolmex.ini", "[return]\r\n", 0666,
+       "C", "warning: every user may write " + (pub / "tolmex.ini")},
       {"a tolmex.ini that ends in a lead byte", "tolmex.ini",
        "[return]\r\nx=\x81", 0644, gbk ? "zh_CN.GBK" : "",
        "problem: cannot write " + (pub / "tolmex.ini") +

@@ -6,8 +6,10 @@
 // set up: a full disk, a code set without a converter, a closed stderr,
 // the audit line in the system log, and the copy of a large client.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -275,6 +277,25 @@ TEST(OutcomesTest, FullDiskEndsWith2AndTheReason) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, kMissing + "tolmex: cannot copy " + (pub / "mart.dll") +
                        " to " + (pub / "mart.exe") +
+                       ": No space left on device\n");
+  // No file left to make once the day's log is made: the copy cannot even
+  // be staged, and says so.
+  TempDir few;
+  SmallFileSystem inodes(few.path());
+  write_file(few / "mart.dll", "#!/bin/sh\n", 0755);
+  write_file(few / "tolmex.ini", "");
+  ::mkdir((few / "logpay").c_str(), 0755);
+  struct statvfs st;
+  ASSERT_EQ(::statvfs(few.path().c_str(), &st), 0);
+  const std::string limit =
+      "nr_inodes=" + std::to_string(st.f_files - st.f_ffree + 1);
+  ASSERT_EQ(
+      ::mount(nullptr, few.path().c_str(), nullptr, MS_REMOUNT, limit.c_str()),
+      0);
+  r = run_tolmex({"pay," + few.path() + "/,ORDER-1"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, kMissing + "tolmex: cannot copy " + (few / "mart.dll") +
+                       " to " + (few / "mart.exe") +
                        ": No space left on device\n");
 }
 

@@ -16,20 +16,25 @@ using namespace testing_support;
 
 // A client that records each of TERM, INT and HUP it gets in "got", writes
 // its own pid to "client" and its parent's to "parent", then "ready", and
-// runs until it gets one (or, ignoring TERM, 0.6 s more and then writes
-// "done").
+// runs until it gets one (or, ignoring TERM and HUP, with its helper
+// stopped, 0.9 s more and then writes "done", "stopped" when the helper
+// still is).
 std::string trapping_client(bool ignore_term) {
   return std::string("#!/bin/sh\nd=$(dirname \"$0\")\n") +
          (ignore_term ? "trap 'echo TERM >> \"$d/got\"' TERM\n"
                       : "trap 'echo TERM >> \"$d/got\"; exit 0' TERM\n") +
+         (ignore_term ? "trap 'echo HUP >> \"$d/got\"' HUP\n"
+                      : "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n") +
          "trap 'echo INT >> \"$d/got\"; exit 0' INT\n"
-         "trap 'echo HUP >> \"$d/got\"; exit 0' HUP\n"
          // A helper that runs sleep (and no longer the shell's traps).
          "sleep 30 & echo $! > \"$d/helper\"\necho $PPID > \"$d/parent\"\n"
          "echo $$ > \"$d/client\"\n"
-         "until [ \"$(cat /proc/$!/comm)\" = sleep ]; do :; done\n"
-         "echo > \"$d/ready\"\n" +
-         (ignore_term ? "sleep 0.3; sleep 0.3\necho > \"$d/done\"\n"
+         "until [ \"$(cat /proc/$!/comm)\" = sleep ]; do :; done\n" +
+         (ignore_term ? "kill -STOP $!\n" : "") + "echo > \"$d/ready\"\n" +
+         (ignore_term ? "sleep 0.3; sleep 0.3; sleep 0.3\n"
+                        "grep -q 'State:.*stopped' /proc/$!/status 2>/dev/null "
+                        "&& s=stopped\n"
+                        "echo $s > \"$d/done\"\n"
                       : "while :; do sleep 0.01; done\n");
 }
 
@@ -76,13 +81,18 @@ TEST_F(SignalTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
   Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
   ASSERT_TRUE(appears(pub / "ready"));
   ::kill(run.pid, SIGTERM);
+  // Of two signals, the first is the one the run ends with.
+  ASSERT_TRUE(appears(pub / "got"));
+  ::kill(run.pid, SIGHUP);
   RunResult r = finish_within(run, 10);
   EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
-  EXPECT_TRUE(exists(pub / "done"));  // the client ran to its end
+  EXPECT_EQ(read_file(pub / "got"), "TERM\nHUP\n");
+  // The client ran to its end; its stopped helper was continued to end by
+  // the signal.
+  EXPECT_EQ(read_file(pub / "done"), "\n");
   EXPECT_FALSE(exists(pub / "mart.exe"));
-  // Of two signals, the first is the one the run ends with, also when the
-  // second comes after the client ended: strace slows the removal of the
-  // copy so that it comes then.
+  // Also when the second comes after the client ended: strace slows the removal
+  // of the copy so that it comes then.
   for (const char* file : {"ready", "done", "client", "parent"}) {
     std::remove((pub / file).c_str());
   }
