@@ -209,6 +209,7 @@ RunResult collect(Started& started, int status) {
   RunResult result;
   result.status =
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   result.out = read_file(*started.io / "out");
   result.err = read_file(*started.io / "err");
   return result;

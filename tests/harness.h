@@ -62,6 +62,7 @@ class SmallFileSystem {
 
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal
+  int signal = 0;   // the signal that ended it, as a shell's $? cannot tell
   std::string out;  // standard output
   std::string err;  // standard error
 };

@@ -115,15 +115,19 @@ TEST_F(SignalTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
 }
 
 TEST_F(SignalTest, KilledRunTakesItsClientAlong) {
+  // SIGUSR1 is not passed on: the run ends by it, as by SIGKILL.
   write_file(pub / "mart.dll", trapping_client(false), 0755);
-  Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
-  ASSERT_TRUE(appears(pub / "ready"));
-  ::kill(run.pid, SIGKILL);
-  finish(run);
-  EXPECT_TRUE(appears(pub / "got", 10, [&] {
-    return exists(pub / "got") && read_file(pub / "got").ends_with('\n');
-  }));
-  EXPECT_EQ(read_file(pub / "got"), "TERM\n");
+  for (int sig : {SIGKILL, SIGUSR1}) {
+    for (const char* file : {"got", "ready"}) std::remove((pub / file).c_str());
+    Started run = start({TOLMEX_BINARY, request()}, {"DISPLAY="});
+    ASSERT_TRUE(appears(pub / "ready")) << sig;
+    ::kill(run.pid, sig);
+    EXPECT_EQ(finish(run).signal, sig);
+    EXPECT_TRUE(appears(pub / "got", 10, [&] {
+      return exists(pub / "got") && read_file(pub / "got").ends_with('\n');
+    }));
+    EXPECT_EQ(read_file(pub / "got"), "TERM\n") << sig;
+  }
 }
 
 TEST_F(SignalTest, ClientStartsWithDefaultSignalStateWhateverTheHostLeft) {
