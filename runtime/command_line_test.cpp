@@ -28,31 +28,31 @@ TEST(CommandLineTest, TailIsArgumentsJoinedWithLeadingWhiteSpaceCut) {
   }
 }
 
-TEST(CommandLineTest, WindowsTailFollowsTheProgramName) {
-  const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"tolmex.exe a,b", u"a,b"},
-      {u"\"C:\\Program Files\\tolmex.exe\"  \ta,b ", u"a,b "},
-      {u"\"C:\\x y\\tolmex.exe\"a,b", u"a,b"},
-      {u"tolmex.exe", u""},
-      {u"\"unclosed a,b", u""},
-      {u"tolmex.exe \"a b\",中", u"\"a b\",中"},
-      {u"", u""},
+// The request is what follows the program name of the exact line; the P
+// of --check all that follows the option, one closing quote dropped.
+TEST(CommandLineTest, WindowsLineGivesTheRequestAndTheCheckedDirectory) {
+  const auto tail = windows_command_tail;
+  const auto operand = windows_option_operand;
+  const struct {
+    std::u16string (*read)(std::u16string_view);
+    std::u16string line, expected;
+  } cases[] = {
+      {tail, u"tolmex.exe a,b", u"a,b"},
+      {tail, u"\"C:\\Program Files\\tolmex.exe\"  \ta,b ", u"a,b "},
+      {tail, u"\"C:\\x y\\tolmex.exe\"a,b", u"a,b"},
+      {tail, u"tolmex.exe", u""},
+      {tail, u"\"unclosed a,b", u""},
+      {tail, u"tolmex.exe \"a b\",中", u"\"a b\",中"},
+      {tail, u"", u""},
+      {operand, u"tolmex.exe --check \"C:\\pos data\\\" ", u"C:\\pos data\\"},
+      {operand, u"\"C:\\t\\tolmex.exe\" --check  C:\\pos data\\",
+       u"C:\\pos data\\"},
+      {operand, u"tolmex.exe --check \"C:\\中\"", u"C:\\中"},
+      {operand, u"tolmex.exe --check \"C:\\a b\\\\\"", u"C:\\a b\\"},
+      {operand, u"tolmex.exe --check", u""},
   };
-  for (const auto& [line, tail] : cases) {
-    EXPECT_EQ(windows_command_tail(line), tail) << line.size() << " units";
-  }
-}
-
-TEST(CommandLineTest, WindowsOptionOperandIsTheRestOfTheLine) {
-  const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"tolmex.exe --check \"C:\\pos data\\\" ", u"C:\\pos data\\"},
-      {u"\"C:\\t\\tolmex.exe\" --check  C:\\pos data\\", u"C:\\pos data\\"},
-      {u"tolmex.exe --check \"C:\\中\"", u"C:\\中"},
-      {u"tolmex.exe --check \"C:\\a b\\\\\"", u"C:\\a b\\"},
-      {u"tolmex.exe --check", u""},
-  };
-  for (const auto& [line, operand] : cases) {
-    EXPECT_EQ(windows_option_operand(line), operand) << line.size() << " units";
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.read(c.line), c.expected) << c.line.size() << " units";
   }
 }
 

@@ -396,22 +396,21 @@ class RequestFlowTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
         os.remove(helper_done)
+        def killed_while_waiting(order, job):
+            run = subprocess.Popen(
+                [WINE, TOLMEX, f"pay,{self.pub},{order},{job}"], env=ENV,
+                stderr=subprocess.PIPE)
+            runs = int(order[-1])
+            self.assertTrue(within(30, lambda: len(self.ran()) == runs))
+            run.kill()
+            run.communicate(timeout=LIMIT)
+
         # tolmex killed while it waits: the client and its helper end too.
-        run = subprocess.Popen([WINE, TOLMEX,
-                                f"pay,{self.pub},ORDER-2,helper-wait"],
-                               env=ENV, stderr=subprocess.PIPE)
-        self.assertTrue(within(30, lambda: len(self.ran()) == 2))
-        run.kill()
-        run.communicate(timeout=LIMIT)
+        killed_while_waiting("ORDER-2", "helper-wait")
         time.sleep(4)
         self.assertFalse(os.path.exists(helper_done))
         # A helper the client started out of its job outlives the kill.
-        run = subprocess.Popen([WINE, TOLMEX,
-                                f"pay,{self.pub},ORDER-3,away-wait"],
-                               env=ENV, stderr=subprocess.PIPE)
-        self.assertTrue(within(30, lambda: len(self.ran()) == 3))
-        run.kill()
-        run.communicate(timeout=LIMIT)
+        killed_while_waiting("ORDER-3", "away-wait")
         self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
 
     def test_installer_serves_a_request_and_uninstalls_cleanly(self):
