@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "tests/harness.h"
 
 namespace {
@@ -40,25 +42,44 @@ TEST(MessageBoxTest, MissingClientShowsARealWindowAndWaitsForIt) {
                    << "x11-utils): the message box window is not tested";
     }
   }
-  // Xvfb picks a free display and writes its number to fd 3 once it takes
-  // connections.
-  int shown[2];
-  ASSERT_EQ(::pipe(shown), 0);
-  Started x = start({"/usr/bin/env", "Xvfb", "-displayfd", "3", "-nolisten",
-                     "tcp", "-screen", "0", "800x600x24"},
+  // Xvfb on a display of its own: a high number, not the :0 that a shared
+  // abstract socket namespace may already hold for another server. Xvfb
+  // writes the number to fd 3 once it takes connections; where the number
+  // is taken it exits, and the next one is tried.
+  std::optional<Started> x;
+  int shown = -1;
+  std::string display;
+  for (int attempt = 0; attempt < 5 && display.empty(); ++attempt) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    const std::string number =
+        std::to_string(100 + (::getpid() + 97 * attempt) % 800);
+    x.emplace(start({"/usr/bin/env", "Xvfb", ":" + number, "-displayfd", "3",
+                     "-nolisten", "tcp", "-screen", "0", "800x600x24"},
                     {}, "", [&] {
-                      ::close(shown[0]);
-                      ::dup2(shown[1], 3);
-                    });
-  ::close(shown[1]);
-  // The line may come in parts; the pipe stays open while Xvfb runs.
-  std::string display = ":";
-  for (char c = 0; c != '\n';) {
-    pollfd started = {shown[0], POLLIN, 0};
-    ASSERT_TRUE(::poll(&started, 1, 10000) == 1 && ::read(shown[0], &c, 1) == 1)
-        << "Xvfb did not start: " << read_file(*x.io / "err");
-    if (c != '\n') display += c;
+                      ::close(pipe_ends[0]);
+                      ::dup2(pipe_ends[1], 3);
+                    }));
+    ::close(pipe_ends[1]);
+    shown = pipe_ends[0];
+    // The line may come in parts; the pipe stays open while Xvfb runs.
+    std::string line;
+    char c = 0;
+    pollfd started = {shown, POLLIN, 0};
+    while (::poll(&started, 1, 10000) == 1 && ::read(shown, &c, 1) == 1 &&
+           c != '\n') {
+      line += c;
+    }
+    if (c == '\n') {
+      display = ":" + line;
+    } else {
+      ::kill(x->pid, SIGTERM);
+      finish(*x);
+      ::close(shown);
+    }
   }
+  ASSERT_FALSE(display.empty())
+      << "Xvfb did not start: " << read_file(*x->io / "err");
   // xev reports the windows mapped on the display, once it has reported
   // a property set on the root window, which says it is listening.
   Started events = start({"/usr/bin/env", "xev", "-root", "-event",
@@ -78,7 +99,8 @@ TEST(MessageBoxTest, MissingClientShowsARealWindowAndWaitsForIt) {
     listening = reported("PropertyNotify", 1);
   }
   ASSERT_TRUE(listening) << "xev reports nothing: "
-                         << read_file(*events.io / "err");
+                         << read_file(*events.io / "err")
+                         << "\nXvfb: " << read_file(*x->io / "err");
 
   TempDir pub;  // no "mart.dll" in it
   Started tolmex = start({TOLMEX_BINARY, "a," + pub.path() + "/,c"},
@@ -96,9 +118,9 @@ TEST(MessageBoxTest, MissingClientShowsARealWindowAndWaitsForIt) {
             std::string::npos);
   ::kill(events.pid, SIGTERM);
   finish(events);
-  ::kill(x.pid, SIGTERM);
-  finish(x);
-  ::close(shown[0]);
+  ::kill(x->pid, SIGTERM);
+  finish(*x);
+  ::close(shown);
 }
 
 }  // namespace
