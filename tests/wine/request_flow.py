@@ -71,6 +71,29 @@ def wine_idle():
                    env=ENV, timeout=LIMIT)
 
 
+def start_display(xvfb):
+    """Xvfb on a high display number of its own (not the :0 that a server
+    outside the test may hold in a shared abstract socket namespace), tried
+    again on the next one where a number is taken. Returns the process, the
+    pipe it wrote its display to once it took connections, and the display
+    (empty when no attempt started)."""
+    for attempt in range(5):
+        ready, told = os.pipe()
+        number = 100 + (os.getpid() + 97 * attempt) % 800
+        x = subprocess.Popen([xvfb, f":{number}", "-displayfd", str(told),
+                              "-nolisten", "tcp"], pass_fds=(told,),
+                             stderr=subprocess.DEVNULL)
+        os.close(told)
+        if select.select([ready], [], [], LIMIT)[0]:
+            shown = os.read(ready, 16).decode().strip()
+            if shown:
+                return x, ready, ":" + shown
+        x.kill()
+        x.wait()
+        os.close(ready)
+    return x, os.open(os.devnull, os.O_RDONLY), ""
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -522,17 +545,10 @@ class RequestFlowTest(unittest.TestCase):
         # for a while: this run starts one on the display below once theirs
         # has ended, and ends it before the display goes.
         wine_idle()
-        # Xvfb writes the display it took once it takes connections.
-        ready, told = os.pipe()
-        x = subprocess.Popen([tools[0], "-displayfd", str(told), "-nolisten",
-                              "tcp"], pass_fds=(told,),
-                             stderr=subprocess.DEVNULL)
-        os.close(told)
+        x, ready, display = start_display(tools[0])
         run = None
         try:
-            self.assertTrue(select.select([ready], [], [], LIMIT)[0],
-                            "Xvfb did not start")
-            display = ":" + os.read(ready, 16).decode().strip()
+            self.assertTrue(display, "Xvfb did not start")
             x_env = dict(os.environ, DISPLAY=display, LC_ALL="C.UTF-8")
             run = subprocess.Popen(
                 [WINE, TOLMEX, f"pay,{self.pub},ORDER-1"],
