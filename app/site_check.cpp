@@ -7,6 +7,7 @@
 #include "result/nvo_result_ini.h"
 #include "runtime/clock.h"
 #include "runtime/code_set.h"
+#include "runtime/files.h"
 #include "runtime/ini_file.h"
 
 using runtime::Text;
@@ -43,5 +44,8 @@ std::vector<runtime::Finding> check_site(const Text& public_path) {
   files.log_directory = site_files::log_directory(public_path);
   files.log_file =
       nvo_pay_log::of_log_file(files.log_directory, runtime::now());
+  // The check finds each file from the directory it judged, as a request
+  // does.
+  const runtime::PublicDirectory directory(files.client_copy);
   return runtime::check_site_files(files);
 }

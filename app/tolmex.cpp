@@ -34,7 +34,7 @@ tolmex::Outcome tolmex::open(Text commandline) {
   // The public directory is opened once: every file of the request is
   // found relative to it, whatever its name comes to mean meanwhile.
   const Text client_program = g.gs_public_path + site_files::kClientCopy;
-  runtime::use_directory_of(client_program);
+  public_directory.emplace(client_program);
 
   ue_init();
   // The reset must be on disk before any client starts: a host that read

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "log/nvo_pay_log.h"
 #include "result/nvo_result_ini.h"
 #include "runtime/external_call.h"
+#include "runtime/files.h"
 #include "runtime/ref.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
@@ -75,6 +77,10 @@ class tolmex {
   runtime::Status failure;     // why the run did not end normally, when known
   bool request_taken = false;  // open() got past the empty-request check
   runtime::ProgramEnd client_end;  // how the client ended, once runwait ran
+  // The public directory, once open() has taken the request: the files of
+  // the request are found from it until the application object ends, the
+  // last INI writes of the run included.
+  std::optional<runtime::PublicDirectory> public_directory;
   // What the operator should hear although the request goes on, in order;
   // `on_warning`, when set, hears each as it comes (before the client
   // starts, where it concerns the client).

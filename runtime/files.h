@@ -4,10 +4,11 @@
 // directory and the open/write/close return a Status that says what failed,
 // the path and the system's reason. The existence tests answer false where
 // they cannot look (the caller then fails with the reason when it opens
-// the file), and the warnings are none where they cannot judge. The copies of program files are in runtime/program_copy.h.
+// the file), and the warnings are none where they cannot judge. The copies of
+// program files are in runtime/program_copy.h.
 //
-// On POSIX systems the directory of the request's files is opened once
-// (use_directory_of()) and every name below it is resolved relative to that
+// On POSIX systems the directory of the request's files is opened once (a
+// PublicDirectory) and every name below it is resolved relative to that
 // descriptor: each object is judged by the descriptor then used, as
 // platform/posix/shared_dir.h says. Only regular files are opened; a link
 // or directory on the way that someone other than this user and root could
@@ -26,9 +27,22 @@
 
 namespace runtime {
 
-// From now on, names below the directory that `file` lies in are resolved
-// relative to that directory, opened now. Nothing on Windows.
-void use_directory_of(const Text& file);
+// The public directory of a request, opened when the value is made. While
+// it lives, the services below resolve every name below it relative to the
+// directory then opened, whatever its name comes to mean meanwhile; once it
+// ends, names are resolved by their paths again. The application classes
+// call those services with a path alone, so the services find it
+// themselves: one lives at a time. A directory that cannot be opened fails
+// each file below it, with the reason, when the file is used. Holds nothing
+// on Windows, where a name is resolved when it is opened.
+class PublicDirectory {
+ public:
+  // The directory that `file` lies in.
+  explicit PublicDirectory(const Text& file);
+  ~PublicDirectory();
+  PublicDirectory(const PublicDirectory&) = delete;
+  PublicDirectory& operator=(const PublicDirectory&) = delete;
+};
 
 // True when `path` names something that is not a directory.
 bool file_exists(const Text& path);

@@ -6,11 +6,12 @@
 // handed down as a value: each belongs to one run, which serves one
 // request on one thread, and each mirrors a service whose callers (the
 // application classes) pass no context of their own:
-// - on POSIX systems, the public directory opened once (set by
-//   use_directory_of(), kept in platform/posix/shared_dir.cpp): every file
-//   of the request is found relative to it, whatever its name comes to mean
-//   meanwhile, and the file services that the classes call with a path
-//   alone must all find it;
+// - on POSIX systems, the public directory opened once (a
+//   runtime::PublicDirectory, which the application object holds; its
+//   descriptor is kept in platform/posix/shared_dir.cpp while the value
+//   lives): every file of the request is found relative to it, whatever
+//   its name comes to mean meanwhile, and the file services that the
+//   classes call with a path alone must all find it;
 // - the files open by file number (platform/*/files.cpp): the log's
 //   file_open() / file_write_line() / file_close() pass only the number;
 // - the copies of the client in use (platform/*/program_copy.cpp):

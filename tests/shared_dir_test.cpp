@@ -342,6 +342,10 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
         r.err.find("can replace the public directory") != std::string::npos;
     EXPECT_EQ(check.status, (c.status >= 2 || replaceable) ? 1 : 0)
         << c.name << ": " << check.out;
+    // ... and warns that the record is lost exactly where it is lost.
+    EXPECT_EQ(check.out.find("would not be logged") != std::string::npos,
+              r.err.find("was not logged") != std::string::npos)
+        << c.name << ": " << check.out;
     EXPECT_EQ(exists(c.dir + "ran"), c.status == 0) << c.name;
     EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran")) << c.name;
     EXPECT_EQ(read_file(victim) + read_file(roots / "victim"),

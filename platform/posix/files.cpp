@@ -41,7 +41,11 @@ mode_t kind_of(const Text& path) {
 
 }  // namespace
 
-void use_directory_of(const Text& file) { set_base_directory(fs_path(file)); }
+PublicDirectory::PublicDirectory(const Text& file) {
+  open_base_directory(fs_path(file));
+}
+
+PublicDirectory::~PublicDirectory() { close_base_directory(); }
 
 bool file_exists(const Text& path) {
   mode_t kind = kind_of(path);

@@ -438,7 +438,9 @@ std::string group_name(gid_t gid) {
   return std::to_string(gid);
 }
 
-void set_base_directory(const std::string& file) {
+void close_base_directory() { base() = Base(); }
+
+void open_base_directory(const std::string& file) {
   Base& b = base();
   b.path = directory_of(file);
   b.place = Say();

@@ -94,10 +94,12 @@ std::string refusal(const Judgement& judged, Use use);
 // The base directory: the directory that `file` (a file system path) lies
 // in, opened now, with its place judged (see Judgement::place) by one
 // fstatat per component from "/". Later paths below it are resolved
-// relative to this descriptor, whatever happens to its name. One per
-// process; a new call replaces it. A base that cannot be opened makes every
-// path below it fail with that reason.
-void set_base_directory(const std::string& file);
+// relative to this descriptor, whatever happens to its name, until
+// close_base_directory(). One per process; a new call replaces it. A base
+// that cannot be opened makes every path below it fail with that reason.
+// The body of runtime::PublicDirectory.
+void open_base_directory(const std::string& file);
+void close_base_directory();
 
 // Who outside the trusted could replace the base directory or the files in
 // it; nobody when there is no base.

@@ -42,7 +42,6 @@ std::string trusted_users() {
 // The public directory: there, and writable by this user.
 bool check_directory(const SiteFiles& files, Findings& out) {
   const std::string dir = directory_of(fs_path(files.client_copy));
-  set_base_directory(fs_path(files.client_copy));
   Location at;
   Status found =
       locate("cannot open " + dir, fs_path(files.public_path + u"x"), at);

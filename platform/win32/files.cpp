@@ -57,7 +57,9 @@ Status create_directory(const Text& path) {
                          static_cast<int>(error));
 }
 
-void use_directory_of(const Text& /*file*/) {}
+PublicDirectory::PublicDirectory(const Text& /*file*/) {}
+
+PublicDirectory::~PublicDirectory() = default;
 
 // Owners and access control lists decide who may write, as
 // platform/win32/trust.h judges them.
