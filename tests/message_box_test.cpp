@@ -106,14 +106,20 @@ TEST(MessageBoxTest, MissingClientShowsARealWindowAndWaitsForIt) {
   Started tolmex = start({TOLMEX_BINARY, "a," + pub.path() + "/,c"},
                          {"DISPLAY=" + display, "WAYLAND_DISPLAY="});
   EXPECT_TRUE(reported("MapNotify", 10)) << "no window appeared";
-  const std::string window = find_window(display, "系统错误");
-  EXPECT_NE(window, "") << "no window titled 系统错误 appeared";
+  // Looked for again on each further event, should the name come late.
+  std::string window;
+  EXPECT_TRUE(appears(seen, 5,
+                      [&] {
+                        window = find_window(display, "系统错误");
+                        return !window.empty();
+                      }))
+      << "no window titled 系统错误 appeared: " << read_file(seen);
   EXPECT_FALSE(ends_within(tolmex.pid, 1)) << "tolmex did not wait for the box";
   if (!window.empty()) {
     run({"/usr/bin/env", "xkill", "-id", window}, {"DISPLAY=" + display});
   }
-  RunResult ended = finish(tolmex);
-  EXPECT_EQ(ended.status, 2);
+  RunResult ended = finish_within(tolmex, 10);
+  EXPECT_EQ(ended.status, 2) << ended.err;
   EXPECT_NE(ended.err.find("系统错误: 缺少关键性文件,请与供应商联系! "),
             std::string::npos);
   ::kill(events.pid, SIGTERM);
