@@ -29,6 +29,16 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
   EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
   EXPECT_EQ(list_dir(dir.path()),
             (std::vector<std::string>{"mart.dll", "mart.exe"}));
+  // A command line starts with the copy in use when a blank or the end
+  // follows its path; a longer or shorter name is not that copy.
+  const std::string exe = dir / "mart.exe";
+  const std::pair<std::string, std::size_t> lines[] = {
+      {exe, exe.size()}, {exe + " a", exe.size()}, {exe + "\ta", exe.size()},
+      {exe + "2 a", 0},  {dir / "mart.ex", 0},
+  };
+  for (const auto& [line, length] : lines) {
+    EXPECT_EQ(program_in_use(from_ansi(line)), length) << line;
+  }
   EXPECT_TRUE(delete_file(from_ansi(dir / "mart.exe")).ok());
   EXPECT_EQ(copy(dir / "missing", dir / "mart.exe"),
             "cannot copy " + dir / "missing" + " to " + dir / "mart.exe" +
