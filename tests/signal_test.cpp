@@ -93,10 +93,11 @@ TEST_F(SignalTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
   // the signal.
   EXPECT_EQ(read_file(pub / "done"), "\n");
   EXPECT_FALSE(exists(pub / "mart.exe"));
-  // Also when the second comes after the client ended (strace slows the
-  // removal of the copy so that it comes then): it stays blocked, while one
-  // that is not passed on, once the run has reaped its client, ends the run
-  // as it would before the client started.
+  // Also when the second comes after the client ended (strace holds the
+  // removal of the copy for 2 s, a wide margin on a loaded machine, so that
+  // it comes then): it stays blocked, while one that is not passed on, once
+  // the run has reaped its client, ends the run as it would before the
+  // client started.
   for (const char* file : {"ready", "done", "client", "parent"}) {
     std::remove((pub / file).c_str());
   }
@@ -105,7 +106,7 @@ TEST_F(SignalTest, ClientThatIgnoresTheSignalKeepsTheRunWaiting) {
   if (exists("/usr/bin/strace")) {
     argv.insert(argv.begin(),
                 {"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=unlinkat",
-                 "-e", "inject=unlinkat:delay_enter=500000"});
+                 "-e", "inject=unlinkat:delay_enter=2000000"});
   }
 #endif
   const bool slowed = argv[0] != TOLMEX_BINARY;
