@@ -6,6 +6,7 @@
 #ifndef TOLMEX_APP_SITE_FILES_H_
 #define TOLMEX_APP_SITE_FILES_H_
 
+#include "runtime/command_line.h"
 #include "runtime/path.h"
 #include "runtime/text.h"
 
@@ -15,7 +16,7 @@ namespace site_files {
 inline constexpr char16_t kResultFile[] = u"tolmex.ini";
 // The payment client as it is installed, and the copy of it that runs.
 inline constexpr char16_t kClient[] = u"mart.dll";
-inline constexpr char16_t kClientCopy[] = u"mart.exe";
+inline constexpr const char16_t* kClientCopy = runtime::kClientProgram;
 
 // The log directory "logpay" of the public directory `public_path`, with one
 // separator between them however P is spelled: a doubled one is a name the

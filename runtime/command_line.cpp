@@ -49,10 +49,10 @@ std::u16string windows_option_operand(std::u16string_view line) {
 }
 
 Text client_command_tail(std::u16string_view line) {
-  constexpr std::u16string_view kProgram = u"mart.exe ";
-  const std::size_t at = line.find(kProgram);
+  const std::u16string program = std::u16string(kClientProgram) + u' ';
+  const std::size_t at = line.find(program);
   if (at == std::u16string_view::npos) return Text::null();
-  return Text(std::u16string(line.substr(at + kProgram.size())));
+  return Text(std::u16string(line.substr(at + program.size())));
 }
 
 }  // namespace runtime

@@ -51,6 +51,10 @@ std::u16string windows_option_operand(std::u16string_view line);
 // when there is none.
 Text client_parameters(int argc, const char* const* argv);
 
+// The name of the copy of the payment client that tolmex starts, as
+// P + this name + " " + the parameter string.
+inline constexpr char16_t kClientProgram[] = u"mart.exe";
+
 // The parameter string in a client's whole Windows command line, which
 // tolmex makes as P + "mart.exe " + parameter string, unquoted: the text
 // after the first "mart.exe ", so that a blank in P splits nothing. Null
