@@ -228,6 +228,7 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
     bool second_name;  // a hard link: rewritten in place, not replaced
     std::size_t size_limit;
     std::string reason;
+    std::string fault = "";  // a system call of the file's that fails
   } cases[] = {
       {"read-only", small, 0444, false, 0, "Permission denied"},
       {"over 1 MiB", small + std::string(1 << 20, ';'), 0644, false, 0,
@@ -241,22 +242,35 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
        "File too large"},
       {"UTF-16 with a stray byte", stray, 0644, false, 0,
        "the written keys would not read back"},
+      {"whose status cannot be read", small, 0644, false, 0,
+       "Input/output error", "%fstat:error=EIO:when=1"},
   };
+  bool traced = exists("/usr/bin/strace");
+#ifdef __SANITIZE_ADDRESS__
+  traced = false;  // the sanitizers' leak check cannot run under strace
+#endif
   for (const auto& c : cases) {
+    if (!c.fault.empty() && !traced) continue;
     write_file(pub / "tolmex.ini", c.before, c.mode);
     std::remove((pub / "second").c_str());
     if (c.second_name) {
       ASSERT_EQ(::link((pub / "tolmex.ini").c_str(), (pub / "second").c_str()),
                 0);
     }
-    RunResult r =
-        c.size_limit == 0
-            ? run_tolmex({request()})
-            : run({"/bin/sh", "-c",
+    // Under prlimit or strace as the case asks; a run that hangs fails.
+    std::vector<std::string> argv{TOLMEX_BINARY, request()};
+    if (c.size_limit != 0) {
+      argv.insert(argv.begin(),
+                  {"/bin/sh", "-c",
                    "trap '' XFSZ; exec prlimit --fsize=" +
-                       std::to_string(c.size_limit) + " \"$0\" \"$1\"",
-                   TOLMEX_BINARY, request()},
-                  {"DISPLAY="});
+                       std::to_string(c.size_limit) + " \"$0\" \"$1\""});
+    } else if (!c.fault.empty()) {
+      argv.insert(argv.begin(),
+                  {"/usr/bin/strace", "-f", "-o", "/dev/null", "-P",
+                   pub / "tolmex.ini", "-e", "inject=" + c.fault});
+    }
+    Started s = start(argv, {"DISPLAY=", "WAYLAND_DISPLAY="});
+    RunResult r = finish_within(s, 20);
     EXPECT_EQ(r.status, 3) << c.name << ": " << r.err;
     EXPECT_TRUE(read_file(pub / "tolmex.ini") == c.before) << c.name;
     EXPECT_FALSE(client_ran()) << c.name;

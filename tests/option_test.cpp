@@ -54,7 +54,11 @@ TEST_F(OptionTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
       << r.out;
   EXPECT_EQ(list_dir(pub.path()),
             (std::vector<std::string>{"mart.dll", "tolmex.ini"}));
+  // Named through a link to its full path (as /var/run to /run): the same.
   TempDir other;
+  ASSERT_EQ(::symlink(pub.path().c_str(), (other / "p").c_str()), 0);
+  r = run_tolmex({"--check", other / "p/"});
+  EXPECT_EQ(r.status, 0) << r.out;
   ASSERT_EQ(::link((pub / "tolmex.ini").c_str(), (other / "ini").c_str()), 0);
   r = run_tolmex({"--check", pub.path() + "/"});
   EXPECT_NE(r.out.find("warning: " + (pub / "tolmex.ini") + " has 2 names"),

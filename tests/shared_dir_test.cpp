@@ -488,8 +488,11 @@ TEST_F(SharedDirTest, OutputsShowWhatOthersShapedAsBytesAndNewFilesAreClosed) {
     const char* locale;
     std::string name, shown;
   } cases[] = {
-      {"C", "a\nb\xe2\x80\xae\xc2\x9b\xc2\x85\x9b\xe2\x80\xa8\xe4\xb8\xad",
-       "a\\x0ab\\u{202e}\\u{009b}\\u{0085}\\x9b\\u{2028}\xe4\xb8\xad"},
+      {"C",
+       "a\nb\xe2\x80\xae\xc2\x9b\xc2\x85\x9b\xe2\x80\xa8\xe2\x80\xa9\xd8\x9c"
+       "\xe4\xb8\xad",
+       "a\\x0ab\\u{202e}\\u{009b}\\u{0085}\\x9b\\u{2028}\\u{2029}\\u{061c}"
+       "\xe4\xb8\xad"},
       {"zh_CN.GBK", "\x81\x5c\nx\x9b", "\x81\x5c\\x0ax\\x9b"},
   };
   for (const auto& c : cases) {

@@ -155,8 +155,11 @@ TEST_F(ProfileTest, ReplacesTheFileKeepingModeAndSymbolicLink) {
   ASSERT_EQ(::stat((dir / "real/t.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
   EXPECT_EQ(list_dir(dir / "real"), std::vector<std::string>{"t.ini"});
-  // A link to a file that is not there yet: the file is made, the link stays.
-  ASSERT_EQ(::symlink("real/new.ini", (dir / "dangling.ini").c_str()), 0);
+  // A link by the full path to a file that is not there yet: the file is
+  // made, the link stays.
+  ASSERT_EQ(
+      ::symlink((dir / "real/new.ini").c_str(), (dir / "dangling.ini").c_str()),
+      0);
   EXPECT_EQ(set("dangling.ini", u"x", u"k", u"v"), 1);
   EXPECT_EQ(read_file(dir / "real/new.ini"), "[x]\r\nk=v\r\n");
   ASSERT_EQ(::lstat((dir / "dangling.ini").c_str(), &st), 0);
