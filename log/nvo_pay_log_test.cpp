@@ -71,7 +71,9 @@ TEST_F(PayLogTest, NoFileBeforeInitOrWithoutDirectory) {
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
   // One level only: a missing parent is not made.
   Text deep = runtime::from_ansi(dir / "missing") + u"\\logpay";
-  log.of_init(deep);
+  // 1 all the same: the record's file is what fails.
+  EXPECT_EQ(log.of_set_path(deep), 1);
+  EXPECT_EQ(log.of_init(deep), 1);
   EXPECT_EQ(log.of_write_log(u"lost"), -1);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
   // A directory argument ending in a backslash gives two before the name.
