@@ -233,6 +233,9 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
       {"read-only", small, 0444, false, 0, "Permission denied"},
       {"over 1 MiB", small + std::string(1 << 20, ';'), 0644, false, 0,
        "File too large"},
+      {"over 1 MiB that the reset would make smaller",
+       "[return]\r\nresult=" + std::string(1 << 20, '7') + "\r\n", 0644, false,
+       0, "File too large"},
       {"1 MiB that the reset would make larger",
        small + std::string((1 << 20) - small.size(), ';'), 0644, false, 0,
        "File too large"},
@@ -244,6 +247,8 @@ TEST_F(ResultFileTest, FileThatCannotBeResetStopsTheRunUnchanged) {
        "the written keys would not read back"},
       {"whose status cannot be read", small, 0644, false, 0,
        "Input/output error", "%fstat:error=EIO:when=1"},
+      {"with a second name, whose new content cannot be synced", small, 0644,
+       true, 0, "Input/output error", "fdatasync:error=EIO"},
   };
   bool traced = exists("/usr/bin/strace");
 #ifdef __SANITIZE_ADDRESS__

@@ -90,9 +90,10 @@ TEST_F(ProfileTest, ReplacesOnlyAFileNobodyCouldTellFromItsReplacement) {
        [](const std::string& f) {
          return ::geteuid() == 0 && ::chown(f.c_str(), 65533, 65533) == 0;
        }},
-      {"an extended attribute", true,
+      {"two extended attributes", true,
        [](const std::string& f) {
-         return ::setxattr(f.c_str(), "user.tolmex", "1", 1, 0) == 0;
+         return ::setxattr(f.c_str(), "user.tolmex", "1", 1, 0) == 0 &&
+                ::setxattr(f.c_str(), "user.tolmex2", "2", 1, 0) == 0;
        }},
       {"another group in a setgid directory", true,
        [](const std::string& f) {
