@@ -1,9 +1,15 @@
 #include "runtime/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "runtime/code_set.h"
+#include "runtime/platform.h"
 #include "tests/harness.h"
 
 namespace runtime {
@@ -29,7 +35,17 @@ TEST(FileOpenTest, CreateNewNeverTruncatesAppendAddsWholeLines) {
   EXPECT_TRUE(file_open(file, OpenMode::kAppend, fd).ok());
   EXPECT_TRUE(file_write_line(fd, u"").ok());
   EXPECT_TRUE(file_close(fd).ok());
-  EXPECT_EQ(read_file(dir / "f"), "\xe4\xb8\xad\r\n\r\n");
+  // A lock that another holds past kLockWait holds the line up that long;
+  // then it goes in without the lock.
+  ASSERT_TRUE(file_open(file, OpenMode::kAppend, fd).ok());
+  const int other = ::open((dir / "f").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(other, LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(file_write_line(fd, u"x").ok());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, kLockWait);
+  ::close(other);
+  EXPECT_TRUE(file_close(fd).ok());
+  EXPECT_EQ(read_file(dir / "f"), "\xe4\xb8\xad\r\n\r\nx\r\n");
   EXPECT_FALSE(file_open(from_ansi(dir / "no/f"), OpenMode::kAppend, fd).ok());
   EXPECT_FALSE(file_open(u"", OpenMode::kAppend, fd).ok());
   EXPECT_EQ(fd, -1);
