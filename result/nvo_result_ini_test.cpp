@@ -40,15 +40,6 @@ TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrder) {
             "buyer_logon_id=\r\ntotal_amount=12.50\r\n");
 }
 
-TEST_F(ResultIniTest, ShortFormWritesFiveKeysAndKeepsTheOthers) {
-  write_file(dir / "tolmex.ini", "[return]\r\nbuyer_user_id=buyer-0001\r\n");
-  writer.uf_set_result(u"SUCCESS", u"", u"", u"T-0001", u"O-0001", ini());
-  EXPECT_EQ(written(),
-            "[return]\r\nbuyer_user_id=buyer-0001\r\nresult=SUCCESS\r\n"
-            "sub_code=\r\nsub_desc=\r\ntrade_no=T-0001\r\n"
-            "out_trade_no=O-0001\r\n");
-}
-
 TEST(WinApiTest, CreatesEmptyFileOnlyWhereNoneIs) {
   TempDir dir;
   nvo_winapi winapi;
