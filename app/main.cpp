@@ -43,9 +43,8 @@ void print_failure(const runtime::Status& failure) {
   if (!failure.ok()) print_line("", failure.message());
 }
 
-int serve(tolmex& app, int argc, char** argv) {
+int serve(tolmex& app, const runtime::Status& locale, int argc, char** argv) {
   runtime::init_signals();
-  runtime::Status locale = runtime::init_locale();
   runtime::Text commandline = runtime::command_line(argc, argv);
   // An empty request ends silently, so only a real one hears the warning.
   if (!locale.ok() && !commandline.units().empty()) {
@@ -192,12 +191,21 @@ runtime::Text audit_line(const tolmex& app, int status, std::int64_t ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any argument is decoded: a name is bytes of the locale's code
+  // set, and a GBK trail byte 0x5C is no separator.
+  runtime::Status locale;
+  try {
+    locale = runtime::init_locale();
+  } catch (const std::exception& e) {  // a code set that cannot be converted
+    print_line("", e.what());
+    return kExitRuntimeError;
+  }
   if (int status; answered_option(argc, argv, status)) return status;
   const std::int64_t start = runtime::monotonic_milliseconds();
   tolmex app;
   int status = kExitRuntimeError;
   try {
-    status = serve(app, argc, argv);
+    status = serve(app, locale, argc, argv);
   } catch (const std::exception& e) {  // a RuntimeError, or out of memory
     print_line("", e.what());
   }

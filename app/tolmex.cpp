@@ -80,6 +80,11 @@ tolmex::Outcome tolmex::open(Text commandline) {
 
   [[maybe_unused]] const std::uint16_t li_result =
       runwait(client_program + u" " + ls_commandline, 1);
+  if (client_end.left_running > 0) {
+    warn("the client left " + std::to_string(client_end.left_running) +
+         " process(es) running when it ended" +
+         (runtime::kLeftoversEnded ? "; they were ended" : ""));
+  }
 
   if (runtime::file_exists(client_program)) {
     runtime::Status removed = runtime::delete_file(client_program);

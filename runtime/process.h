@@ -8,7 +8,12 @@
 // signals then stay blocked, so that the run can end with a status that
 // tells of them. A program is started with default dispositions for every
 // signal and an empty signal mask, and gets SIGTERM when this process dies.
-// On Windows a started program is in a job that ends with this process.
+// It runs in a process group of its own: what is left of that group when
+// it ends is given a moment to end by itself, then SIGTERM, then SIGKILL,
+// so that nothing it started writes after the run has ended (a process
+// that left the group on purpose is not touched). On Windows a started
+// program is in a job that ends with this process; what of the job still
+// runs when the program ends is counted, neither waited for nor ended.
 // Not for processes with several threads.
 //
 // Implemented: per platform (platform/*/process.cpp).
@@ -31,6 +36,10 @@ void init_signals();
 // POSIX systems, nor where the host gave handles.
 void use_parent_console();
 
+// True where what a program leaves running is ended when it ends (POSIX
+// systems), false where it goes on (Windows).
+extern const bool kLeftoversEnded;
+
 // The first signal passed on to a program, or 0 (always 0 on Windows).
 int signal_passed_on();
 
@@ -40,6 +49,10 @@ struct ProgramEnd {
   bool ended = false;    // it was started and waited for
   int exit_status = 0;   // when no signal ended it
   int signal = 0;        // the signal that ended it, or 0
+  // Processes the program started that were still running when it ended:
+  // on POSIX systems those left in its process group, which were then
+  // ended; on Windows those left in its job, which go on.
+  int left_running = 0;
 
   // The exit status, or 128 + the signal when a signal ended it.
   std::uint16_t status() const {

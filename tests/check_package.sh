@@ -41,7 +41,7 @@ dpkg -x "$deb" "$scratch/root"
 
 pub="$scratch/public/"
 mkdir -p "$pub"
-printf '#!/bin/sh\nprintf "%%s" "$1" > "$(dirname "$0")/ran"\n' > "${pub}mart.dll"
+printf '#!/bin/sh\nprintf "%%s" "$1" > "$(echo "$1" | cut -d, -f2)ran"\n' > "${pub}mart.dll"
 chmod 755 "${pub}mart.dll"
 DISPLAY= "$scratch/root/usr/bin/tolmex" "pay,$pub,ORDER-1,12.50"
 [ "$(cat "${pub}ran")" = "pay,$pub,ORDER-1,12.50" ] || {

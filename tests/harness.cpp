@@ -417,9 +417,9 @@ std::string recording_client(const std::string& record_dir) {
          "rec='" +
          record_dir +
          "'\n"
-         "public=$(dirname \"$0\")\n"
+         "public=${1#*,}; public=${public%%,*}\n"
          "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$rec/args\"\n"
-         "cat \"$public/tolmex.ini\" > \"$rec/ini\" 2>/dev/null\n"
+         "cat \"${public}tolmex.ini\" > \"$rec/ini\" 2>/dev/null\n"
          "echo \"$$\" >> \"$rec/runs\"\n";
 }
 

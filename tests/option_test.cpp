@@ -92,10 +92,13 @@ TEST_F(OptionTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
        "problem: cannot copy " + (pub / "mart.dll") + " to " + exe() + ": " +
            (pub / "mart.dll") + " is writable by group "},
       {"a mart.dll that is no program", "mart.dll", "MZ", 0755, "C",
-       "problem: cannot start " + exe() + ": Exec format error"},
+       "problem: cannot copy " + (pub / "mart.dll") + " to " + exe() + ": " +
+           (pub / "mart.dll") + " is neither an ELF program nor a script"},
       {"a mart.dll whose interpreter is missing", "mart.dll",
        "#!/nonexistent/sh\n", 0755, "C",
-       "problem: cannot start " + exe() + ": No such file or directory"},
+       "problem: cannot copy " + (pub / "mart.dll") + " to " + exe() + ": " +
+           (pub / "mart.dll") +
+           " names the interpreter /nonexistent/sh: No such file or directory"},
       {"a logpay that cannot be made", "logpay", "", 0644, "C",
        "warning: the request would not be logged: cannot open "},
       {"a read-only tolmex.ini", "tolmex.ini", "[return]\r\n", 0444, "C",

@@ -14,6 +14,7 @@
 #include "platform/posix/fd_io.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/fs_path.h"
+#include "platform/posix/ini_turn.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/platform.h"
@@ -29,11 +30,34 @@ Status cannot_write(const std::string& path, int error) {
 // whose turn it is has made ".NAME.tolmex-new" beside it (O_EXCL) and holds
 // it locked, writes the new content into it and renames it over the file,
 // which ends the turn. Only the trusted can open that file, so a reader of
-// the file can neither take a turn nor hold one up. A file at that name
-// that nobody holds locked is a killed writer's leftover and goes; one that
-// another writer holds is waited for, up to kLockWait.
+// the file can neither take a turn nor hold one up. A file of this user's
+// at that name that nobody holds locked is a killed writer's leftover and
+// goes; one that another writer holds is waited for, up to kLockWait, with
+// a sleep between looks. Anything else there (another user's file, a
+// directory, a link) ends the write at once, naming its owner.
+}  // namespace
+
+Status turn_blocker(const Location& at) {
+  const std::string temp = temporary_name(at.name, "new");
+  struct stat st;
+  if (::fstatat(at.dir, temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return Status();  // no turn, or one ended meanwhile
+    return cannot_write(at.path, errno);
+  }
+  if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) return Status();
+  return Status::failure("cannot write " + at.path + ": " + at.dir_path +
+                             (at.dir_path.ends_with('/') ? "" : "/") + temp +
+                             " was put there by user " + user_name(st.st_uid) +
+                             "; remove it",
+                         0);
+}
+
+namespace {
+
 Status take_turn(const Location& at, UniqueFd& turn, std::string& temp) {
   temp = temporary_name(at.name, "new");
+  const std::string turn_path =
+      at.dir_path + (at.dir_path.ends_with('/') ? "" : "/") + temp;
   const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   do {
@@ -49,21 +73,22 @@ Status take_turn(const Location& at, UniqueFd& turn, std::string& temp) {
       continue;
     }
     if (errno != EEXIST) return cannot_write(at.path, errno);
+    Status blocked = turn_blocker(at);
+    if (!blocked.ok()) return blocked;
     // Polled, not awaited: a turn ends by a rename that makes its file the
     // public one, whose lock any reader may then take.
     UniqueFd held = open_locked(at.dir, temp, LOCK_EX | LOCK_NB);
     if (held.valid()) {
-      ::unlinkat(at.dir, temp.c_str(), 0);  // nobody's turn: a leftover
-    } else if (errno == ELOOP) {
-      // A link planted at the name is no writer's: it goes, or the write
-      // cannot take its turn.
-      if (::unlinkat(at.dir, temp.c_str(), 0) != 0) {
-        return cannot_write(at.path, errno);
+      // Nobody's turn: the leftover of a writer that was killed.
+      if (::unlinkat(at.dir, temp.c_str(), 0) != 0 && errno != ENOENT) {
+        return Status::failure("cannot write " + at.path +
+                                   ": cannot remove the leftover " + turn_path,
+                               errno);
       }
     } else if (errno == EWOULDBLOCK) {
-      ::usleep(2000);                                // another writer's turn
+      ::usleep(10000);                               // another writer's turn
     } else if (errno != ENOENT && errno != EBUSY) {  // turns ended meanwhile
-      return Status::failure("cannot write " + at.path + ": " + temp +
+      return Status::failure("cannot write " + at.path + ": " + turn_path +
                                  " is not this user's to take",
                              errno);
     }
@@ -149,22 +174,36 @@ Status rewrite_in_place(const Location& at, int fd, bool through_link,
   return Status();
 }
 
-// The location of the file that the symbolic link at `link` names, when
-// that name holds `fd` (-1: nothing) without a further link; else false.
+// The location of the file that the symbolic link at `link` names, link
+// by link up to kMaxLinkSteps, when that last name holds `fd` (-1:
+// nothing); else false. Each link was judged by the open that found `fd`.
 bool link_target(const Location& link, int fd, Location& target) {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlinkat(link.dir, link.name.c_str(), buf, sizeof buf);
-  if (n <= 0 || n == sizeof buf) return false;
-  std::string to(buf, static_cast<std::size_t>(n));
-  if (!to.starts_with('/')) to = directory_of(link.path) + "/" + to;
-  struct stat st;
-  if (!locate("", to, target).ok()) return false;
-  if (fd < 0) {
-    return ::fstatat(target.dir, target.name.c_str(), &st,
-                     AT_SYMLINK_NOFOLLOW) != 0 &&
-           errno == ENOENT;
+  constexpr int kMaxLinkSteps = 40;
+  const Location* from = &link;
+  Location next;
+  for (int step = 0; step < kMaxLinkSteps; ++step) {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlinkat(from->dir, from->name.c_str(), buf, sizeof buf);
+    if (n <= 0 || n == sizeof buf) return false;
+    std::string to(buf, static_cast<std::size_t>(n));
+    if (!to.starts_with('/')) to = directory_of(from->path) + "/" + to;
+    if (!locate("", to, next).ok()) return false;
+    struct stat st;
+    const bool there =
+        ::fstatat(next.dir, next.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (there && S_ISLNK(st.st_mode)) {
+      target = std::move(next);
+      from = &target;
+      continue;
+    }
+    if (fd < 0 ? there || errno != ENOENT
+               : !names_same_file(fd, next.dir, next.name, false)) {
+      return false;
+    }
+    target = std::move(next);
+    return true;
   }
-  return names_same_file(fd, target.dir, target.name, false);
+  return false;
 }
 
 // Reads at most kMaxIniSize bytes of `fd` into `content`.
@@ -194,6 +233,16 @@ Status write_ini_file(const std::string& path,
     if (link_target(at, opened.ok() ? fd.get() : -1, target)) {
       at = std::move(target);
       through_link = false;
+    }
+  }
+  // Edits that change nothing take no turn and write nothing.
+  if (opened.ok()) {
+    struct stat st;
+    std::string now;
+    if (::fstat(fd.get(), &st) == 0 && (st.st_mode & 0222) != 0 &&
+        read_capped(fd.get(), path, now).ok()) {
+      std::optional<std::string> content = edit_ini_file(now, edits);
+      if (content && *content == now) return Status();
     }
   }
   UniqueFd turn;

@@ -1,6 +1,7 @@
 // Starting the client on POSIX systems and waiting for it, with the signals
 // passed on (platform/posix/start_and_wait.h), and the signal state of the
 // process (runtime/process.h).
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -9,7 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,8 @@
 extern char** environ;
 
 namespace runtime {
+
+const bool kLeftoversEnded = true;
 namespace {
 
 std::string program_path(const std::string& name) {
@@ -103,6 +109,62 @@ void stop_like(int sig) {
 
 int first_passed_signal = 0;
 
+// How long what a program left in its group may take to end by itself,
+// and then to end after SIGTERM, before SIGKILL.
+constexpr std::chrono::milliseconds kLeftoverGrace{1000};
+
+// The processes of the process group `group` that have not ended, from
+// /proc; 0 where /proc cannot be read.
+int group_members(pid_t group) {
+  int count = 0;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return 0;
+  while (const dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    UniqueFd stat(::openat(::dirfd(proc),
+                           (std::string(entry->d_name) + "/stat").c_str(),
+                           O_RDONLY | O_CLOEXEC));
+    char buf[512];
+    const ssize_t n =
+        stat.valid() ? ::read(stat.get(), buf, sizeof buf - 1) : -1;
+    if (n <= 0) continue;
+    buf[n] = '\0';
+    // "pid (name) state ppid pgrp ...": the name may hold anything.
+    const char* after = std::strrchr(buf, ')');
+    char state;
+    int ppid, pgrp;
+    if (after != nullptr &&
+        std::sscanf(after + 1, " %c %d %d", &state, &ppid, &pgrp) == 3 &&
+        pgrp == group && state != 'Z' && state != 'X') {
+      ++count;
+    }
+  }
+  ::closedir(proc);
+  return count;
+}
+
+// True when no process of the group `group` is left running within
+// `wait`; sleeps between looks.
+bool group_ends_within(pid_t group, std::chrono::milliseconds wait) {
+  const auto until = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (group_members(group) == 0) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    ::usleep(20000);
+  }
+}
+
+// Ends what the program whose process group is `group` left running in
+// it; how many processes were left.
+int end_leftovers(pid_t group) {
+  const int left = group_members(group);
+  if (left == 0 || group_ends_within(group, kLeftoverGrace)) return left;
+  ::kill(-group, SIGTERM);
+  ::kill(-group, SIGCONT);
+  if (!group_ends_within(group, kLeftoverGrace)) ::kill(-group, SIGKILL);
+  return left;
+}
+
 // True when the open file `fd` starts with "#!": a script. Only a system
 // call, for the child between vfork and exec.
 bool is_script(int fd) {
@@ -114,7 +176,7 @@ bool is_script(int fd) {
 // In the child between vfork and exec: a process group of its own (with
 // the terminal `tty` when it is not -1; SIGTTOU is still blocked here), a
 // clean signal state, death with the parent, then the program: from
-// `program_fd` unless that is -1 or a script, else by its path argv[0]. Only
+// `program_fd` unless that is -1, else by its path argv[0]. Only
 // system calls here; the parent's memory is shared until the exec.
 [[noreturn]] void exec_child(char* const argv[], int program_fd, pid_t parent,
                              int tty, volatile int& exec_error) {
@@ -136,7 +198,11 @@ bool is_script(int fd) {
     exec_error = ::getppid() != parent ? ESRCH : errno;
     ::_exit(127);
   }
-  if (program_fd >= 0 && !is_script(program_fd)) {
+  if (program_fd >= 0) {
+    // A script's interpreter reads it as /dev/fd/N: the descriptor stays
+    // open across the exec (in this child's table only), so the file that
+    // runs is the one judged, whatever its name comes to mean meanwhile.
+    if (is_script(program_fd)) ::fcntl(program_fd, F_SETFD, 0);
     ::execveat(program_fd, "", argv, environ, AT_EMPTY_PATH);
   } else {
     ::execve(argv[0], argv, environ);
@@ -226,6 +292,7 @@ Status start_and_wait(const ClientCommand& command, ProgramEnd& end) {
     wait_for(pid);
   }
   give_terminal(tty, ::getpgrp());
+  if (wait_status != -1) end.left_running = end_leftovers(pid);
   // A signal passed on stays blocked (pending, it would end this process
   // before it can tell the host); the rest of the mask is restored.
   if (first_passed_signal != 0) {

@@ -18,6 +18,7 @@
 #include "platform/posix/file_lock.h"
 #include "platform/posix/fs_path.h"
 #include "platform/posix/program_copy.h"
+#include "platform/posix/program_image.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/trace.h"
@@ -283,6 +284,9 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   // Only what nobody outside the trusted could have chosen or changed.
   Status done = open_program(what, from_path, from_at, from, from_stat);
   if (done.ok()) done = locate(what, to_path, to_at);
+  // What the kernel loads with it, judged as the copy will run: from the
+  // target's directory.
+  if (done.ok()) done = judge_program_image(what, from.get(), from_path, to_at);
   StagedCopy staged;
   if (done.ok() && !stage_copy(from.get(), from_stat, to_at, staged)) {
     done = Status::failure(what, errno);

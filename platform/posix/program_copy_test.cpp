@@ -22,10 +22,10 @@ std::string copy(const std::string& from, const std::string& to) {
 
 TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
   TempDir dir;
-  write_file(dir / "mart.dll", "new", 0750);
+  write_file(dir / "mart.dll", "#!/bin/sh\nnew\n", 0750);
   write_file(dir / "mart.exe", "old", 0600);
   EXPECT_EQ(copy(dir / "mart.dll", dir / "mart.exe"), "copied");
-  EXPECT_EQ(read_file(dir / "mart.exe"), "new");
+  EXPECT_EQ(read_file(dir / "mart.exe"), "#!/bin/sh\nnew\n");
   EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
   EXPECT_EQ(list_dir(dir.path()),
             (std::vector<std::string>{"mart.dll", "mart.exe"}));
@@ -59,6 +59,7 @@ TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
   for (std::size_t i = 0; i < content.size(); ++i) {
     content[i] = static_cast<char>(i * 131 % 251);
   }
+  content.replace(0, 10, "#!/bin/sh\n");
   write_file(source / "mart.dll", content, 0755);
   EXPECT_EQ(copy(source / "mart.dll", dir / "mart.exe"), "copied");
   EXPECT_EQ(read_file(dir / "mart.exe"), content);
@@ -68,7 +69,7 @@ TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
 
 TEST(CopyFileTest, FileInUseElsewhereIsNeitherReplacedNorDeleted) {
   TempDir dir;
-  write_file(dir / "mart.dll", "new", 0755);
+  write_file(dir / "mart.dll", "#!/bin/sh\n", 0755);
   write_file(dir / "mart.exe", "running", 0700);
   // Another run holds the file in use: a shared lock of another open file.
   int other = ::open((dir / "mart.exe").c_str(), O_RDONLY);

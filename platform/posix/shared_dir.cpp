@@ -414,6 +414,45 @@ std::string refusal(const Judgement& judged, Use use) {
   return say.reason + ": not written; " + say.mend;
 }
 
+Status open_named_program(const std::string& what, const std::string& path,
+                          UniqueFd& fd) {
+  if (!path.starts_with('/')) {
+    return refused(what, path + " is not an absolute path");
+  }
+  Location at;
+  Status walked = enter_root(what, at, Use::kRun);
+  std::vector<std::string> parts = components(path);
+  if (parts.empty()) return Status::failure(what, EISDIR);
+  int links = 0;
+  for (std::size_t i = 0; walked.ok() && i + 1 < parts.size(); ++i) {
+    walked = enter(what, at, parts[i], Use::kRun, links);
+  }
+  at.name = parts.back();
+  if (!walked.ok()) return walked;
+  return open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
+}
+
+Say name_makers(const struct stat& st, const std::string& path) {
+  return writers(st, path);
+}
+
+Status judge_search_directory(const std::string& what,
+                              const std::string& path) {
+  Location at;
+  Status walked = enter_root(what, at, Use::kRun);
+  int links = 0;
+  for (const std::string& part : components(path)) {
+    if (!walked.ok()) break;
+    walked = enter(what, at, part, Use::kRun, links);
+  }
+  if (!walked.ok() && walked.error() != ENOENT) return walked;
+  const Say say = name_makers(at.dir_st, at.dir_path);
+  if (!say) return Status();
+  return refused(what, say.reason + ": a library placed in " + path +
+                           " would run as " + user_name(run_user()) + "; " +
+                           say.mend);
+}
+
 std::string temporary_name(const std::string& name, std::string_view tag) {
   std::string temp = "." + name + ".tolmex-";
   temp += tag;

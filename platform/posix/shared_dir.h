@@ -134,6 +134,25 @@ Status open_regular(const std::string& what, const std::string& path, int flags,
 Status open_program(const std::string& what, const std::string& path,
                     Location& at, UniqueFd& fd, struct stat& st);
 
+// Opens the program `path`, an absolute path that another program names
+// (an interpreter, a loader), for reading as what runs: from "/", every
+// directory and link on the way and the file itself pass refusal() for
+// Use::kRun. Failures read "`what`: <reason>".
+Status open_named_program(const std::string& what, const std::string& path,
+                          UniqueFd& fd);
+
+// Who outside the trusted may add names to the directory `st` (`path`),
+// the sticky bit notwithstanding: whoever may place a file where a program
+// looks for one by name.
+Say name_makers(const struct stat& st, const std::string& path);
+
+// Success when nobody outside the trusted may add names to the directory
+// `path` (absolute) or to the directories on the way to it, nor choose the
+// links there; a directory that is not there counts as its nearest
+// existing ancestor, where it could be made. Failures read
+// "`what`: <reason>".
+Status judge_search_directory(const std::string& what, const std::string& path);
+
 // The name of a temporary file beside the file `name`, marked by `tag`:
 // "." + name + ".tolmex-" + tag.
 std::string temporary_name(const std::string& name, std::string_view tag);

@@ -15,7 +15,9 @@
 #include "platform/posix/fd_io.h"
 #include "platform/posix/fs_path.h"
 #include "platform/posix/iconv_code_set.h"
+#include "platform/posix/ini_turn.h"
 #include "platform/posix/program_copy.h"
+#include "platform/posix/program_image.h"
 #include "platform/posix/shared_dir.h"
 #include "runtime/files.h"
 #include "runtime/ini_text.h"
@@ -77,33 +79,14 @@ void check_client(const SiteFiles& files, Findings& out) {
   Status opened =
       open_program("cannot copy " + path + " to " + exe, path, at, fd, st);
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
-  if ((st.st_mode & S_IXUSR) == 0) {
-    return add(out, Finding::kProblem,
-               path + " is not executable by its owner: chmod u+x " + path);
+  // What the kernel loads with it, judged as the request's copy does.
+  Location runs_in;
+  Status judged = locate("cannot copy " + path + " to " + exe, exe, runs_in);
+  if (judged.ok()) {
+    judged = judge_program_image("cannot copy " + path + " to " + exe, fd.get(),
+                                 path, runs_in);
   }
-  // What the kernel starts: "#!" and an interpreter that is there, or ELF.
-  char start[256] = {};
-  const ssize_t n = ::pread(fd.get(), start, sizeof start - 1, 0);
-  const std::string line(start, n > 0 ? static_cast<std::size_t>(n) : 0);
-  int error = line.starts_with(
-                  "\x7f"
-                  "ELF")
-                  ? 0
-                  : ENOEXEC;
-  if (line.starts_with("#!")) {
-    const std::size_t from = line.find_first_not_of(" \t", 2);
-    const std::string interpreter =
-        from == std::string::npos
-            ? ""
-            : line.substr(from, line.find_first_of(" \t\n", from) - from);
-    error = ::faccessat(AT_FDCWD, interpreter.c_str(), X_OK, AT_EACCESS) == 0
-                ? 0
-                : errno;
-  }
-  if (error != 0) {
-    return add(out, Finding::kProblem,
-               Status::failure("cannot start " + exe, error).message());
-  }
+  if (!judged.ok()) return add(out, Finding::kProblem, judged.message());
   add(out, Finding::kOk,
       path + " is a program that only " + trusted_users() + " may change");
   // What is at mart.exe, and the staging names, as the copy would find them.
@@ -120,6 +103,9 @@ void check_result_file(const SiteFiles& files, Findings& out) {
   Status opened = locate(what, path, at);
   if (opened.ok()) opened = open_regular_at(what, at, O_RDONLY, fd);
   if (!opened.ok() && opened.error() == ENOENT) {
+    if (Status blocked = turn_blocker(at); !blocked.ok()) {
+      return add(out, Finding::kProblem, blocked.message());
+    }
     // Made where the request would make it: at a link's target, in a
     // directory that must be there for this user to write.
     std::string target;
@@ -160,6 +146,8 @@ void check_result_file(const SiteFiles& files, Findings& out) {
     UniqueFd writer;
     opened = open_regular_at(what, at, O_WRONLY, writer);
   }
+  // What others left at the writers' turn name, as the writer finds it.
+  if (opened.ok()) opened = turn_blocker(at);
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
   add(out, Finding::kOk,
       path + " (" + std::to_string(content.size()) +

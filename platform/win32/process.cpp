@@ -8,6 +8,8 @@
 
 namespace runtime {
 
+const bool kLeftoversEnded = false;
+
 void init_signals() {}
 
 void use_parent_console() {
