@@ -80,11 +80,6 @@ tolmex::Outcome tolmex::open(Text commandline) {
 
   [[maybe_unused]] const std::uint16_t li_result =
       runwait(client_program + u" " + ls_commandline, 1);
-  if (client_end.left_running > 0) {
-    warn("the client left " + std::to_string(client_end.left_running) +
-         " process(es) running when it ended" +
-         (runtime::kLeftoversEnded ? "; they were ended" : ""));
-  }
 
   if (runtime::file_exists(client_program)) {
     runtime::Status removed = runtime::delete_file(client_program);
@@ -122,5 +117,6 @@ std::uint16_t tolmex::runwait(Text var_0, std::uint16_t var_1) {
   runtime::Status ran =
       runtime::external_call(runwait_function, var_0, var_1, client_end);
   if (!ran.ok()) failure = ran;
+  for (const std::string& warning : client_end.warnings) warn(warning);
   return client_end.status();
 }

@@ -21,6 +21,8 @@
 #define TOLMEX_RUNTIME_PROCESS_H_
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace runtime {
 
@@ -36,10 +38,6 @@ void init_signals();
 // POSIX systems, nor where the host gave handles.
 void use_parent_console();
 
-// True where what a program leaves running is ended when it ends (POSIX
-// systems), false where it goes on (Windows).
-extern const bool kLeftoversEnded;
-
 // The first signal passed on to a program, or 0 (always 0 on Windows).
 int signal_passed_on();
 
@@ -49,10 +47,10 @@ struct ProgramEnd {
   bool ended = false;    // it was started and waited for
   int exit_status = 0;   // when no signal ended it
   int signal = 0;        // the signal that ended it, or 0
-  // Processes the program started that were still running when it ended:
-  // on POSIX systems those left in its process group, which were then
-  // ended; on Windows those left in its job, which go on.
-  int left_running = 0;
+  // What the operator should hear of the run, such as the processes that
+  // it left running (on Windows: "the client left 1 process running:
+  // helper.exe (pid 212) ...").
+  std::vector<std::string> warnings;
 
   // The exit status, or 128 + the signal when a signal ended it.
   std::uint16_t status() const {

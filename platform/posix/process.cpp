@@ -26,8 +26,6 @@
 extern char** environ;
 
 namespace runtime {
-
-const bool kLeftoversEnded = true;
 namespace {
 
 std::string program_path(const std::string& name) {
@@ -292,7 +290,11 @@ Status start_and_wait(const ClientCommand& command, ProgramEnd& end) {
     wait_for(pid);
   }
   give_terminal(tty, ::getpgrp());
-  if (wait_status != -1) end.left_running = end_leftovers(pid);
+  if (int left = wait_status != -1 ? end_leftovers(pid) : 0) {
+    end.warnings.push_back("the client left " + std::to_string(left) +
+                           " process(es) running when it ended; they were "
+                           "ended");
+  }
   // A signal passed on stays blocked (pending, it would end this process
   // before it can tell the host); the rest of the mask is restored.
   if (first_passed_signal != 0) {

@@ -8,8 +8,6 @@
 
 namespace runtime {
 
-const bool kLeftoversEnded = false;
-
 void init_signals() {}
 
 void use_parent_console() {
