@@ -47,12 +47,24 @@ tolmex::Outcome tolmex::open(Text commandline) {
     }
   }
 
-  g.gn_pay_log.of_init(site_files::log_directory(g.gs_public_path));
-  if (g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline) != 1) {
-    warn("the request was not logged: " + g.gn_pay_log.failure.message());
-  } else if (auto writers =
-                 runtime::writable_by_others(g.gn_pay_log.is_log_file)) {
-    warn(*writers);
+  // A request that stops at the reset leaves nothing it made: the result
+  // file it made goes, and no log directory is made for it. Its record
+  // goes to a log directory that is there; the audit line has the rest.
+  const Text log_directory = site_files::log_directory(g.gs_public_path);
+  if (!failure.ok() && result_file_made) {
+    runtime::Status removed = runtime::remove_empty_file(g.gs_filepath_ini);
+    if (!removed.ok())
+      warn("the empty result file stays: " + removed.message());
+  }
+  if (failure.ok() || runtime::directory_exists(log_directory)) {
+    g.gn_pay_log.of_init(log_directory);
+    if (g.gn_pay_log.of_write_log(u"接收的参数字符串：" + ls_commandline) !=
+        1) {
+      warn("the request was not logged: " + g.gn_pay_log.failure.message());
+    } else if (auto writers =
+                   runtime::writable_by_others(g.gn_pay_log.is_log_file)) {
+      warn(*writers);
+    }
   }
 
   if (!failure.ok()) {
@@ -103,6 +115,7 @@ void tolmex::ue_init() {
   g.gs_filepath_ini = g.gs_public_path + g.gs_file_ini;
   if (!runtime::file_exists(g.gs_filepath_ini)) {
     lnv_winapi.deref(kTraceCode).of_create_file(g.gs_filepath_ini);
+    result_file_made = runtime::file_exists(g.gs_filepath_ini);
   }
   g.gn_ini.deref(kTraceCode)
       .uf_set_result(u"", g.gs_filepath_ini, lnv_tolmexoutattrib);

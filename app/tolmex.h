@@ -76,6 +76,7 @@ class tolmex {
   Globals globals;
   runtime::Status failure;     // why the run did not end normally, when known
   bool request_taken = false;  // open() got past the empty-request check
+  bool result_file_made = false;   // ue_init() made the result file
   runtime::ProgramEnd client_end;  // how the client ended, once runwait ran
   // The public directory, once open() has taken the request: the files of
   // the request are found from it until the application object ends, the

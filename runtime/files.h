@@ -65,6 +65,12 @@ std::optional<std::string> replaceable_by_others(const Text& file);
 // write the file `path`, and so change what it says; else none.
 std::optional<std::string> writable_by_others(const Text& path);
 
+// Removes `path` when it is still an empty file of this user's (on Windows,
+// an empty file), such as one a request made and could not write; a file
+// written meanwhile, another's, or one that is not there stays. A failure
+// to remove it says why.
+Status remove_empty_file(const Text& path);
+
 enum class OpenMode {
   kAppend,     // writes go to the end; a missing file is created
   kCreateNew,  // creates the file; fails when it exists, so never truncates

@@ -200,7 +200,8 @@ std::vector<Outcome> outcomes() {
         o.err = "系统错误: 无法写入结果文件,请与供应商联系! \ntolmex: " +
                 kCannotWrite + "\n";
         o.trace = "WriteProfileString: " + kCannotWrite + "\n";
-        o.ini = "";
+        o.files = {"tolmex.ini"};
+        o.log = o.ini = "";
       }));
   // A locale that is not installed is a warning; its name forges no line.
   row("locale_not_installed",

@@ -70,6 +70,26 @@ Status create_directory(const Text& path) {
   return Status();
 }
 
+Status remove_empty_file(const Text& path) {
+  const std::string p = fs_path(path);
+  const std::string what = "cannot remove " + p;
+  Location at;
+  Status found = locate(what, p, at);
+  UniqueFd fd;
+  if (found.ok()) found = open_regular_at(what, at, O_RDONLY, fd);
+  if (!found.ok()) return found.error() == ENOENT ? Status() : found;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Status::failure(what, errno);
+  if (st.st_size != 0 || st.st_uid != ::geteuid() ||
+      !names_same_file(fd.get(), at.dir, at.name, false)) {
+    return Status();
+  }
+  if (::unlinkat(at.dir, at.name.c_str(), 0) != 0 && errno != ENOENT) {
+    return Status::failure(what, errno);
+  }
+  return Status();
+}
+
 Status file_open(const Text& path, OpenMode mode, int& file) {
   file = -1;
   // Appending reads the last byte too (see file_write_line()).

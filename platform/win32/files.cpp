@@ -57,6 +57,33 @@ Status create_directory(const Text& path) {
                          static_cast<int>(error));
 }
 
+Status remove_empty_file(const Text& path) {
+  HANDLE file = CreateFileW(
+      wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return Status();
+    }
+    return Status::failure("cannot remove " + to_ansi(path), to_ansi(path),
+                           static_cast<int>(error));
+  }
+  LARGE_INTEGER size;
+  FILE_DISPOSITION_INFO gone = {TRUE};
+  DWORD error = 0;
+  if (GetFileSizeEx(file, &size) && size.QuadPart == 0 &&
+      !SetFileInformationByHandle(file, FileDispositionInfo, &gone,
+                                  sizeof gone)) {
+    error = GetLastError();
+  }
+  CloseHandle(file);
+  if (error == 0) return Status();
+  return Status::failure("cannot remove " + to_ansi(path), to_ansi(path),
+                         static_cast<int>(error));
+}
+
 PublicDirectory::PublicDirectory(const Text& /*file*/) {}
 
 PublicDirectory::~PublicDirectory() = default;
