@@ -11,11 +11,6 @@
 // full, the record is dropped, since the run it tells of must not wait or
 // fail for it.
 //
-// On POSIX systems a test may name a datagram socket of its own in the
-// environment variable TOLMEX_JOURNAL_COPY: a copy of each journal record
-// goes there too, never instead, and only to a socket of this run's user,
-// who may read what it carries in the result file anyway.
-//
 // Implemented: per platform (platform/*/system_log.cpp).
 #ifndef TOLMEX_RUNTIME_SYSTEM_LOG_H_
 #define TOLMEX_RUNTIME_SYSTEM_LOG_H_

@@ -1,12 +1,10 @@
 #include "runtime/system_log.h"
 
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -88,18 +86,6 @@ void add_field(std::string& out, std::string_view name,
   out += '\n';
 }
 
-// The socket a test named for a copy of the journal records, when it is a
-// socket of this run's user; else null.
-const char* journal_copy() {
-  const char* path = std::getenv("TOLMEX_JOURNAL_COPY");
-  struct stat st;
-  if (path == nullptr || ::lstat(path, &st) != 0 || !S_ISSOCK(st.st_mode) ||
-      st.st_uid != ::geteuid()) {
-    return nullptr;
-  }
-  return path;
-}
-
 }  // namespace
 
 const std::string_view kSystemLogEscaped = "\"\\";
@@ -116,7 +102,6 @@ void write_system_log(std::string_view ident, const Text& message,
     if (field.value.is_null()) continue;  // a missing key: no field
     add_field(record, field.name, journal_text(field.value));
   }
-  if (const char* copy = journal_copy()) send_to(copy, record);
   if (send_to(kJournalSocket, record)) return;
   std::string line = header();
   line.append(ident);
