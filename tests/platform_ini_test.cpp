@@ -3,6 +3,7 @@
 // read the files that tolmex writes as tolmex means them to be read.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -84,6 +85,13 @@ class Platform {
     jobs_ += "D\t" + windows_path(file) + "\t" + lookups + "\n";
   }
 
+  // The outcome keys of `file` as tolmex --result prints them, read by
+  // GetPrivateProfileStringW, after run(): in the order asked.
+  void outcome(const std::string& file) {
+    jobs_ += "J\t" + windows_path(file) + "\n";
+  }
+  const std::vector<std::string>& outcomes() const { return outcomes_; }
+
   // Runs the jobs; false (with a test failure) when the probe did not work.
   bool run() {
 #ifdef PROFILE_PROBE_EXE
@@ -98,7 +106,9 @@ class Platform {
     for (std::string line : split(r.out, '\n')) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::vector<std::string> f = split(line, '\t');
-      if (f[0] == "F" && f.size() == 2) {
+      if (f[0] == "J" && f.size() == 2) {
+        outcomes_.push_back(f[1]);
+      } else if (f[0] == "F" && f.size() == 2) {
         file = f[1];
         readings_[file];
       } else if (f.size() == 3) {
@@ -120,7 +130,38 @@ class Platform {
   const TempDir& dir_;
   std::string jobs_;
   std::map<std::string, Reading> readings_;
+  std::vector<std::string> outcomes_;
 };
+
+// tolmex --result on each of `dirs` (each holding a tolmex.ini) agrees with
+// the platform's reader: the same JSON, or status 3 where the file is UTF-16
+// of an odd size or a value holds a byte that GBK has no character for.
+void expect_result_as_platform_reads(const std::vector<std::string>& dirs,
+                                     const std::vector<std::string>& read) {
+  ASSERT_EQ(dirs.size(), read.size());
+  for (std::size_t i = 0; i < dirs.size(); ++i) {
+    const std::string content = read_file(dirs[i] + "/tolmex.ini");
+    bool refused = runtime::is_torn_utf16(content);
+    for (const char16_t* key : {u"result", u"sub_code", u"sub_desc",
+                                u"trade_no", u"out_trade_no", u"buyer_user_id",
+                                u"buyer_logon_id", u"total_amount"}) {
+      const std::u16string value =
+          runtime::read_ini_file(content, u"return", key).units();
+      refused = refused || std::any_of(value.begin(), value.end(),
+                                       [](char16_t u) {
+                                         return u >= 0xd800 && u <= 0xdfff;
+                                       });
+    }
+    const RunResult r = run({TOLMEX_BINARY, "--result", dirs[i] + "/"},
+                            {"LC_ALL=zh_CN.GBK"});
+    if (refused) {
+      EXPECT_EQ(r.status, 3) << shown(content) << "\n" << r.out;
+    } else {
+      EXPECT_EQ(r.status, 0) << shown(content) << "\n" << r.err;
+      EXPECT_EQ(r.out, read[i] + "\n") << shown(content);
+    }
+  }
+}
 
 // Both sides read and write 8-bit files in GBK, as a host does under code
 // page 936.
@@ -264,6 +305,7 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
   FileMaker maker(20261207);
   const int kFiles = 1300;
   std::vector<int> taken;
+  std::vector<std::string> results;
   auto name = [&](const char* what, int i) {
     return dir / (what + std::to_string(i));
   };
@@ -279,6 +321,12 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
     }
     // A file that ends in a lead byte takes no line after it, nor UTF-16
     // with a stray byte any write: refused.
+    // Every file, as tolmex --result finds it in a public directory.
+    const std::string pub = name("p", i);
+    ::mkdir(pub.c_str(), 0755);
+    write_file(pub + "/tolmex.ini", content);
+    results.push_back(pub);
+    platform.outcome(pub + "/tolmex.ini");
     auto edited = runtime::edit_ini_file(content, edits);
     if (!edited) continue;
     taken.push_back(i);
@@ -289,6 +337,7 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
   }
   EXPECT_GE(taken.size(), kFiles * 0.88);
   ASSERT_TRUE(platform.run());
+  expect_result_as_platform_reads(results, platform.outcomes());
   for (int i : taken) {
     const std::string content = read_file(name("before", i));
     Reading expected = platform.reading(name("before", i));
@@ -311,6 +360,48 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
         << "before: " << shown(content)
         << "\nafter:  " << shown(read_file(name("after", i)));
   }
+}
+
+// One row per shape of the dialect: tolmex --result prints what
+// GetPrivateProfileStringW returns.
+TEST_F(PlatformIniTest, ResultPrintsWhatThePlatformReads) {
+  const std::string gbk = runtime::to_ansi(runtime::Text(u"支付成功"));
+  const std::string text = "[return]\r\nresult=SUCCESS\r\nsub_desc=" + gbk +
+                           "\r\nout_trade_no=O-1\r\n";
+  auto utf16 = [&](bool big_endian, bool mark) {
+    std::u16string units = runtime::from_ansi(text).units();
+    if (mark) units.insert(units.begin(), u'\xFEFF');
+    std::string bytes;
+    for (char16_t u : units) {
+      const char low = static_cast<char>(u & 0xFF), high = u >> 8;
+      bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+  };
+  const std::string rows[] = {
+      text,
+      utf16(false, true),
+      utf16(true, true),
+      utf16(false, false),  // no mark: 8-bit text with NUL bytes
+      "\xEF\xBB\xBF[return]\nresult=\xE6\x88\x90\n",
+      "[return]\r\nresult=A\r\n[host]\r\n[return]\r\nresult=B\r\ntrade_no=T\r\n",
+      " [ Return ] \r\n  Result \t=  a \"b\"  \r\nout_trade_no = \"q\"\r\n",
+      "[return]\r\nresult=\x1AOK\x1A\r\nsub_code\r\nsub_code=1\r\n\x1A",
+      "[return]\rresult=OK\rsub_desc=a\x01\\\"b\r",
+      "[return]\r\nresult=x\x81\r\n",  // a lead byte at the line's end
+      "[return\r\nresult=none\r\n",
+  };
+  TempDir dir;
+  Platform platform(dir);
+  std::vector<std::string> dirs;
+  for (const std::string& row : rows) {
+    dirs.push_back(dir / ("p" + std::to_string(dirs.size())));
+    ::mkdir(dirs.back().c_str(), 0755);
+    write_file(dirs.back() + "/tolmex.ini", row);
+    platform.outcome(dirs.back() + "/tolmex.ini");
+  }
+  ASSERT_TRUE(platform.run());
+  expect_result_as_platform_reads(dirs, platform.outcomes());
 }
 
 }  // namespace
