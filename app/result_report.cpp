@@ -60,6 +60,6 @@ std::string result_json(const std::vector<Text>& values) {
 
 bool is_order(const ResultReport& report, const Text& out_trade_no) {
   return report.failure.ok() && report.values.size() > kOutTradeNo &&
-         !report.values[kOutTradeNo].is_null() &&
+         !report.values[kOutTradeNo].units().empty() &&
          report.values[kOutTradeNo].units() == out_trade_no.units();
 }

@@ -34,8 +34,8 @@ ResultReport read_result_file(const runtime::Text& result_file);
 // pair (read_result() refuses those).
 std::string result_json(const std::vector<runtime::Text>& values);
 
-// True when the report's out_trade_no is exactly `out_trade_no` (a missing
-// key never is).
+// True when the report's out_trade_no is exactly `out_trade_no`; a missing
+// or empty one never is (the reset's value is no order's).
 bool is_order(const ResultReport& report, const runtime::Text& out_trade_no);
 
 // The outcome that the audit record carries, by its index in kResultKeys,

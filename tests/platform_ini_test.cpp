@@ -142,18 +142,18 @@ void expect_result_as_platform_reads(const std::vector<std::string>& dirs,
   for (std::size_t i = 0; i < dirs.size(); ++i) {
     const std::string content = read_file(dirs[i] + "/tolmex.ini");
     bool refused = runtime::is_torn_utf16(content);
-    for (const char16_t* key : {u"result", u"sub_code", u"sub_desc",
-                                u"trade_no", u"out_trade_no", u"buyer_user_id",
-                                u"buyer_logon_id", u"total_amount"}) {
+    for (const char16_t* key :
+         {u"result", u"sub_code", u"sub_desc", u"trade_no", u"out_trade_no",
+          u"buyer_user_id", u"buyer_logon_id", u"total_amount"}) {
       const std::u16string value =
           runtime::read_ini_file(content, u"return", key).units();
-      refused = refused || std::any_of(value.begin(), value.end(),
-                                       [](char16_t u) {
-                                         return u >= 0xd800 && u <= 0xdfff;
-                                       });
+      refused =
+          refused || std::any_of(value.begin(), value.end(), [](char16_t u) {
+            return u >= 0xd800 && u <= 0xdfff;
+          });
     }
-    const RunResult r = run({TOLMEX_BINARY, "--result", dirs[i] + "/"},
-                            {"LC_ALL=zh_CN.GBK"});
+    const RunResult r =
+        run({TOLMEX_BINARY, "--result", dirs[i] + "/"}, {"LC_ALL=zh_CN.GBK"});
     if (refused) {
       EXPECT_EQ(r.status, 3) << shown(content) << "\n" << r.out;
     } else {
@@ -384,7 +384,8 @@ TEST_F(PlatformIniTest, ResultPrintsWhatThePlatformReads) {
       utf16(true, true),
       utf16(false, false),  // no mark: 8-bit text with NUL bytes
       "\xEF\xBB\xBF[return]\nresult=\xE6\x88\x90\n",
-      "[return]\r\nresult=A\r\n[host]\r\n[return]\r\nresult=B\r\ntrade_no=T\r\n",
+      "[return]\r\nresult=A\r\n[host]\r\n[return]\r\nresult=B\r\ntrade_no="
+      "T\r\n",
       " [ Return ] \r\n  Result \t=  a \"b\"  \r\nout_trade_no = \"q\"\r\n",
       "[return]\r\nresult=\x1AOK\x1A\r\nsub_code\r\nsub_code=1\r\n\x1A",
       "[return]\rresult=OK\rsub_desc=a\x01\\\"b\r",

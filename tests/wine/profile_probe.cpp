@@ -96,9 +96,9 @@ std::string outcome_json(const std::string& file) {
       json += "null";
       continue;
     }
-    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value,
-                                         static_cast<int>(n), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value,
+                            static_cast<int>(n), nullptr, 0, nullptr, nullptr);
     if (n > 0 && size == 0) return "!";
     std::string utf8(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, value, static_cast<int>(n), utf8.data(),
@@ -107,9 +107,9 @@ std::string outcome_json(const std::string& file) {
     for (char c : utf8) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\u%04x", c);
-      json += c == '"' || c == '\\' ? std::string{'\\', c}
+      json += c == '"' || c == '\\'                  ? std::string{'\\', c}
               : static_cast<unsigned char>(c) < 0x20 ? std::string(hex)
-                                                       : std::string(1, c);
+                                                     : std::string(1, c);
     }
     json += '"';
   }
