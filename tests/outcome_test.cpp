@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <regex>
+#include <sstream>
 
 #include "tests/harness.h"
 
@@ -352,49 +353,68 @@ TEST(OutcomesTest, LargeClientIsCopiedWholeForItsOwnerAlone) {
   EXPECT_FALSE(exists(pub / "mart.exe"));
 }
 
-TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
-  // A syslog socket of the test's own, shown to tolmex as /dev/log in a
-  // mount namespace of its own.
-  TempDir pub;
-  const std::string sock_path = pub / "log.sock";
+// A datagram socket of the test's own at `path`, which gives up waiting
+// after 10 s.
+int bound_socket(const std::string& path) {
   int sock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un addr = {};
   addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock_path.c_str());
-  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  EXPECT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   timeval limit = {10, 0};
   ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  auto run_logged = [&](const std::string& request) {
+  return sock;
+}
+
+TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
+  // A syslog socket and a journal socket of the test's own, shown to tolmex
+  // as /dev/log and /run/systemd/journal/socket in a mount namespace of its
+  // own; the journal's only where `journal` is set.
+  TempDir pub;
+  const std::string sock_path = pub / "log.sock";
+  const std::string journal_path = pub / "journal.sock";
+  int sock = bound_socket(sock_path);
+  int journal = bound_socket(journal_path);
+  auto run_logged = [&](std::vector<std::string> args,
+                        bool to_journal = false) {
     // Without root, in a user namespace too (-r).
-    return run({"/usr/bin/unshare", ::geteuid() == 0 ? "--mount" : "-rm",
-                "/bin/sh", "-c",
-                "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
-                    "' /dev/log && exec \"$0\" \"$@\"",
-                TOLMEX_BINARY, request},
-               {"DISPLAY=", "LC_ALL=C.UTF-8"});
+    args.insert(args.begin(),
+                {"/usr/bin/unshare", ::geteuid() == 0 ? "--mount" : "-rm",
+                 "/bin/sh", "-c",
+                 "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
+                     "' /dev/log && mount -t tmpfs tmpfs /run && mkdir -p "
+                     "/run/systemd/journal && " +
+                     (to_journal ? "ln -s '" + journal_path +
+                                       "' /run/systemd/journal/socket && "
+                                 : "") +
+                     "exec \"$0\" \"$@\"",
+                 TOLMEX_BINARY});
+    return run(args, {"DISPLAY=", "LC_ALL=C.UTF-8"});
   };
-  auto next_line = [&] {
-    char buf[4096];
-    ssize_t n = ::recv(sock, buf, sizeof buf, 0);
+  auto next_line = [&](int from) {
+    char buf[8192];
+    ssize_t n = ::recv(from, buf, sizeof buf, 0);
     return n < 0 ? std::string("(nothing)") : std::string(buf, n);
   };
   const std::string stamp = R"(<14>[A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d )";
   const std::string request = "pay," + pub.path() + "/,ORDER-1";
   write_file(pub / "mart.dll", "#!/bin/sh\nexit 7\n", 0755);
-  RunResult r = run_logged(request);
+  RunResult r = run_logged({request});
   if (r.status != 0 && r.err.find("unshare") != std::string::npos) {
     GTEST_SKIP() << "no mount namespace here: " << r.err;
   }
   EXPECT_EQ(r.status, 0) << r.err;
-  std::string line = next_line();
+  std::string line = next_line(sock);
   EXPECT_TRUE(std::regex_match(
       line,
       std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
-                 R"(/", exit status 0, client exit status 7, \d+ ms)")))
+                 R"(/", exit status 0, client exit status 7, \d+ ms, )"
+                 R"(result "", sub_code "", trade_no "", out_trade_no "", )"
+                 R"(total_amount "")")))
       << line;
   std::remove((pub / "mart.dll").c_str());
-  EXPECT_EQ(run_logged(request).status, 2);
-  line = next_line();
+  EXPECT_EQ(run_logged({request}).status, 2);
+  line = next_line(sock);
   EXPECT_TRUE(std::regex_match(
       line,
       std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
@@ -404,9 +424,9 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   // hide what is before it, nor a backslash pass for an escape; a path of
   // 1024 bytes is shown whole.
   const std::string tail(1024 - pub.path().size() - 7, 'c');
-  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f\\" + tail + "/").status,
-            3);
-  line = next_line();
+  EXPECT_EQ(
+      run_logged({"pay," + pub.path() + "/a\nb\x7f\\" + tail + "/"}).status, 3);
+  line = next_line(sock);
   EXPECT_NE(line.find("public directory \"" + pub.path() +
                       "/a\\x0ab\\x7f\\x5c" + tail + "/\", exit status 3"),
             std::string::npos)
@@ -416,19 +436,104 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   const std::string fill(1022 - pub.path().size(), 'c');
   for (const auto& [last, kept] :
        {std::pair{"cc", "c"}, std::pair{"\xF0\x90\x80\x80", ""}}) {
-    EXPECT_EQ(run_logged("pay," + pub.path() + "/" + fill + last + "/").status,
-              3);
-    line = next_line();
+    EXPECT_EQ(
+        run_logged({"pay," + pub.path() + "/" + fill + last + "/"}).status, 3);
+    line = next_line(sock);
     EXPECT_NE(line.find("/" + fill + kept + "\" (cut), exit"),
               std::string::npos)
         << line;
   }
   // An empty request leaves no line.
-  EXPECT_EQ(run_logged("").status, 0);
-  limit = {0, 300000};
+  EXPECT_EQ(run_logged({""}).status, 0);
+  const timeval limit = {0, 300000};
   ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  EXPECT_EQ(next_line(), "(nothing)");
+  EXPECT_EQ(next_line(sock), "(nothing)");
+
+  // With a journal: three payments, then the manual's recipes give three
+  // rows whose outcome is what --result printed after each, and nothing
+  // of the buyer's reaches the journal.
+  const std::string client = read_file(SAMPLE_CLIENT_BINARY);
+  write_file(pub / "mart.dll", client, 0755);
+  TempDir captured;
+  std::string expected;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string order = "ORDER-" + std::to_string(i);
+    const std::string amount = std::to_string(i) + "0.50";
+    EXPECT_EQ(
+        run_logged({"pay," + pub.path() + "/," + order + "," + amount}, true)
+            .status,
+        0);
+    const std::string datagram = next_line(journal);
+    write_file(captured / ("d" + std::to_string(i)), datagram);
+    EXPECT_EQ(datagram.find("buyer"), std::string::npos) << datagram;
+    EXPECT_EQ(datagram.find("支付成功"), std::string::npos) << datagram;
+    const std::string json =
+        run_tolmex({"--result", pub.path() + "/", order}).out;
+    std::string row;
+    for (const char* key :
+         {"result", "sub_code", "trade_no", "out_trade_no", "total_amount"}) {
+      std::smatch m;
+      const std::regex value("\"" + std::string(key) + "\":\"([^\"]*)\"");
+      EXPECT_TRUE(std::regex_search(json, m, value)) << json;
+      row += "," + m.str(1);
+    }
+    expected += row + "\n";
+  }
+  EXPECT_EQ(next_line(sock), "(nothing)");  // the journal took them all
+  // journalctl -t tolmex -o json as the captured datagrams give it.
+  write_file(
+      captured / "journalctl",
+      "#!/usr/bin/python3\n"
+      "import glob, json, os, struct\n"
+      "for name in sorted(glob.glob('" +
+          captured.path() +
+          "/d*')):\n"
+          "  data = open(name, 'rb').read()\n"
+          "  r = {'__REALTIME_TIMESTAMP': '1765231200000000'}\n"
+          "  while data:\n"
+          "    line, _, data = data.partition(b'\\n')\n"
+          "    if b'=' in line:\n"
+          "      k, _, v = line.partition(b'=')\n"
+          "    else:\n"
+          "      k, n = line, struct.unpack('<Q', data[:8])[0]\n"
+          "      v, data = data[8:8 + n], data[9 + n:]\n"
+          "    r[k.decode()] = v.decode()\n"
+          "  if r.get('SYSLOG_IDENTIFIER') == 'tolmex': print(json.dumps(r))\n",
+      0755);
+  // Each recipe of the manual page, as it stands there.
+  const std::string page = read_file(TOLMEX_SOURCE_DIR "/doc/tolmex.1.in");
+  int recipes = 0;
+  for (std::size_t at = 0;
+       (at = page.find(".\\\" The recipe, run by", at)) != std::string::npos;
+       ++recipes) {
+    at = page.find(".EX\n", at) + 4;
+    std::string recipe = page.substr(at, page.find(".EE\n", at) - at);
+    for (const auto& [from, to] :
+         {std::pair{"\\-", "-"}, std::pair{"\\(aq", "'"},
+          std::pair{"\\e", "\\"}}) {
+      for (std::size_t p; (p = recipe.find(from)) != std::string::npos;) {
+        recipe.replace(p, std::string_view(from).size(), to);
+      }
+    }
+    if (recipe.find("jq") != std::string::npos && !exists("/usr/bin/jq")) {
+      continue;
+    }
+    RunResult csv = run({"/bin/sh", "-c", recipe},
+                        {"PATH=" + captured.path() + ":/usr/bin:/bin"});
+    EXPECT_EQ(csv.status, 0) << recipe << csv.err;
+    // The outcome columns, without the time, the quotes and the header.
+    std::string rows;
+    std::istringstream lines(csv.out);
+    for (std::string row; std::getline(lines, row);) {
+      std::erase(row, '"');
+      std::erase(row, '\r');
+      if (!row.starts_with("time")) rows += row.substr(row.find(',')) + "\n";
+    }
+    EXPECT_EQ(rows, expected) << recipe;
+  }
+  EXPECT_EQ(recipes, 2);
   ::close(sock);
+  ::close(journal);
 }
 
 }  // namespace
