@@ -86,7 +86,6 @@ Text get_profile_string(const Text& path, const Text& section,
 Status read_profile_section(const Text& path, const Text& section,
                             const std::vector<Text>& keys,
                             std::vector<Text>& values, std::string& warning) {
-  write_pending();
   values.clear();
   warning.clear();
   Status read = read_ini_keys(path, section, keys, values, warning);
