@@ -375,36 +375,34 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   const std::string journal_path = pub / "journal.sock";
   int sock = bound_socket(sock_path);
   int journal = bound_socket(journal_path);
-  auto run_logged = [&](std::vector<std::string> args,
-                        bool to_journal = false) {
+  auto run_logged = [&](const std::string& request, bool to_journal = false) {
     // Without root, in a user namespace too (-r).
-    args.insert(args.begin(),
-                {"/usr/bin/unshare", ::geteuid() == 0 ? "--mount" : "-rm",
-                 "/bin/sh", "-c",
-                 "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
-                     "' /dev/log && mount -t tmpfs tmpfs /run && mkdir -p "
-                     "/run/systemd/journal && " +
-                     (to_journal ? "ln -s '" + journal_path +
-                                       "' /run/systemd/journal/socket && "
-                                 : "") +
-                     "exec \"$0\" \"$@\"",
-                 TOLMEX_BINARY});
-    return run(args, {"DISPLAY=", "LC_ALL=C.UTF-8"});
+    return run({"/usr/bin/unshare", ::geteuid() == 0 ? "--mount" : "-rm",
+                "/bin/sh", "-c",
+                "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
+                    "' /dev/log && mount -t tmpfs tmpfs /run && mkdir -p "
+                    "/run/systemd/journal && " +
+                    (to_journal ? "ln -s '" + journal_path +
+                                      "' /run/systemd/journal/socket && "
+                                : "") +
+                    "exec \"$0\" \"$@\"",
+                TOLMEX_BINARY, request},
+               {"DISPLAY=", "LC_ALL=C.UTF-8"});
   };
-  auto next_line = [&](int from) {
+  auto next_line = [&](bool from_journal = false) {
     char buf[8192];
-    ssize_t n = ::recv(from, buf, sizeof buf, 0);
+    ssize_t n = ::recv(from_journal ? journal : sock, buf, sizeof buf, 0);
     return n < 0 ? std::string("(nothing)") : std::string(buf, n);
   };
   const std::string stamp = R"(<14>[A-Z][a-z]{2} [ 1-3][0-9] \d\d:\d\d:\d\d )";
   const std::string request = "pay," + pub.path() + "/,ORDER-1";
   write_file(pub / "mart.dll", "#!/bin/sh\nexit 7\n", 0755);
-  RunResult r = run_logged({request});
+  RunResult r = run_logged(request);
   if (r.status != 0 && r.err.find("unshare") != std::string::npos) {
     GTEST_SKIP() << "no mount namespace here: " << r.err;
   }
   EXPECT_EQ(r.status, 0) << r.err;
-  std::string line = next_line(sock);
+  std::string line = next_line();
   EXPECT_TRUE(std::regex_match(
       line,
       std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
@@ -413,8 +411,8 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
                  R"(total_amount "")")))
       << line;
   std::remove((pub / "mart.dll").c_str());
-  EXPECT_EQ(run_logged({request}).status, 2);
-  line = next_line(sock);
+  EXPECT_EQ(run_logged(request).status, 2);
+  line = next_line();
   EXPECT_TRUE(std::regex_match(
       line,
       std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
@@ -424,9 +422,9 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   // hide what is before it, nor a backslash pass for an escape; a path of
   // 1024 bytes is shown whole.
   const std::string tail(1024 - pub.path().size() - 7, 'c');
-  EXPECT_EQ(
-      run_logged({"pay," + pub.path() + "/a\nb\x7f\\" + tail + "/"}).status, 3);
-  line = next_line(sock);
+  EXPECT_EQ(run_logged("pay," + pub.path() + "/a\nb\x7f\\" + tail + "/").status,
+            3);
+  line = next_line();
   EXPECT_NE(line.find("public directory \"" + pub.path() +
                       "/a\\x0ab\\x7f\\x5c" + tail + "/\", exit status 3"),
             std::string::npos)
@@ -436,18 +434,18 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   const std::string fill(1022 - pub.path().size(), 'c');
   for (const auto& [last, kept] :
        {std::pair{"cc", "c"}, std::pair{"\xF0\x90\x80\x80", ""}}) {
-    EXPECT_EQ(
-        run_logged({"pay," + pub.path() + "/" + fill + last + "/"}).status, 3);
-    line = next_line(sock);
+    EXPECT_EQ(run_logged("pay," + pub.path() + "/" + fill + last + "/").status,
+              3);
+    line = next_line();
     EXPECT_NE(line.find("/" + fill + kept + "\" (cut), exit"),
               std::string::npos)
         << line;
   }
   // An empty request leaves no line.
-  EXPECT_EQ(run_logged({""}).status, 0);
-  const timeval limit = {0, 300000};
+  EXPECT_EQ(run_logged("").status, 0);
+  timeval limit = {0, 300000};
   ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  EXPECT_EQ(next_line(sock), "(nothing)");
+  EXPECT_EQ(next_line(), "(nothing)");
 
   // With a journal: three payments, then the manual's recipes give three
   // rows whose outcome is what --result printed after each, and nothing
@@ -460,10 +458,10 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
     const std::string order = "ORDER-" + std::to_string(i);
     const std::string amount = std::to_string(i) + "0.50";
     EXPECT_EQ(
-        run_logged({"pay," + pub.path() + "/," + order + "," + amount}, true)
+        run_logged("pay," + pub.path() + "/," + order + "," + amount, true)
             .status,
         0);
-    const std::string datagram = next_line(journal);
+    const std::string datagram = next_line(true);
     write_file(captured / ("d" + std::to_string(i)), datagram);
     EXPECT_EQ(datagram.find("buyer"), std::string::npos) << datagram;
     EXPECT_EQ(datagram.find("支付成功"), std::string::npos) << datagram;
@@ -478,24 +476,20 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
         << json;
     expected += m.format(",$1,$2,$3,$4,$5\n");
   }
-  EXPECT_EQ(next_line(sock), "(nothing)");  // the journal took them all
+  EXPECT_EQ(next_line(), "(nothing)");  // the journal took them all
   // journalctl -t tolmex -o json as the captured datagrams give it.
   write_file(
       captured / "journalctl",
-      "#!/usr/bin/python3\n"
-      "import glob, json, os, struct\n"
+      "#!/usr/bin/python3\nimport glob, json, struct\n"
       "for name in sorted(glob.glob('" +
           captured.path() +
           "/d*')):\n"
-          "  data = open(name, 'rb').read()\n"
-          "  r = {'__REALTIME_TIMESTAMP': '1765231200000000'}\n"
-          "  while data:\n"
-          "    line, _, data = data.partition(b'\\n')\n"
-          "    if b'=' in line:\n"
-          "      k, _, v = line.partition(b'=')\n"
-          "    else:\n"
-          "      k, n = line, struct.unpack('<Q', data[:8])[0]\n"
-          "      v, data = data[8:8 + n], data[9 + n:]\n"
+          "  d, r = open(name, 'rb').read(), {'__REALTIME_TIMESTAMP': '1'}\n"
+          "  while d:\n"
+          "    k, _, d = d.partition(b'\\n')\n"
+          "    if b'=' in k: k, _, v = k.partition(b'=')\n"
+          "    else: n = struct.unpack('<Q', d[:8])[0]; v, d = d[8:8+n], "
+          "d[9+n:]\n"
           "    r[k.decode()] = v.decode()\n"
           "  if r.get('SYSLOG_IDENTIFIER') == 'tolmex': print(json.dumps(r))\n",
       0755);
