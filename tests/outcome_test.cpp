@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <regex>
-#include <sstream>
 
 #include "tests/harness.h"
 
@@ -463,8 +462,9 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
         0);
     const std::string datagram = next_line(true);
     write_file(captured / ("d" + std::to_string(i)), datagram);
-    EXPECT_EQ(datagram.find("buyer"), std::string::npos) << datagram;
-    EXPECT_EQ(datagram.find("支付成功"), std::string::npos) << datagram;
+    EXPECT_TRUE(std::regex_search(datagram, std::regex("buyer|支付成功")) ==
+                false)
+        << datagram;
     const std::string json =
         run_tolmex({"--result", pub.path() + "/", order}).out;
     std::smatch m;
@@ -501,13 +501,9 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
        ++recipes) {
     at = page.find(".EX\n", at) + 4;
     std::string recipe = page.substr(at, page.find(".EE\n", at) - at);
-    for (const auto& [from, to] :
-         {std::pair{"\\-", "-"}, std::pair{"\\(aq", "'"},
-          std::pair{"\\e", "\\"}}) {
-      for (std::size_t p; (p = recipe.find(from)) != std::string::npos;) {
-        recipe.replace(p, std::string_view(from).size(), to);
-      }
-    }
+    recipe = std::regex_replace(recipe, std::regex(R"(\\-)"), "-");
+    recipe = std::regex_replace(recipe, std::regex(R"(\\\(aq)"), "'");
+    recipe = std::regex_replace(recipe, std::regex(R"(\\e)"), "\\");
     if (recipe.find("jq") != std::string::npos && !exists("/usr/bin/jq")) {
       continue;
     }
@@ -515,13 +511,9 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
                         {"PATH=" + captured.path() + ":/usr/bin:/bin"});
     EXPECT_EQ(csv.status, 0) << recipe << csv.err;
     // The outcome columns, without the time, the quotes and the header.
-    std::string rows;
-    std::istringstream lines(csv.out);
-    for (std::string row; std::getline(lines, row);) {
-      std::erase(row, '"');
-      std::erase(row, '\r');
-      if (!row.starts_with("time")) rows += row.substr(row.find(',')) + "\n";
-    }
+    std::string rows =
+        std::regex_replace(csv.out, std::regex(R"((^|\n)[^,\n]*|"|\r)"), "$1");
+    if (rows.starts_with(",result")) rows.erase(0, rows.find('\n') + 1);
     EXPECT_EQ(rows, expected) << recipe;
   }
   EXPECT_EQ(recipes, 2);
