@@ -96,15 +96,13 @@ std::string outcome_json(const std::string& file) {
       json += "null";
       continue;
     }
-    const int size =
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value,
-                            static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    static char utf8[4 << 20];
+    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value,
+                                         static_cast<int>(n), utf8, 4 << 20,
+                                         nullptr, nullptr);
     if (n > 0 && size == 0) return "!";
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, value, static_cast<int>(n), utf8.data(),
-                        size, nullptr, nullptr);
     json += '"';
-    for (char c : utf8) {
+    for (char c : std::string(utf8, static_cast<std::size_t>(size))) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\u%04x", c);
       json += c == '"' || c == '\\'                  ? std::string{'\\', c}
