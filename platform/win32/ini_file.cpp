@@ -99,10 +99,10 @@ Status read_ini_keys(const Text& path, const Text& section,
     return GetLastError() == ERROR_SHARING_VIOLATION ? Attempt::kBusy
                                                      : Attempt::kFailed;
   });
+  const DWORD open_error = GetLastError();  // before to_ansi() sets another
   const std::string what = "cannot read " + to_ansi(path);
   if (!opened) {
-    const DWORD error = GetLastError();
-    return Status::failure(what, to_ansi(path), static_cast<int>(error));
+    return Status::failure(what, to_ansi(path), static_cast<int>(open_error));
   }
   std::string bytes(kMaxIniSize + 1, '\0');
   std::size_t got = 0;
