@@ -516,8 +516,9 @@ class RequestFlowTest(unittest.TestCase):
         # an odd size is refused with 3.
         text = ("[return]\r\nresult=SUCCESS\r\nsub_desc=支付成功\r\n"
                 "out_trade_no=O-1\r\n")
-        rows = [text.encode("gbk"), b"\xff\xfe" + text.encode("utf-16-le"),
-                b"\xfe\xff" + text.encode("utf-16-be"), text.encode("utf-8-sig"),
+        rows = [text.encode("gbk"), text.encode("utf-8-sig"),
+                b"\xff\xfe" + text.encode("utf-16-le"),
+                b"\xfe\xff" + text.encode("utf-16-be"),
                 text.encode("utf-16-le"),  # no mark: 8-bit text with NULs
                 b"[return]\r\nresult=A\r\n[return]\r\nresult=B\r\n",
                 b" [ Return ]\rResult\t= 'q' \x1a\rsub_code\rsub_code=1\r",
