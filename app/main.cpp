@@ -7,10 +7,13 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/result_report.h"
 #include "app/site_check.h"
 #include "app/tolmex.h"
 #include "app/usage.h"
+#include "result/nvo_result_ini.h"
 #include "runtime/clock.h"
 #include "runtime/code_set.h"
 #include "runtime/command_line.h"
@@ -30,6 +33,7 @@ constexpr int kExitRuntimeError = 1;
 constexpr int kExitClientMissing = 2;
 constexpr int kExitResultNotReset = 3;
 constexpr int kExitClientNotStarted = 4;
+constexpr int kExitOtherOrder = 5;
 constexpr int kExitSignalBase = 128;
 
 // One line on stderr. Paths and reasons in `message` may come from other
@@ -91,6 +95,32 @@ int check(const runtime::Text& dir) {
   return std::fflush(stdout) == 0 ? status : kExitRuntimeError;
 }
 
+// --result P [OUT_TRADE_NO]: the outcome in the result file of P as one
+// JSON object on stdout; the exit status. The locale is set before the
+// operands are decoded.
+int result(int argc, char** argv) {
+  runtime::Status locale = runtime::init_locale();
+  const std::vector<runtime::Text> operands =
+      runtime::option_operands(argc, argv);
+  runtime::use_parent_console();
+  if (operands.empty() || operands.size() > 2) {
+    std::fputs(kUsage, stderr);
+    return kExitRuntimeError;
+  }
+  if (!locale.ok()) print_line("warning: ", locale.message());
+  const ResultReport report = read_result(operands[0]);
+  if (!report.failure.ok()) {
+    print_failure(report.failure);
+    return kExitResultNotReset;
+  }
+  if (!report.warning.empty()) print_line("warning: ", report.warning);
+  std::printf("%s\n", result_json(report.values).c_str());
+  if (std::fflush(stdout) != 0) return kExitRuntimeError;
+  return operands.size() == 2 && !is_order(report, operands[1])
+             ? kExitOtherOrder
+             : kExitNormal;
+}
+
 // True when the command line looks like an option: its first argument
 // starts with "--" and no argument holds a comma, so it has no field 2.
 bool option_like(int argc, char** argv) {
@@ -103,7 +133,8 @@ bool option_like(int argc, char** argv) {
   return true;
 }
 
-// A command line of exactly "--help", "--version" or "--check P" (P as
+// A command line of "--result" and its operands, or of exactly "--help",
+// "--version" or "--check P" (P as
 // runtime::option_operand() takes it: on Windows the rest of the line,
 // blanks and all) is answered and touches nothing: no host sends one, as
 // its field 2 (the public directory) would be empty. Any other that looks
@@ -113,6 +144,10 @@ bool option_like(int argc, char** argv) {
 bool answered_option(int argc, char** argv, int& status) {
   status = kExitNormal;
   const std::string option = argc >= 2 ? argv[1] : "";
+  if (option == "--result") {
+    status = result(argc, argv);
+    return true;
+  }
   const runtime::Text operand = option == "--check"
                                     ? runtime::option_operand(argc, argv)
                                     : runtime::Text::null();
@@ -162,11 +197,45 @@ runtime::Text audit_part(const runtime::Text& text, std::string_view extra,
          ascii(cut ? " (cut)" : "");
 }
 
+// The outcome that the client left, for the audit record: a part of its
+// line (", result \"SUCCESS\", sub_code \"\", ..." with "none" for a
+// missing key, or ", outcome not read: " and why) and a field for each key
+// of kAuditKeys (null for a missing key); nothing where no client ran.
+struct AuditOutcome {
+  runtime::Text line = runtime::Text(u"");
+  std::vector<runtime::LogField> fields;
+};
+
+AuditOutcome audit_outcome(const tolmex& app) {
+  AuditOutcome out;
+  if (!app.client_end.ended) return out;
+  const ResultReport report = read_result_file(app.globals.gs_filepath_ini);
+  if (!report.failure.ok()) {
+    out.line = ascii(", outcome not read: ") +
+               audit_part(runtime::from_ansi(report.failure.message()), "", "");
+    return out;
+  }
+  for (const AuditKey& key : kAuditKeys) {
+    const runtime::Text& value = report.values[key.index];
+    out.line = out.line + ascii(", ") + runtime::Text(kResultKeys[key.index]);
+    out.line = out.line +
+               (value.is_null()
+                    ? ascii(" none")
+                    : ascii(" \"") +
+                          audit_part(value, runtime::kSystemLogEscaped, "\""));
+    out.fields.push_back({key.field, value.is_null()
+                                         ? runtime::Text::null()
+                                         : audit_part(value, "", "")});
+  }
+  return out;
+}
+
 // The operator's line for a request: where it was served, how the run and
-// the client ended, how long it took, and the warnings of the run. The
-// path's controls, and what the system log takes for its syntax, show as
-// "\xHH".
-runtime::Text audit_line(const tolmex& app, int status, std::int64_t ms) {
+// the client ended, how long it took, the outcome the client left
+// (`outcome`) and the warnings of the run. The path's and the outcome's
+// controls, and what the system log takes for its syntax, show as "\xHH".
+runtime::Text audit_line(const tolmex& app, int status, std::int64_t ms,
+                         const runtime::Text& outcome) {
   runtime::Text line =
       ascii("public directory \"") +
       audit_part(app.globals.gs_public_path, runtime::kSystemLogEscaped, "\"");
@@ -180,7 +249,7 @@ runtime::Text audit_line(const tolmex& app, int status, std::int64_t ms) {
     end += "exit status " + std::to_string(client.exit_status);
   }
   end += ", " + std::to_string(ms) + " ms";
-  line = line + ascii(end);
+  line = line + ascii(end) + outcome;
   for (const std::string& warning : app.warnings) {
     line = line + ascii(", warning: ") +
            audit_part(runtime::from_ansi(warning), "", "");
@@ -211,9 +280,12 @@ int main(int argc, char** argv) {
   }
   if (app.request_taken) {
     try {
+      const AuditOutcome outcome = audit_outcome(app);
       runtime::write_system_log(
           "tolmex",
-          audit_line(app, status, runtime::monotonic_milliseconds() - start));
+          audit_line(app, status, runtime::monotonic_milliseconds() - start,
+                     outcome.line),
+          outcome.fields);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "tolmex: cannot write the audit line: %s\n",
                    e.what());

@@ -48,6 +48,39 @@ std::u16string windows_option_operand(std::u16string_view line) {
   return std::u16string(rest);
 }
 
+std::vector<std::u16string> windows_option_operands(std::u16string_view line) {
+  const std::u16string tail = windows_command_tail(line);
+  std::u16string_view rest(tail);
+  rest.remove_prefix(std::min(rest.size(), rest.find_first_of(u" \t")));
+  rest.remove_prefix(
+      std::min(rest.size(), rest.find_first_not_of(kWhiteSpace16)));
+  rest = rest.substr(0, rest.find_last_not_of(kWhiteSpace16) + 1);
+  if (rest.empty()) return {};
+  std::size_t split = rest.size();  // where the path ends
+  if (rest.starts_with(u'"')) {
+    const std::size_t close = rest.find(u'"', 1);
+    if (close != std::u16string_view::npos) split = close + 1;
+  } else if (rest.size() >= 2 && rest.ends_with(u'"')) {
+    // A quoted word: from its opening quote.
+    const std::size_t open = rest.rfind(u'"', rest.size() - 2);
+    if (open != std::u16string_view::npos && open > 0) split = open;
+  } else if (!rest.ends_with(u'\\') && !rest.ends_with(u'/')) {
+    const std::size_t blank = rest.find_last_of(u" \t");
+    if (blank != std::u16string_view::npos) split = blank;
+  }
+  // The path as windows_option_operand() takes the whole of a line.
+  std::vector<std::u16string> operands{
+      windows_option_operand(u"x y " + std::u16string(rest.substr(0, split)))};
+  std::u16string_view word = rest.substr(split);
+  word.remove_prefix(
+      std::min(word.size(), word.find_first_not_of(kWhiteSpace16)));
+  if (word.size() >= 2 && word.starts_with(u'"') && word.ends_with(u'"')) {
+    word = word.substr(1, word.size() - 2);
+  }
+  if (split < rest.size()) operands.emplace_back(word);
+  return operands;
+}
+
 Text client_command_tail(std::u16string_view line) {
   const std::u16string program = std::u16string(kClientProgram) + u' ';
   const std::size_t at = line.find(program);

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/text.h"
 
@@ -44,6 +45,19 @@ Text option_operand(int argc, const char* const* argv);
 // writes it). So `--check "C:\pos data\"` gives `C:\pos data\` (argv would
 // end it with a quote), and `--check C:\pos data\`, unquoted, the same.
 std::u16string windows_option_operand(std::u16string_view line);
+
+// The operands of an option given as the first argument ("--result P
+// OUT_TRADE_NO"): on POSIX systems the arguments after it, from the current
+// code set; on Windows windows_option_operands() of the process's own
+// UTF-16 command line. Empty when there is none.
+std::vector<Text> option_operands(int argc, const char* const* argv);
+
+// The operands in a whole Windows command line: a path first, taken as
+// windows_option_operand() takes it, and then one more word. The path ends
+// at the closing quote when it starts with one; unquoted, it is the rest of
+// the line when that ends with a separator ("\" or "/") or holds no blank,
+// else all but the last word. The word after it loses one pair of quotes.
+std::vector<std::u16string> windows_option_operands(std::u16string_view line);
 
 // The parameter string of a payment client (the client's side of the
 // contract): on POSIX systems its one argument, from the current code set;

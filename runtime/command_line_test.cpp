@@ -33,6 +33,14 @@ TEST(CommandLineTest, TailIsArgumentsJoinedWithLeadingWhiteSpaceCut) {
 TEST(CommandLineTest, WindowsLineGivesTheRequestAndTheCheckedDirectory) {
   const auto tail = windows_command_tail;
   const auto operand = windows_option_operand;
+  // --result's operands, joined by "|".
+  const auto operands = [](std::u16string_view line) {
+    std::u16string joined;
+    for (const std::u16string& o : windows_option_operands(line)) {
+      joined += (joined.empty() ? u"" : u"|") + o;
+    }
+    return joined;
+  };
   const struct {
     std::u16string (*read)(std::u16string_view);
     std::u16string line, expected;
@@ -50,6 +58,12 @@ TEST(CommandLineTest, WindowsLineGivesTheRequestAndTheCheckedDirectory) {
       {operand, u"tolmex.exe --check \"C:\\中\"", u"C:\\中"},
       {operand, u"tolmex.exe --check \"C:\\a b\\\\\"", u"C:\\a b\\"},
       {operand, u"tolmex.exe --check", u""},
+      {operands, u"tolmex.exe --result \"C:\\a b\\\\\" O-1", u"C:\\a b\\|O-1"},
+      {operands, u"tolmex.exe --result C:\\a b\\ ", u"C:\\a b\\"},
+      {operands, u"tolmex.exe --result C:\\a b\\  O-1", u"C:\\a b\\|O-1"},
+      {operands, u"tolmex.exe --result C:\\a b\\ \"O 1\"", u"C:\\a b\\|O 1"},
+      {operands, u"tolmex.exe --result /p/ \"\"", u"/p/|"},
+      {operands, u"tolmex.exe --result C:\\pay", u"C:\\pay"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.read(c.line), c.expected) << c.line.size() << " units";

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/code_set.h"
 #include "runtime/platform.h"
 #include "runtime/trace.h"
 
@@ -19,6 +20,21 @@ struct Pending {
 Pending& pending() {
   static Pending p;
   return p;
+}
+
+// True when `units` holds half of a UTF-16 pair: a byte that did not
+// decode (U+DC80 to U+DCFF) or a lone surrogate of a UTF-16 file.
+bool has_lone_surrogate(const std::u16string& units) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xd800 && u <= 0xdbff && i + 1 < units.size() &&
+        units[i + 1] >= 0xdc00 && units[i + 1] <= 0xdfff) {
+      ++i;
+    } else if (u >= 0xd800 && u <= 0xdfff) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void write_pending() {
@@ -65,6 +81,26 @@ Text get_profile_string(const Text& path, const Text& section,
                         const Text& key) {
   write_pending();
   return read_ini_key(path, section, key);
+}
+
+Status read_profile_section(const Text& path, const Text& section,
+                            const std::vector<Text>& keys,
+                            std::vector<Text>& values, std::string& warning) {
+  values.clear();
+  warning.clear();
+  Status read = read_ini_keys(path, section, keys, values, warning);
+  if (!read.ok()) return read;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (!values[i].is_null() && has_lone_surrogate(values[i].units())) {
+      values.clear();
+      return Status::failure("cannot read " + to_ansi(path) +
+                                 ": the value of " + to_ansi(keys[i]) +
+                                 " holds a byte that is no character of the "
+                                 "code set in use, or half of a UTF-16 pair",
+                             0);
+    }
+  }
+  return Status();
 }
 
 }  // namespace runtime

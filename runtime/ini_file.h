@@ -27,6 +27,9 @@
 #ifndef TOLMEX_RUNTIME_INI_FILE_H_
 #define TOLMEX_RUNTIME_INI_FILE_H_
 
+#include <string>
+#include <vector>
+
 #include "runtime/ini_text.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
@@ -51,6 +54,23 @@ Status flush_profile_strings();
 // The value of `key` in `section` of the file `path`, after a flush; null
 // when the file cannot be read or the lookup gives the default.
 Text get_profile_string(const Text& path, const Text& section, const Text& key);
+
+// The values of `keys` in `section` of the INI file `path`, each as
+// get_profile_string() reads it (null: the default), into `values`, for a
+// reader that must never hold up or change what it reads: nothing is created,
+// locked or written (key writes kept for the next flush are not seen), and on
+// POSIX systems the file's access time stays where this user may keep it. On
+// POSIX systems the file is opened as a request opens it, below the
+// PublicDirectory that lives: a link or directory that a request would not
+// follow to write is not followed to read either. `warning` becomes "" or what
+// says that someone other than this user and root could have chosen what the
+// file says. A failure when the file cannot be read, is larger than 1 MiB or is
+// UTF-16 with an odd number of bytes, or when a value holds a byte that is no
+// character of the current code set or half of a UTF-16 pair (text that cannot
+// be passed on as it was read).
+Status read_profile_section(const Text& path, const Text& section,
+                            const std::vector<Text>& keys,
+                            std::vector<Text>& values, std::string& warning);
 
 }  // namespace runtime
 

@@ -370,12 +370,11 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
       return std::nullopt;
     }
   }
+  // A stray byte in UTF-16 text (one put in or lost): a line cut short at
+  // the end takes in what the platform's reader makes of it.
+  if (is_torn_utf16(bytes)) return std::nullopt;
   const auto [encoding, mark] = encoding_of(bytes);
   const std::string_view text = bytes.substr(mark);
-  // A stray byte in UTF-16 text (one put in or lost): the platform's reader
-  // takes the odd last byte with the byte after the file in its memory for
-  // one more character, which a line cut short at the end takes in.
-  if (is_utf16(encoding) && text.size() % 2 != 0) return std::nullopt;
   std::u16string units = units_of(text, encoding);
   std::vector<std::array<std::u16string, 3>> written;
   for (const IniEdit& e : edits) {
@@ -405,6 +404,11 @@ std::optional<std::string> edit_ini_file(std::string_view bytes,
     return std::nullopt;
   }
   return out;
+}
+
+bool is_torn_utf16(std::string_view bytes) {
+  const auto [encoding, mark] = encoding_of(bytes);
+  return is_utf16(encoding) && (bytes.size() - mark) % 2 != 0;
 }
 
 Text read_ini_file(std::string_view bytes, const Text& section,

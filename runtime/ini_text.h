@@ -78,6 +78,12 @@ struct IniEdit {
 std::optional<std::string> edit_ini_file(std::string_view bytes,
                                          const std::vector<IniEdit>& edits);
 
+// True when `bytes` is UTF-16 text (by its byte-order mark) with an odd
+// number of bytes: the platform's reader makes a last character of the odd
+// byte and whatever follows the file in its memory, so what it reads
+// cannot be told.
+bool is_torn_utf16(std::string_view bytes);
+
 // The value of `key` in `section` of the INI file `bytes`; null when the
 // lookup gives the default.
 Text read_ini_file(std::string_view bytes, const Text& section,

@@ -68,6 +68,12 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits);
 // file cannot be read or the lookup gives the default.
 Text read_ini_key(const Text& path, const Text& section, const Text& key);
 
+// The body of read_profile_section() (runtime/ini_file.h) but for the check
+// of the values' characters.
+Status read_ini_keys(const Text& path, const Text& section,
+                     const std::vector<Text>& keys, std::vector<Text>& values,
+                     std::string& warning);
+
 }  // namespace runtime
 
 #endif  // TOLMEX_RUNTIME_PLATFORM_H_

@@ -3,6 +3,7 @@
 // and --check names what would stop a request in a public directory
 // without changing it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -32,7 +33,10 @@ TEST_F(OptionTest, HelpAndVersionAloneTouchNothing) {
   EXPECT_EQ(help.err + version.err, "");
   EXPECT_EQ(list_dir(cwd.path()), std::vector<std::string>{});
   // Whatever else starts with "--" and holds no comma is no request either.
-  for (auto args : {std::vector<std::string>{"--help", "x"}, {"--check"}}) {
+  for (auto args : {std::vector<std::string>{"--help", "x"},
+                    {"--check"},
+                    {"--result"},
+                    {"--result", "a/", "b", "c"}}) {
     RunResult r = run_tolmex(args, {}, cwd.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.starts_with("usage: tolmex PARAMETER-STRING\n"));
@@ -130,6 +134,76 @@ TEST_F(OptionTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
     EXPECT_EQ(served.status >= 2 && served.status <= 4, r.status == 1)
         << c.name << ": " << served.err;
   }
+}
+
+TEST_F(OptionTest, ResultPrintsTheOutcomeGuardsTheOrderAndTouchesNothing) {
+  const std::string ini = pub / "tolmex.ini", p = pub.path() + "/";
+  const std::string answered =
+      "[return]\r\nresult=SUCCESS\r\nout_trade_no=ORDER-1\r\n"
+      "total_amount=12.50\r\n";
+  const std::string json =
+      R"({"result":"SUCCESS","sub_code":null,"sub_desc":null,)"
+      R"("trade_no":null,"out_trade_no":"ORDER-1","buyer_user_id":null,)"
+      R"("buyer_logon_id":null,"total_amount":"12.50"})"
+      "\n";
+  write_file(ini, answered);
+  auto times = [](const std::string& path) {
+    struct stat st = {};
+    ::stat(path.c_str(), &st);
+    return std::vector<long>{st.st_atim.tv_sec, st.st_atim.tv_nsec,
+                             st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                             st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+  };
+  const auto before = std::pair{times(ini), times(pub.path())};
+  for (const auto& [order, status] : {std::pair{std::vector<std::string>{}, 0},
+                                      {{"ORDER-1"}, 0},
+                                      {{"ORDER-2"}, 5},
+                                      {{""}, 5},
+                                      {{"order-1"}, 5},
+                                      {{"ORDER-1 "}, 5},
+                                      {{"ORDER-"}, 5}}) {
+    std::vector<std::string> args{"--result", p};
+    args.insert(args.end(), order.begin(), order.end());
+    RunResult r = run_tolmex(args);
+    EXPECT_EQ(r.status, status) << args.back();
+    EXPECT_EQ(r.out + r.err, json);
+  }
+  // Nothing in P changed, its times included.
+  EXPECT_EQ(std::pair(times(ini), times(pub.path())), before);
+  EXPECT_EQ(list_dir(pub.path()), std::vector<std::string>{"tolmex.ini"});
+  // The reset's empty out_trade_no is no order's.
+  write_file(ini, "[return]\r\nout_trade_no=\r\n");
+  EXPECT_EQ(run_tolmex({"--result", p, ""}).status, 5);
+  // What cannot be read or decoded: 3, nothing on stdout, the reason.
+  for (const auto& [content, reason] :
+       {std::pair{std::string(), ": No such file or directory"},
+        {std::string("\xFF\xFE[\0r\0]", 7), ": UTF-16 text with an odd number"},
+        {"[return]\r\nresult=\xFF\r\n",
+         ": the value of result holds a byte"}}) {
+    std::remove(ini.c_str());
+    if (!content.empty()) write_file(ini, content);
+    RunResult r = run_tolmex({"--result", p, "ORDER-1"});
+    EXPECT_EQ(r.status, 3) << reason;
+    EXPECT_TRUE(r.out.empty() &&
+                r.err.starts_with("tolmex: cannot read " + ini + reason))
+        << r.err;
+  }
+  // A file that another user could have chosen is read with a warning; a
+  // link of theirs, which a request would not follow, is not followed.
+  if (::geteuid() != 0) return;
+  write_file(ini, answered, 0644);
+  ASSERT_EQ(::chown(ini.c_str(), 65533, 65533), 0);
+  EXPECT_EQ(run_tolmex({"--result", p}).err,
+            "tolmex: warning: " + ini +
+                " belongs to user 65533: what it says "
+                "may not be the client's; chown root " +
+                ini + "\n");
+  std::remove(ini.c_str());
+  ASSERT_EQ(::symlink("/etc/hostname", ini.c_str()), 0);
+  ASSERT_EQ(::lchown(ini.c_str(), 65533, 65533), 0);
+  EXPECT_NE(run_tolmex({"--result", p})
+                .err.find("is a symbolic link of another user"),
+            std::string::npos);
 }
 
 }  // namespace

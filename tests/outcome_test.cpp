@@ -372,8 +372,9 @@ TEST(OutcomesTest, LargeClientIsCopiedWholeForItsOwnerAlone) {
 }
 
 TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
-  // A syslog socket of the test's own, shown to tolmex as /dev/log in a
-  // mount namespace of its own.
+  // A socket of the test's own, shown to tolmex as /dev/log, and as the
+  // journal's /run/systemd/journal/socket where `journal` is set, in a mount
+  // namespace of its own.
   TempDir pub;
   const std::string sock_path = pub / "log.sock";
   int sock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -383,18 +384,23 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   timeval limit = {10, 0};
   ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  auto run_logged = [&](const std::string& request) {
+  auto run_logged = [&](const std::string& request, bool journal = false) {
     // Without root, in a user namespace too (-r).
     return run({"/usr/bin/unshare", ::geteuid() == 0 ? "--mount" : "-rm",
                 "/bin/sh", "-c",
                 "mount -t tmpfs tmpfs /dev && ln -s '" + sock_path +
                     "' /dev/log && ln -s /proc/self/fd /dev/fd && "
+                    "mount -t tmpfs tmpfs /run && mkdir -p "
+                    "/run/systemd/journal && " +
+                    (journal ? "ln -s '" + sock_path +
+                                   "' /run/systemd/journal/socket && "
+                             : "") +
                     "exec \"$0\" \"$@\"",
                 TOLMEX_BINARY, request},
                {"DISPLAY=", "LC_ALL=C.UTF-8"});
   };
   auto next_line = [&] {
-    char buf[4096];
+    char buf[8192];
     ssize_t n = ::recv(sock, buf, sizeof buf, 0);
     return n < 0 ? std::string("(nothing)") : std::string(buf, n);
   };
@@ -410,7 +416,9 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   EXPECT_TRUE(std::regex_match(
       line,
       std::regex(stamp + R"(tolmex\[\d+\]: public directory ")" + pub.path() +
-                 R"(/", exit status 0, client exit status 7, \d+ ms)")))
+                 R"(/", exit status 0, client exit status 7, \d+ ms, )"
+                 R"(result "", sub_code "", trade_no "", out_trade_no "", )"
+                 R"(total_amount "")")))
       << line;
   std::remove((pub / "mart.dll").c_str());
   EXPECT_EQ(run_logged(request).status, 2);
@@ -448,6 +456,79 @@ TEST(OutcomesTest, AuditLineReachesTheSystemLog) {
   limit = {0, 300000};
   ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   EXPECT_EQ(next_line(), "(nothing)");
+
+  // With a journal: three payments, then the manual's recipes give three
+  // rows whose outcome is what --result printed after each, and nothing
+  // of the buyer's reaches the journal.
+  const std::string client = read_file(SAMPLE_CLIENT_BINARY);
+  write_file(pub / "mart.dll", client, 0755);
+  TempDir captured;
+  std::string expected;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string order = "ORDER-" + std::to_string(i);
+    const std::string amount = std::to_string(i) + "0.50";
+    EXPECT_EQ(
+        run_logged("pay," + pub.path() + "/," + order + "," + amount, true)
+            .status,
+        0);
+    const std::string datagram = next_line();
+    EXPECT_TRUE(datagram.starts_with("MESSAGE=")) << datagram;
+    write_file(captured / ("d" + std::to_string(i)), datagram);
+    EXPECT_TRUE(std::regex_search(datagram, std::regex("buyer|支付成功")) ==
+                false)
+        << datagram;
+    const std::string json =
+        run_tolmex({"--result", pub.path() + "/", order}).out;
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(
+        json, m,
+        std::regex(R"x("result":"([^"]*)","sub_code":"([^"]*)",.*)x"
+                   R"x("trade_no":"([^"]*)","out_trade_no":"([^"]*)",.*)x"
+                   R"x("total_amount":"([^"]*)")x")))
+        << json;
+    expected += m.format(",$1,$2,$3,$4,$5\n");
+  }
+  // journalctl -t tolmex -o json as the captured datagrams give it.
+  write_file(
+      captured / "journalctl",
+      "#!/usr/bin/python3\nimport glob, json, struct\n"
+      "for name in sorted(glob.glob('" +
+          captured.path() +
+          "/d*')):\n"
+          "  d, r = open(name, 'rb').read(), {'__REALTIME_TIMESTAMP': '1'}\n"
+          "  while d:\n"
+          "    k, _, d = d.partition(b'\\n')\n"
+          "    if b'=' in k: k, _, v = k.partition(b'=')\n"
+          "    else: n = struct.unpack('<Q', d[:8])[0]; v, d = d[8:8+n], "
+          "d[9+n:]\n"
+          "    r[k.decode()] = v.decode()\n"
+          "  if r.get('SYSLOG_IDENTIFIER') == 'tolmex': print(json.dumps(r))\n",
+      0755);
+  // Each recipe of the manual page, as it stands there.
+  const std::string page = read_file(TOLMEX_SOURCE_DIR "/doc/tolmex.1.in");
+  int recipes = 0;
+  for (std::size_t at = 0;
+       (at = page.find(".\\\" The recipe, run by", at)) != std::string::npos;
+       ++recipes) {
+    at = page.find(".EX\n", at) + 4;
+    std::string recipe = page.substr(at, page.find(".EE\n", at) - at);
+    recipe = std::regex_replace(recipe, std::regex(R"(\\-)"), "-");
+    recipe = std::regex_replace(recipe, std::regex(R"(\\\(aq)"), "'");
+    recipe = std::regex_replace(recipe, std::regex(R"(\\e)"), "\\");
+    if (recipe.find("jq") != std::string::npos && !exists("/usr/bin/jq")) {
+      continue;
+    }
+    RunResult csv = run({"/bin/sh", "-c", recipe},
+                        {"PATH=" + captured.path() + ":/usr/bin:/bin"});
+    EXPECT_EQ(csv.status, 0) << recipe << csv.err;
+    // The outcome columns, without the time, the quotes and the header.
+    std::string rows =
+        std::regex_replace(csv.out, std::regex(R"((^|\n)[^,\n]*|"|\r)"), "$1");
+    if (rows.starts_with(",result")) rows.erase(0, rows.find('\n') + 1);
+    EXPECT_EQ(rows, expected) << recipe;
+  }
+  EXPECT_EQ(recipes, 2);
+  EXPECT_EQ(next_line(), "(nothing)");  // the journal took each one alone
   ::close(sock);
 }
 

@@ -3,11 +3,13 @@
 // read the files that tolmex writes as tolmex means them to be read.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
 #include <random>
 
+#include "result/nvo_result_ini.h"
 #include "runtime/code_set.h"
 #include "runtime/ini_text.h"
 #include "tests/harness.h"
@@ -84,6 +86,13 @@ class Platform {
     jobs_ += "D\t" + windows_path(file) + "\t" + lookups + "\n";
   }
 
+  // The outcome keys of `file` as tolmex --result prints them, read by
+  // GetPrivateProfileStringW, after run(): in the order asked.
+  void outcome(const std::string& file) {
+    jobs_ += "J\t" + windows_path(file) + "\n";
+  }
+  const std::vector<std::string>& outcomes() const { return outcomes_; }
+
   // Runs the jobs; false (with a test failure) when the probe did not work.
   bool run() {
 #ifdef PROFILE_PROBE_EXE
@@ -98,7 +107,9 @@ class Platform {
     for (std::string line : split(r.out, '\n')) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::vector<std::string> f = split(line, '\t');
-      if (f[0] == "F" && f.size() == 2) {
+      if (f[0] == "J" && f.size() == 2) {
+        outcomes_.push_back(f[1]);
+      } else if (f[0] == "F" && f.size() == 2) {
         file = f[1];
         readings_[file];
       } else if (f.size() == 3) {
@@ -120,7 +131,31 @@ class Platform {
   const TempDir& dir_;
   std::string jobs_;
   std::map<std::string, Reading> readings_;
+  std::vector<std::string> outcomes_;
 };
+
+// tolmex --result on each of `dirs` (each holding a tolmex.ini) prints
+// what the platform reads, or ends with 3 where the file is UTF-16 of an
+// odd size or a value holds a byte that GBK has no character for.
+void expect_result_as_platform_reads(const std::vector<std::string>& dirs,
+                                     const std::vector<std::string>& read) {
+  ASSERT_EQ(dirs.size(), read.size());
+  for (std::size_t i = 0; i < dirs.size(); ++i) {
+    const std::string content = read_file(dirs[i] + "/tolmex.ini");
+    bool refused = runtime::is_torn_utf16(content);
+    for (const char16_t* key : kResultKeys) {
+      const runtime::Text value =
+          runtime::read_ini_file(content, u"return", key);
+      for (char16_t u : value.units()) {
+        refused = refused || (u >= 0xd800 && u <= 0xdfff);
+      }
+    }
+    const RunResult r =
+        run({TOLMEX_BINARY, "--result", dirs[i] + "/"}, {"LC_ALL=zh_CN.GBK"});
+    EXPECT_EQ(r.status, refused ? 3 : 0) << shown(content) << "\n" << r.err;
+    EXPECT_EQ(r.out, refused ? "" : read[i] + "\n") << shown(content);
+  }
+}
 
 // Both sides read and write 8-bit files in GBK, as a host does under code
 // page 936.
@@ -187,7 +222,8 @@ class FileMaker {
                                               "result\x1A=OLD",
                                               "result \0=OLD"sv,
                                               "[return\0x]"sv,
-                                              "sub_desc= \0x"sv};
+                                              "sub_desc= \0x"sv,
+                                              "sub_desc=a\x01\\\"b"};
     static const std::string_view kOdd[] = {
         "\x81]", "\xFE[",    "\x81\\",           "\x81=",
         "\x81",  "\xA1\xA1", "\xBD\xE1\xB9\xFB", "\x80",
@@ -264,6 +300,7 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
   FileMaker maker(20261207);
   const int kFiles = 1300;
   std::vector<int> taken;
+  std::vector<std::string> results;
   auto name = [&](const char* what, int i) {
     return dir / (what + std::to_string(i));
   };
@@ -279,6 +316,12 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
     }
     // A file that ends in a lead byte takes no line after it, nor UTF-16
     // with a stray byte any write: refused.
+    // Every file, as tolmex --result finds it in a public directory.
+    const std::string pub = name("p", i);
+    ::mkdir(pub.c_str(), 0755);
+    write_file(pub + "/tolmex.ini", content);
+    results.push_back(pub);
+    platform.outcome(pub + "/tolmex.ini");
     auto edited = runtime::edit_ini_file(content, edits);
     if (!edited) continue;
     taken.push_back(i);
@@ -289,6 +332,7 @@ TEST_F(PlatformIniTest, WrittenKeysReadAsWrittenAndTheRestAsBefore) {
   }
   EXPECT_GE(taken.size(), kFiles * 0.88);
   ASSERT_TRUE(platform.run());
+  expect_result_as_platform_reads(results, platform.outcomes());
   for (int i : taken) {
     const std::string content = read_file(name("before", i));
     Reading expected = platform.reading(name("before", i));

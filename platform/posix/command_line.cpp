@@ -14,6 +14,12 @@ Text option_operand(int argc, const char* const* argv) {
   return argc == 3 ? from_ansi(argv[2]) : Text::null();
 }
 
+std::vector<Text> option_operands(int argc, const char* const* argv) {
+  std::vector<Text> operands;
+  for (int i = 2; i < argc; ++i) operands.push_back(from_ansi(argv[i]));
+  return operands;
+}
+
 Text client_parameters(int argc, const char* const* argv) {
   return argc < 2 ? Text::null() : from_ansi(argv[1]);
 }

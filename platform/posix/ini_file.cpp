@@ -295,6 +295,43 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
   return write_ini_file(fs_path(path), edits);
 }
 
+Status read_ini_keys(const Text& path, const Text& section,
+                     const std::vector<Text>& keys, std::vector<Text>& values,
+                     std::string& warning) {
+  const std::string file = fs_path(path);
+  const std::string what = "cannot read " + file;
+  UniqueFd fd;
+  Judgement judged;
+  // Without touching the access time, where this user may (the owner, or
+  // root); else with it.
+  Status opened =
+      open_regular(what, file, O_RDONLY | O_NOATIME, fd, nullptr, &judged);
+  if (!opened.ok() && opened.error() == EPERM) {
+    opened = open_regular(what, file, O_RDONLY, fd, nullptr, &judged);
+  }
+  if (!opened.ok()) return opened;
+  std::string content;
+  if (!read_up_to(fd.get(), kMaxIniSize + 1, content)) {
+    return Status::failure(what, errno);
+  }
+  if (content.size() > kMaxIniSize) return Status::failure(what, EFBIG);
+  if (is_torn_utf16(content)) {
+    return Status::failure(what + ": UTF-16 text with an odd number of bytes",
+                           0);
+  }
+  for (const Say* say : {&judged.content, &judged.name, &judged.place}) {
+    if (*say) {
+      warning =
+          say->reason + ": what it says may not be the client's; " + say->mend;
+      break;
+    }
+  }
+  for (const Text& key : keys) {
+    values.push_back(read_ini_file(content, section, key));
+  }
+  return Status();
+}
+
 Text read_ini_key(const Text& path, const Text& section, const Text& key) {
   UniqueFd fd;
   std::string content;

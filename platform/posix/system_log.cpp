@@ -10,11 +10,13 @@
 
 #include "platform/posix/unique_fd.h"
 #include "runtime/code_set.h"
+#include "runtime/utf8.h"
 
 namespace runtime {
 namespace {
 
 constexpr char kSocketPath[] = "/dev/log";
+constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
 constexpr int kUserInfo = 1 * 8 + 6;  // facility user, level info
 
 // "<14>Dec  7 09:05:01 " as RFC 3164 has it: English month, day padded
@@ -33,16 +35,74 @@ std::string header() {
   return buf;
 }
 
+// Sends the datagram `data` to the socket `path` without waiting; false
+// when it did not go (nobody listens, the queue is full, too large).
+bool send_to(const char* path, const std::string& data) {
+  UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!sock.valid()) return false;
+  sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  if (std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path) >=
+      static_cast<int>(sizeof addr.sun_path)) {
+    return false;
+  }
+  return ::sendto(sock.get(), data.data(), data.size(),
+                  MSG_DONTWAIT | MSG_NOSIGNAL,
+                  reinterpret_cast<const sockaddr*>(&addr),
+                  sizeof addr) == static_cast<ssize_t>(data.size());
+}
+
+// `text` in UTF-8 for the journal, which takes nothing else for text: a
+// byte that was no character in the code set shows as "\xHH".
+std::string journal_text(const Text& text) {
+  std::u16string units;
+  for (char16_t u : text.units()) {
+    if (is_escape(u)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", u & 0xff);
+      units.append(hex, hex + 4);
+    } else {
+      units += u;
+    }
+  }
+  return encode_utf8(units);
+}
+
+// One field of a native journal datagram: "NAME=value\n", or where the
+// value holds a line end, the name, a line end, its size in 64 bits
+// little-endian and the value.
+void add_field(std::string& out, std::string_view name,
+               const std::string& value) {
+  out += name;
+  if (value.find('\n') == std::string::npos) {
+    out += '=';
+  } else {
+    out += '\n';
+    for (int i = 0; i < 8; ++i) {
+      out += static_cast<char>((value.size() >> (8 * i)) & 0xff);
+    }
+  }
+  out += value;
+  out += '\n';
+}
+
 }  // namespace
 
 const std::string_view kSystemLogEscaped = "\"\\";
 
-void write_system_log(std::string_view ident, const Text& message) {
-  UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!sock.valid()) return;
-  sockaddr_un addr = {};
-  addr.sun_family = AF_UNIX;
-  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", kSocketPath);
+void write_system_log(std::string_view ident, const Text& message,
+                      const std::vector<LogField>& fields) {
+  std::string record;
+  add_field(record, "MESSAGE", journal_text(message));
+  add_field(record, "PRIORITY", "6");
+  add_field(record, "SYSLOG_FACILITY", "1");
+  add_field(record, "SYSLOG_IDENTIFIER", std::string(ident));
+  add_field(record, "SYSLOG_PID", std::to_string(::getpid()));
+  for (const LogField& field : fields) {
+    if (field.value.is_null()) continue;  // a missing key: no field
+    add_field(record, field.name, journal_text(field.value));
+  }
+  if (send_to(kJournalSocket, record)) return;
   std::string line = header();
   line.append(ident);
   line += '[';
@@ -50,8 +110,7 @@ void write_system_log(std::string_view ident, const Text& message) {
   line += "]: ";
   line += to_ansi(message);
   // Dropped, not retried, when nobody listens or the queue is full.
-  ::sendto(sock.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-           reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  send_to(kSocketPath, line);
 }
 
 }  // namespace runtime

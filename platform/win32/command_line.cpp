@@ -17,6 +17,17 @@ Text option_operand(int argc, const char* const* /*argv*/) {
   return Text(windows_option_operand(reinterpret_cast<const char16_t*>(line)));
 }
 
+std::vector<Text> option_operands(int argc, const char* const* /*argv*/) {
+  if (argc < 3) return {};
+  const wchar_t* line = GetCommandLineW();
+  std::vector<Text> operands;
+  for (std::u16string& operand :
+       windows_option_operands(reinterpret_cast<const char16_t*>(line))) {
+    operands.emplace_back(std::move(operand));
+  }
+  return operands;
+}
+
 Text client_parameters(int /*argc*/, const char* const* /*argv*/) {
   const wchar_t* line = GetCommandLineW();
   return client_command_tail(reinterpret_cast<const char16_t*>(line));

@@ -7,6 +7,7 @@
 #include "platform/win32/retry.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
+#include "runtime/files.h"
 #include "runtime/platform.h"
 
 namespace runtime {
@@ -78,6 +79,65 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
   if (h != INVALID_HANDLE_VALUE) {
     FlushFileBuffers(h);
     CloseHandle(h);
+  }
+  return Status();
+}
+
+Status read_ini_keys(const Text& path, const Text& section,
+                     const std::vector<Text>& keys, std::vector<Text>& values,
+                     std::string& warning) {
+  const std::wstring file = full_path(path);
+  // The bytes first, for a reason where the file cannot be read and to
+  // refuse what the profile reader would read past the end of; shared with
+  // every writer, and waited for where one holds it alone.
+  HANDLE h = INVALID_HANDLE_VALUE;
+  const bool opened = retry_while_busy([&] {
+    h = CreateFileW(file.c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return Attempt::kDone;
+    return GetLastError() == ERROR_SHARING_VIOLATION ? Attempt::kBusy
+                                                     : Attempt::kFailed;
+  });
+  const DWORD open_error = GetLastError();  // before to_ansi() sets another
+  const std::string what = "cannot read " + to_ansi(path);
+  if (!opened) {
+    return Status::failure(what, to_ansi(path), static_cast<int>(open_error));
+  }
+  std::string bytes(kMaxIniSize + 1, '\0');
+  std::size_t got = 0;
+  bool failed = false;
+  while (got < bytes.size()) {
+    DWORD n = 0;
+    if (!ReadFile(h, bytes.data() + got, static_cast<DWORD>(bytes.size() - got),
+                  &n, nullptr)) {
+      failed = true;
+      break;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  if (failed) {
+    return Status::failure(what, to_ansi(path), static_cast<int>(error));
+  }
+  bytes.resize(got);
+  if (bytes.size() > kMaxIniSize) {
+    return Status::failure(what, to_ansi(path), ERROR_FILE_TOO_LARGE);
+  }
+  if (is_torn_utf16(bytes)) {
+    return Status::failure(what + ": UTF-16 text with an odd number of bytes",
+                           0);
+  }
+  if (auto writers = writable_by_others(path)) {
+    warning = *writers;
+  } else if (auto replacers = replaceable_by_others(path)) {
+    warning = *replacers;
+  }
+  for (const Text& key : keys) {
+    Text value = read_key(file, section, key, L"\x1");
+    values.push_back(value == Text(u"\x1") ? Text::null() : value);
   }
   return Status();
 }

@@ -8,6 +8,9 @@
 //   D <file> [<section> <key>...]     dump what the platform reads, and
 //                                     look the keys given up as well
 //   G <file> <section> <key>          look one key up
+//   J <file>                          the outcome keys of the section
+//                                     "return" as tolmex --result prints
+//                                     them, read by GetPrivateProfileStringW
 //   N <hex>                           WideCharToMultiByte(CP_ACP) of the
 //                                     UTF-16LE bytes <hex>
 //   R <hex>                           starts the UTF-16LE command line
@@ -19,12 +22,14 @@
 // key of each section as the lookup of that key returns it ("\x01" when it
 // returns the default), then the same for the keys given, then "E". (The
 // platform's list of keys ends early at a key of no name.) A lookup prints "G
-// TAB <value>", a conversion "N TAB <hex of the bytes>", a start "R TAB
+// TAB <value>", the outcome "J TAB <JSON>" ("J TAB !" where a value is no
+// UTF-16 text), a conversion "N TAB <hex of the bytes>", a start "R TAB
 // <exit code>", a hold "H TAB 1" once it holds the file ("H TAB 0" when it
 // cannot open it).
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -73,6 +78,42 @@ const char* lookup(const std::string& file, const std::string& section,
   return buf;
 }
 
+// The eight outcome keys as one JSON object in UTF-8; "!" where a value
+// holds half of a UTF-16 pair.
+std::string outcome_json(const std::string& file) {
+  static const wchar_t* const kKeys[] = {
+      L"result",       L"sub_code",      L"sub_desc",       L"trade_no",
+      L"out_trade_no", L"buyer_user_id", L"buyer_logon_id", L"total_amount"};
+  static wchar_t value[1 << 20];
+  std::wstring path(file.begin(), file.end());
+  std::string json = "{";
+  for (const wchar_t* key : kKeys) {
+    if (json.size() > 1) json += ',';
+    json += '"' + std::string(key, key + wcslen(key)) + "\":";
+    const DWORD n = GetPrivateProfileStringW(L"return", key, L"\x01", value,
+                                             1 << 20, path.c_str());
+    if (n == 1 && value[0] == 1) {
+      json += "null";
+      continue;
+    }
+    static char utf8[4 << 20];
+    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value,
+                                         static_cast<int>(n), utf8, 4 << 20,
+                                         nullptr, nullptr);
+    if (n > 0 && size == 0) return "!";
+    json += '"';
+    for (char c : std::string(utf8, static_cast<std::size_t>(size))) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      json += c == '"' || c == '\\'                  ? std::string{'\\', c}
+              : static_cast<unsigned char>(c) < 0x20 ? std::string(hex)
+                                                     : std::string(1, c);
+    }
+    json += '"';
+  }
+  return json + "}";
+}
+
 void dump(const std::vector<std::string>& job) {
   const std::string& file = job[1];
   std::printf("F\t%s\n", file.c_str());
@@ -103,6 +144,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> f = split(line, '\t');
     if (f[0] == "D" && f.size() >= 2) {
       dump(f);
+    } else if (f[0] == "J" && f.size() == 2) {
+      std::printf("J\t%s\n", outcome_json(f[1]).c_str());
     } else if (f[0] == "G" && f.size() == 4) {
       std::printf("G\t%s\n", lookup(f[1], f[2], f[3]));
     } else if (f[0] == "R" && f.size() == 2) {

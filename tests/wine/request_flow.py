@@ -510,6 +510,54 @@ class RequestFlowTest(unittest.TestCase):
         with open(os.path.join(deep, "ran.txt"), encoding="utf-8") as f:
             self.assertEqual([len(line.split("\t")[0]) for line in f], [32766])
 
+    def test_result_is_what_the_platform_reads_and_the_event_carries_it(self):
+        # --result on each shape of the dialect prints the JSON that the
+        # probe makes of GetPrivateProfileStringW's values; a UTF-16 file of
+        # an odd size is refused with 3.
+        text = ("[return]\r\nresult=SUCCESS\r\nsub_desc=支付成功\r\n"
+                "out_trade_no=O-1\r\n")
+        rows = [text.encode("gbk"), text.encode("utf-8-sig"),
+                b"\xff\xfe" + text.encode("utf-16-le"),
+                b"\xfe\xff" + text.encode("utf-16-be"),
+                text.encode("utf-16-le"),  # no mark: 8-bit text with NULs
+                b"[return]\r\nresult=A\r\n[return]\r\nresult=B\r\n",
+                b" [ Return ]\rResult\t= 'q' \x1a\rsub_code\rsub_code=1\r",
+                b"\xff\xfe[\x00r\x00]"]
+        with open(os.path.join(self.dir, "jobs"), "w") as jobs:
+            for i, row in enumerate(rows):
+                os.mkdir(os.path.join(self.dir, f"p{i}"))
+                with open(os.path.join(self.dir, f"p{i}", "tolmex.ini"),
+                          "wb") as f:
+                    f.write(row)
+                jobs.write(f"J\t{self.pub}p{i}\\tolmex.ini\n")
+        out = subprocess.run([WINE, PROBE, windows_path(jobs.name)], env=ENV,
+                             capture_output=True, timeout=LIMIT, check=True)
+        read = [line.split(b"\t", 1)[1] for line in out.stdout.splitlines()]
+        read[-1] = b""  # what Wine reads past the end is not compared
+        for i, row in enumerate(rows):
+            r = self.run_tolmex("--result", f"{self.pub}p{i}\\")
+            self.assertEqual((r.returncode, r.stdout.strip()),
+                             (3 if i == len(rows) - 1 else 0, read[i]),
+                             (row, r.stderr))
+        # The guard; the order given after a P with a blank, quoted.
+        os.rename(os.path.join(self.dir, "p0"), os.path.join(self.dir, "p 0"))
+        exe = windows_path(TOLMEX)
+        for line, code in ((f'"{self.pub}p 0\\" O-1', "0"),
+                           (f'{self.pub}p 0\\ O-2', "5"),
+                           (f'"{self.pub}p 0\\" ""', "5")):
+            self.assertEqual(self.probe("R", f'"{exe}" --result {line}'), code,
+                             line)
+        # The event of a payment: the outcome as its last five strings,
+        # nothing of the buyer's, no sub_desc.
+        shutil.copyfile(SAMPLE, os.path.join(self.dir, "mart.dll"))
+        r = self.run_tolmex(f"pay,{self.pub},ORDER-7,7.50",
+                            env=dict(ENV, WINEDEBUG="+eventlog"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(re.findall(rb'ReportEventW L"(.*)"', r.stderr)[-5:],
+                         [b"SUCCESS", b"0", b"T-0001", b"ORDER-7", b"7.50"])
+        self.assertNotIn(b"buyer", r.stderr)
+        self.assertNotIn(b"\\652f\\4ed8", r.stderr)  # 支付, as Wine shows it
+
     def test_client_that_cannot_start_ends_with_4(self):
         self.client(b"")
         # Wine keeps no event log to read back; its trace shows the event's
