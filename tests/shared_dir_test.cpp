@@ -327,6 +327,14 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
       {"another user's directory at the writers' turn name in a sticky P",
        "mkdir " + (pub / ".tolmex.ini.tolmex-new"), pub.path() + "/", 0755, 3,
        ".tolmex.ini.tolmex-new was put there by user 65533; remove it"},
+      {"a mart.dll that an access control list entry lets another write",
+       "true", pub.path() + "/", 0, 2,
+       (pub / "mart.dll") + " has an access control list entry that lets " +
+           "others write it: a run as root starts only what root may " +
+           "change; setfacl -b " + (pub / "mart.dll"),
+       "printf '#!/bin/sh\\n' > " + (pub / "mart.dll") + " && chmod 755 " +
+           (pub / "mart.dll") + " && setfacl -m u:65533:rwx " +
+           (pub / "mart.dll")},
       {"a P on a file system mounted noexec", "true", pub / "nx/", 0755, 2,
        "mart.dll lies on a file system mounted noexec",
        "mkdir " + (pub / "nx") + " && mount -t tmpfs -o noexec tmpfs " +

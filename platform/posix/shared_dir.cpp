@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +65,15 @@ Say writers(const struct stat& st, const std::string& path,
     say.who = "other users";
     say.reason = path + " is writable by others";
     say.mend = sticky + "chmod o-w " + path;
+  } else if ((st.st_mode & S_IWGRP) &&
+             ::lgetxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) >
+                 0) {
+    // With an access control list the group bits are its mask: the users
+    // and groups that its entries name may write (getfacl shows them).
+    say.who = "the users its access control list names";
+    say.reason = path + " has an access control list entry that lets " +
+                 "others write it";
+    say.mend = sticky + "setfacl -b " + path;
   } else if (st.st_mode & S_IWGRP) {
     say.who = "the users of group " + group_name(st.st_gid);
     say.reason = path + " is writable by group " + group_name(st.st_gid);

@@ -4,6 +4,8 @@
 #include "runtime/site_check.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +136,16 @@ void check_result_file(const SiteFiles& files, Findings& out) {
   }
   if (opened.ok() && !edit_ini_file(content, files.reset)) {
     opened = refused(what, "the written keys would not read back");
+  }
+  int flags = 0;
+  if (opened.ok() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+      (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+    opened = Status::failure(
+        what + ": it is " +
+            ((flags & FS_IMMUTABLE_FL) ? "immutable (chattr -i "
+                                       : "append-only (chattr -a ") +
+            path + ")",
+        0);
   }
   if (opened.ok() && ((st.st_mode & 0222) == 0 ||
                       ::faccessat(at.dir, at.name.c_str(), W_OK,
