@@ -22,7 +22,7 @@ import tempfile
 
 TOLMEX = sys.argv[1]
 CALLS = ("openat,write,pwrite64,ftruncate,renameat,renameat2,unlinkat,"
-         "mkdirat,linkat,fsync,fdatasync,execve")
+         "mkdirat,linkat,fsync,fdatasync,execve,execveat")
 LINE = re.compile(r"^(\d+) (\w+)\((.*)\) = (-?\d+)")
 ARG = re.compile(r'(\w+)?<((?:\\x[0-9a-f]{2})*)>|"((?:\\x[0-9a-f]{2})*)"|'
                  r'(-?\d+)')
@@ -90,7 +90,10 @@ def operations(lines, pub, names):
                 args.append(text(a.group(3)))
             else:
                 args.append(int(a.group(4)))
-        if call == "execve" and args[0] == os.path.join(pub, "mart.exe"):
+        # The client starts from its descriptor: argv[0] names the copy.
+        client = os.path.join(pub, "mart.exe")
+        if (call == "execve" and args[0] == client) or (
+                call == "execveat" and len(args) > 2 and args[2] == client):
             start = len(ops)
         elif call == "openat":
             path = os.path.join(args[0][1], args[1])
@@ -208,6 +211,8 @@ def check(case, prepare):
         with open(log, "rb") as f:
             record = f.read().decode("latin-1")[len(before_log or ""):]
         ops, start = operations(lines, pub, names)
+        if start is None:
+            sys.exit("the client's start is not in the trace")
         for k in range(len(ops) + 1):
             for how, kept in states(ops, k):
                 state = (dict(names), dict(data))
