@@ -431,12 +431,14 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   ASSERT_EQ(::mkdir((pub / "logpay").c_str(), 0700), 0);
   ASSERT_EQ(::chmod((pub / "logpay").c_str(), 01777), 0);
   plant("ln -s '" + victim + "' '" + (pub / "tolmex.ini") + "' && ln -s '" +
-        victim + "' '" + log_file() + "'");
-  RunResult r = checked_run(0);
+        victim + "' '" + log_file() + "' && touch " + (pub / "trace") +
+        " && chmod 666 " + (pub / "trace"));
+  // Nor is the trace written into a file of theirs.
+  RunResult r = checked_run(0, {"TOLMEX_TRACE=" + (pub / "trace")});
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("a symbolic link of another user"), std::string::npos)
       << r.err;
-  EXPECT_EQ(read_file(victim), "precious\n");
+  EXPECT_EQ(read_file(victim) + read_file(pub / "trace"), "precious\n");
 }
 
 TEST_F(SharedDirTest, WhatIsReplacedAfterItWasJudgedIsNotUsed) {

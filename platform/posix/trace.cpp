@@ -14,10 +14,16 @@ namespace runtime {
 void trace(const std::string& line) {
   const char* path = std::getenv("TOLMEX_TRACE");
   if (path == nullptr || *path == '\0') return;
-  // Under the same rule for links as every other file; a line that names
-  // what others shaped cannot break into several.
+  // Under the same rule for links as every other file, and never into a
+  // file of another user's, whose owner would then read what this run
+  // traced; a line that names what others shaped cannot break into
+  // several.
   UniqueFd fd;
-  if (open_regular("", path, O_WRONLY | O_APPEND | O_CREAT, fd).ok()) {
+  Judgement judged;
+  if (open_regular("", path, O_WRONLY | O_APPEND | O_CREAT, fd, nullptr,
+                   &judged)
+          .ok() &&
+      judged.content.owner.empty()) {
     write_all(fd.get(), escape_controls(line) + "\n");
   }
 }
