@@ -293,6 +293,11 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
       {"a group member's links named tolmex.ini and logpay in a 0775 P",
        links_ini, g + "/", 0755, 3,
        g + "/tolmex.ini is a symbolic link of another user", open_g},
+      {"a group member's link to root's directory in the place of P",
+       "ln -s " + roots.path() + " " + g + "/p", g + "/p/", 0, 3,
+       g + "/p leads to the public directory, and " + g +
+           "/p is a symbolic link of another user (65533)",
+       sticky_g},
       {"a group member's link named mart.dll in a 0775 P", link_dll, g + "/", 0,
        2,
        "warning: " + g + " is writable by group 65532 and has no sticky " +

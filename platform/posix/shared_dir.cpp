@@ -27,7 +27,8 @@ struct Base {
   std::string path;  // "" when none is set
   UniqueFd fd;
   struct stat st = {};
-  int error = 0;  // why it could not be opened
+  int error = 0;        // why it could not be opened
+  std::string refusal;  // or the link on the way that others chose
   Say place;
 };
 
@@ -311,6 +312,70 @@ Status open_file(const std::string& what, const Location& at, int flags,
   return Status();
 }
 
+// The directory `path` opened by walking it from "/" (or the working
+// directory) one component at a time, the kernel following no link: a
+// symbolic link on the way is followed here only when nobody outside the
+// trusted made it or could replace it (its owner, and the writers of the
+// directory holding it), else `refusal` says which link and why. The
+// directories themselves are judged as a place (a warning), not here.
+// Invalid with `error` or `refusal` set when it cannot be opened.
+UniqueFd open_directory_walked(const std::string& path, std::string& refusal,
+                               int& error) {
+  UniqueFd dir(::open(path.starts_with('/') ? "/" : ".",
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::string at = path.starts_with('/') ? "/" : ".";
+  std::vector<std::string> todo = components(path);
+  std::reverse(todo.begin(), todo.end());
+  int links = 0;
+  while (dir.valid() && !todo.empty()) {
+    const std::string part = std::move(todo.back());
+    todo.pop_back();
+    UniqueFd next(::openat(dir.get(), part.c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (next.valid()) {
+      dir = std::move(next);
+      at = part == ".." ? directory_of(at) : join(at, part);
+      continue;
+    }
+    struct stat link_st, dir_st;
+    UniqueFd link;
+    if (errno == ELOOP || errno == ENOTDIR) {
+      link = open_link(dir.get(), part, link_st);
+    }
+    if (!link.valid()) {
+      error = errno;
+      return UniqueFd();
+    }
+    const std::string link_path = join(at, part);
+    if (++links > kMaxLinks || ::fstat(dir.get(), &dir_st) != 0) {
+      error = links > kMaxLinks ? ELOOP : errno;
+      return UniqueFd();
+    }
+    Say say = content_say(link_st, link_path);
+    if (!say) say = content_say(dir_st, at);
+    if (say) {
+      refusal = link_path + " leads to the public directory, and " +
+                say.reason + ": a write as " + user_name(run_user()) +
+                " goes only through links that nobody else could have " +
+                "chosen; " + say.mend;
+      return UniqueFd();
+    }
+    std::string target;
+    if (!read_link(link.get(), "", target)) {
+      error = errno;
+      return UniqueFd();
+    }
+    if (target.starts_with('/')) {
+      dir.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      at = "/";
+    }
+    std::vector<std::string> more = components(target);
+    todo.insert(todo.end(), more.rbegin(), more.rend());
+  }
+  if (!dir.valid()) error = errno;
+  return dir;
+}
+
 // A place that could not be judged: nobody can tell who may replace it.
 Say unjudged(const std::string& dir, int error) {
   Say say;
@@ -493,12 +558,14 @@ void open_base_directory(const std::string& file) {
   Base& b = base();
   b.path = directory_of(file);
   b.place = Say();
-  b.fd.reset(::open(b.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  b.error = b.fd.valid() && ::fstat(b.fd.get(), &b.st) == 0 ? 0 : errno;
-  if (b.error != 0) {
+  b.refusal.clear();
+  b.error = 0;
+  b.fd = open_directory_walked(b.path, b.refusal, b.error);
+  if (b.fd.valid() && ::fstat(b.fd.get(), &b.st) != 0) {
+    b.error = errno;
     b.fd.reset();
-    return;
   }
+  if (!b.fd.valid()) return;
   b.place = judge_place(b.path, b.st);
 }
 
@@ -511,6 +578,7 @@ Status locate(const std::string& what, const std::string& path, Location& at) {
   std::string rel;
   if (!below_base(path, rel)) return locate_outside(what, path, at);
   const Base& b = base();
+  if (!b.refusal.empty()) return refused(what, b.refusal);
   if (!b.fd.valid()) return Status::failure(what, b.error);
   std::vector<std::string> parts = components(rel);
   if (parts.empty()) return Status::failure(what, EISDIR);
