@@ -117,5 +117,6 @@ std::uint16_t tolmex::runwait(Text var_0, std::uint16_t var_1) {
   runtime::Status ran =
       runtime::external_call(runwait_function, var_0, var_1, client_end);
   if (!ran.ok()) failure = ran;
+  for (const std::string& warning : client_end.warnings) warn(warning);
   return client_end.status();
 }

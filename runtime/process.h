@@ -16,6 +16,8 @@
 #define TOLMEX_RUNTIME_PROCESS_H_
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace runtime {
 
@@ -40,6 +42,10 @@ struct ProgramEnd {
   bool ended = false;    // it was started and waited for
   int exit_status = 0;   // when no signal ended it
   int signal = 0;        // the signal that ended it, or 0
+  // What the operator should hear of the run, such as the processes that
+  // it left running (on Windows: "the client left 1 process running:
+  // helper.exe (pid 212) ...").
+  std::vector<std::string> warnings;
 
   // The exit status, or 128 + the signal when a signal ended it.
   std::uint16_t status() const {
