@@ -8,8 +8,9 @@
 // fails with the reason, which names its owner.
 #include "runtime/program_copy.h"
 
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <map>
 #include <string>
