@@ -141,7 +141,8 @@ Status start_in_job(const Text& program, std::wstring& line, std::uint16_t show,
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
-  const std::wstring application = wide(program);
+  // The program by the name CreateFileW gives it (platform/win32/wide.h).
+  const std::wstring application = full_path(program);
   if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     return call_failure("cannot start " + to_ansi(program), program);

@@ -126,11 +126,11 @@ std::vector<Finding> check_site_files(const SiteFiles& files) {
   const Text& ini = files.result_file;
   DWORD a = attributes_of(ini);
   // The profile functions take no longer path.
-  const DWORD full = GetFullPathNameW(wide(ini).c_str(), 0, nullptr, nullptr);
-  if (full > MAX_PATH) {
+  const std::size_t full = full_path(ini).size();
+  if (full >= MAX_PATH) {
     add(out, Finding::kProblem,
         "cannot write " + to_ansi(ini) + ": its path of " +
-            std::to_string(full - 1) + " characters is longer than the " +
+            std::to_string(full) + " characters is longer than the " +
             std::to_string(MAX_PATH - 1) + " Windows takes");
   } else if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,

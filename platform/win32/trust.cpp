@@ -298,13 +298,7 @@ std::string take_over_refusal(HANDLE held, const Text& target,
 }
 
 std::string place_refusal(const Text& dir) {
-  std::wstring path = wide(dir.units().empty() ? Text(u".") : dir);
-  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (n != 0) {
-    std::wstring full(n, L'\0');
-    full.resize(GetFullPathNameW(path.c_str(), n, full.data(), nullptr));
-    path = full;
-  }
+  std::wstring path = full_path(dir.units().empty() ? Text(u".") : dir);
   while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) {
     path.pop_back();
   }
