@@ -21,6 +21,7 @@ import sys
 import tempfile
 import time
 import unittest
+import uuid
 
 WINE, TOLMEX, CLIENT, PROBE, SAMPLE = sys.argv[1:6]
 MSI = (sys.argv[6:] or [""])[0]
@@ -511,8 +512,14 @@ class RequestFlowTest(unittest.TestCase):
                r"\tolmex")
         wine = lambda *args: subprocess.run(
             [WINE, *args], env=ENV, timeout=LIMIT, capture_output=True)
-        msiexec = lambda how: wine("msiexec", how, windows_path(MSI), "/qn")
+        msiexec = lambda how, msi=MSI: wine("msiexec", how,
+                                            windows_path(msi), "/qn")
+        products = lambda: re.findall(rb"(DisplayName|InstallLocation) +"
+                                      rb"REG_SZ +(.*?)\r", wine(
+            "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion"
+            r"\Uninstall", "/s").stdout)
         self.assertEqual(msiexec("/i").returncode, 0)
+        installed = MSI
         try:
             self.assertEqual(sorted(os.listdir(home)),
                              ["README.txt", "tolmex.exe", "tolmex.txt"])
@@ -524,10 +531,45 @@ class RequestFlowTest(unittest.TestCase):
             r = wine(r"C:\Program Files\tolmex\tolmex.exe",
                      f"pay,{self.pub},ORDER-1")
             self.assertEqual((r.returncode, len(self.ran())), (0, 1), r.stderr)
+            # The other architecture's package (this one with that one's
+            # codes and name) replaces it: one product, the key kept.
+            other, name = self.other_architecture(products()[0][1])
+            self.assertEqual(msiexec("/i", other).returncode, 0)
+            installed = other
+            self.assertEqual(products(), [
+                (b"DisplayName", name),
+                (b"InstallLocation", b"C:\\Program Files\\tolmex\\")])
+            self.assertIn(b"Files\\tolmex\\tolmex.exe",
+                          wine("reg", "query", key).stdout)
         finally:
-            self.assertEqual(msiexec("/x").returncode, 0)
+            self.assertEqual(msiexec("/x", installed).returncode, 0)
         self.assertFalse(os.path.exists(home))
         self.assertNotEqual(wine("reg", "query", key).returncode, 0)
+
+    def other_architecture(self, name):
+        """A copy of MSI that stands for the other architecture's package of
+        the same version (its upgrade code, a product code and name of its
+        own, replacing this architecture's), and its product name."""
+        other = os.path.join(self.dir, "other.msi")
+        shutil.copyfile(MSI, other)
+        tables = {t: subprocess.run(["msiinfo", "export", MSI, t], check=True,
+                                    capture_output=True, text=True).stdout
+                  for t in ("Property", "Upgrade")}
+        own = re.search(r"UpgradeCode\t(\S+)", tables["Property"]).group(1)
+        code = re.search(r"(\S+)\t.*TOLMEX_OTHER", tables["Upgrade"]).group(1)
+        name = name.replace(b"64-bit", b"xx").replace(b"32-bit", b"64-bit")
+        name = name.replace(b"xx", b"32-bit")
+        q = "UPDATE `Property` SET `Value` = '%s' WHERE `Property` = '%s'"
+        subprocess.run(["msibuild", other,
+                        "-q", q % (code, "UpgradeCode"),
+                        "-q", q % ("{" + str(uuid.uuid4()).upper() + "}",
+                                   "ProductCode"),
+                        "-q", q % (name.decode(), "ProductName"),
+                        "-q", "INSERT INTO `Upgrade` (`UpgradeCode`, "
+                        "`VersionMin`, `Attributes`, `ActionProperty`) VALUES "
+                        f"('{own}', '0.0.0', 256, 'TOLMEX_OTHER_ARCHITECTURE')"],
+                       check=True, timeout=LIMIT)
+        return other, name
 
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy; the
