@@ -106,10 +106,9 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
     const Text dir(cut == std::u16string::npos ? std::u16string(u".")
                                                : units.substr(0, cut));
     place = open_place(dir);
-    const std::string link =
-        place == INVALID_HANDLE_VALUE ? "" : link_refusal(place, dir);
+    const std::string link = link_refusal(place, dir);
     if (!link.empty()) {
-      CloseHandle(place);
+      if (place != INVALID_HANDLE_VALUE) CloseHandle(place);
       number = -1;
       return Status::failure("cannot open " + to_ansi(path) + ": " + link, 0);
     }

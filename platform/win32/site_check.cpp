@@ -161,8 +161,7 @@ std::vector<Finding> check_site_files(const SiteFiles& files) {
   const Text& logs = files.log_directory;
   a = attributes_of(logs);
   HANDLE place = open_place(logs);
-  const std::string link =
-      place == INVALID_HANDLE_VALUE ? "" : link_refusal(place, logs);
+  const std::string link = link_refusal(place, logs);
   if (place != INVALID_HANDLE_VALUE) CloseHandle(place);
   if (!link.empty()) {
     add(out, Finding::kWarning, "the request would not be logged: " + link);

@@ -184,7 +184,7 @@ std::string image_refusal(HANDLE file, const std::string& shown) {
   }
   // The signature, the file header and the optional header up to and with
   // its subsystem, which is where PE32 and PE32+ have it alike.
-  struct {
+  struct NtStart {
     DWORD signature;
     IMAGE_FILE_HEADER file;
     WORD magic;
@@ -192,7 +192,8 @@ std::string image_refusal(HANDLE file, const std::string& shown) {
     WORD subsystem;
   } nt = {};
   static_assert(offsetof(IMAGE_OPTIONAL_HEADER32, Subsystem) == 68 &&
-                offsetof(IMAGE_OPTIONAL_HEADER64, Subsystem) == 68);
+                offsetof(IMAGE_OPTIONAL_HEADER64, Subsystem) == 68 &&
+                offsetof(NtStart, subsystem) == offsetof(NtStart, magic) + 68);
   if (dos.e_lfanew <= 0 ||
       !read_at(file, static_cast<DWORD>(dos.e_lfanew), &nt, sizeof nt) ||
       nt.signature != IMAGE_NT_SIGNATURE) {
@@ -423,6 +424,15 @@ HANDLE open_place(const Text& dir) {
 }
 
 std::string link_refusal(HANDLE held, const Text& dir) {
+  if (held == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return "";
+    }
+    return Status::failure(to_ansi(dir) + " cannot be judged", to_ansi(dir),
+                           static_cast<int>(error))
+        .message();
+  }
   const DWORD a = attributes_of(held, dir);
   if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return "";

@@ -101,8 +101,10 @@ std::wstring private_security();
 HANDLE open_place(const Text& dir);
 
 // "" when what `held` (from open_place()) has open at `dir` is no link (a
-// reparse point) of someone outside the trusted; else the reason, which
-// names its owner. A link of the trusted is followed.
+// reparse point) of someone outside the trusted, or when nothing is there;
+// else the reason, which names its owner. A link of the trusted is
+// followed. An INVALID_HANDLE_VALUE `held` is asked right after the open
+// that failed, whose error is then the reason.
 std::string link_refusal(HANDLE held, const Text& dir);
 
 }  // namespace runtime
