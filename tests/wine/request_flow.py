@@ -45,7 +45,9 @@ os.makedirs(SCRATCH, mode=0o755, exist_ok=True)
 os.chmod(SCRATCH, 0o755)
 tempfile.tempdir = SCRATCH
 DRIVE = os.path.join(ENV["WINEPREFIX"], "dosdevices", "s:")
-os.makedirs(os.path.dirname(DRIVE), exist_ok=True)
+if not os.path.isdir(os.path.dirname(DRIVE)):  # a prefix made first
+    subprocess.run([WINE, "wineboot", "-i"], env=ENV, capture_output=True,
+                   timeout=LIMIT * 5)
 if os.path.realpath(DRIVE) != os.path.realpath(SCRATCH):
     if os.path.lexists(DRIVE):
         os.remove(DRIVE)
