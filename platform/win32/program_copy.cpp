@@ -52,20 +52,13 @@ bool identify(HANDLE file, FileId& id) {
   return true;
 }
 
-// Holds the file at `path` as in use: the file `made` when given (false
-// when another is there now), else whatever file is there. False with
-// GetLastError() when it cannot be held.
-bool start_using(const std::wstring& path, const FileId* made) {
+// Holds the file at `path` as in use. False with GetLastError() when it
+// cannot be held.
+bool start_using(const std::wstring& path) {
   HANDLE file =
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  FileId id;
-  if (made != nullptr && (!identify(file, id) || !(id == *made))) {
-    CloseHandle(file);
-    SetLastError(ERROR_FILE_EXISTS);
-    return false;
-  }
   stop_using(path);
   files_in_use()[path] = file;
   return true;
@@ -118,33 +111,55 @@ bool write_all(HANDLE from, HANDLE to) {
 }
 
 // A new file at `to` that only this user, Administrators and SYSTEM may
-// use, holding what `judged` holds; its identity goes to `id`. Fails (with
+// use, holding what `judged` holds, and held in `held` (for reading, as a
+// file in use is). Some handle without delete sharing has it open from its
+// making on, so that no other run removes it meanwhile. Fails (with
 // GetLastError()) where anything is at that name already, and leaves
 // nothing behind where it cannot be written whole.
-bool make_copy(HANDLE judged, const std::wstring& to, FileId& id) {
+bool make_copy(HANDLE judged, const std::wstring& to, HANDLE& held) {
   SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
   const std::wstring sddl = private_security();
   if (!sddl.empty()) {
     ConvertStringSecurityDescriptorToSecurityDescriptorW(
         sddl.c_str(), SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr);
   }
-  HANDLE made = CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, &security,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE made =
+      CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &security,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   const DWORD created = GetLastError();
   LocalFree(security.lpSecurityDescriptor);
   if (made == INVALID_HANDLE_VALUE) {
     SetLastError(created);
     return false;
   }
-  const bool whole = write_all(judged, made) && identify(made, id);
+  auto open_reading = [&](DWORD sharing) {
+    return CreateFileW(to.c_str(), GENERIC_READ, sharing, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  FileId id, seen;
+  bool whole = write_all(judged, made) && identify(made, id);
+  // Read while the writer still has it, then for reading alone.
+  HANDLE reading = whole ? open_reading(FILE_SHARE_READ | FILE_SHARE_WRITE)
+                         : INVALID_HANDLE_VALUE;
+  whole =
+      reading != INVALID_HANDLE_VALUE && identify(reading, seen) && seen == id;
   const DWORD error = GetLastError();
-  if (!whole) {
-    FILE_DISPOSITION_INFO gone = {TRUE};
-    SetFileInformationByHandle(made, FileDispositionInfo, &gone, sizeof gone);
-  }
   CloseHandle(made);
-  SetLastError(error);
-  return whole;
+  if (!whole) {
+    if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
+    std::string ignored;  // what is left there is this run's, or in use
+    static_cast<void>(remove_name(from_wide(to), ignored));
+    SetLastError(error);
+    return false;
+  }
+  held = open_reading(FILE_SHARE_READ);
+  if (held != INVALID_HANDLE_VALUE && identify(held, seen) && seen == id) {
+    CloseHandle(reading);
+  } else {
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    held = reading;
+  }
+  return true;
 }
 
 }  // namespace
@@ -180,11 +195,10 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   bool copied = false;
   const bool placed =
       refused.empty() && retry_while_busy([&] {
-        FileId id;
-        if (make_copy(judged, to, id)) {
-          // Held at once; where another run took the name meanwhile, its copy
-          // is found there next time.
-          if (!start_using(to, &id)) return Attempt::kBusy;
+        HANDLE held;
+        if (make_copy(judged, to, held)) {
+          stop_using(to);
+          files_in_use()[to] = held;
           copied = true;
           return Attempt::kDone;
         }
@@ -214,7 +228,7 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
         // Another run's copy in use cannot be replaced, and this run goes on
         // with it, as with a program that runs. Anything else held there is
         // not this run's to start.
-        if (!start_using(to, nullptr)) return Attempt::kBusy;
+        if (!start_using(to)) return Attempt::kBusy;
         refused = take_over_refusal(files_in_use()[to], target, source);
         if (!refused.empty()) {
           stop_using(to);
