@@ -7,11 +7,12 @@ configure_file(doc/tolmex.1.in tolmex.1 @ONLY)
 set(CPACK_PACKAGE_NAME tolmex)
 if(WIN32)
   # Both texts in UTF-8 with a byte-order mark and CR LF line ends, so that
-  # Notepad and `type` show them as they are.
+  # Notepad and `type` show them as they are; no word is split at a line's
+  # end (-rHY=0), so that a search finds it.
   find_program(TOLMEX_GROFF groff REQUIRED)
   set(text ${PROJECT_SOURCE_DIR}/cmake/windows-text.sh)
   add_custom_command(OUTPUT tolmex.txt
-    COMMAND ${TOLMEX_GROFF} -k -rW1 -man -Tutf8 -P-cbou
+    COMMAND ${TOLMEX_GROFF} -k -rW1 -rHY=0 -man -Tutf8 -P-cbou
             ${PROJECT_BINARY_DIR}/tolmex.1 | sh ${text} > tolmex.txt
     DEPENDS ${PROJECT_BINARY_DIR}/tolmex.1 ${text})
   add_custom_command(OUTPUT README.txt

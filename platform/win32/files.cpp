@@ -123,6 +123,23 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
         append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ, nullptr,
         append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   };
+  // The directory of an appended file (logpay) is held while the file is
+  // opened, so that nobody renames it meanwhile, and a link there that
+  // someone outside the trusted made is not followed.
+  HANDLE place = INVALID_HANDLE_VALUE;
+  if (append) {
+    const std::u16string& units = path.units();
+    const std::size_t cut = units.find_last_of(u"\\/");
+    const Text dir(cut == std::u16string::npos ? std::u16string(u".")
+                                               : units.substr(0, cut));
+    place = open_place(dir);
+    const std::string link = link_refusal(place, dir);
+    if (!link.empty()) {
+      if (place != INVALID_HANDLE_VALUE) CloseHandle(place);
+      number = -1;
+      return Status::failure("cannot open " + to_ansi(path) + ": " + link, 0);
+    }
+  }
   // An appended file is opened with the reading access that a lock of the
   // whole file asks for, and the writing access that taking back a line cut
   // short asks for; a file that grants appending alone is still appended
@@ -141,9 +158,10 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
                ? Attempt::kBusy
                : Attempt::kFailed;
   });
+  const DWORD error = GetLastError();
+  if (place != INVALID_HANDLE_VALUE) CloseHandle(place);
   number = -1;
   if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
     return Status::failure("cannot open " + to_ansi(path), to_ansi(path),
                            static_cast<int>(error));
   }

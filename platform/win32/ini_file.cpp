@@ -13,18 +13,6 @@
 namespace runtime {
 namespace {
 
-// A path the profile functions take as it is: a name without a directory
-// would go to the Windows directory, so it is made absolute.
-std::wstring full_path(const Text& path) {
-  std::wstring name = wide(path);
-  DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return name;
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
-  full.resize(n);
-  return full;
-}
-
 Text read_key(const std::wstring& path, const Text& section, const Text& key,
               const wchar_t* fallback) {
   std::wstring value(256, L'\0');

@@ -4,8 +4,14 @@
 // the program, and whatever it started, when this process ends while it
 // waits. The program may start a helper out of the job
 // (CREATE_BREAKAWAY_FROM_JOB), which then outlives this process in any
-// case.
+// case. What of the job still runs when the program has ended is named in
+// a warning, and runs on.
 #include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
@@ -38,6 +44,80 @@ bool kill_on_close(HANDLE job, bool on) {
                                  &limits, sizeof limits);
 }
 
+// True when `image` is the system's console host, which a console client
+// gets in its job and which ends by itself with the last program of its
+// console.
+bool console_host(const std::wstring& image) {
+  wchar_t system[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  return n > 0 && n < MAX_PATH &&
+         CompareStringOrdinal(
+             image.c_str(), -1,
+             (std::wstring(system, n) + L"\\conhost.exe").c_str(), -1,
+             TRUE) == CSTR_EQUAL;
+}
+
+// The processes still in the job `job`, each as "name.exe (pid N)"; a
+// helper that broke away from it is not among them, nor the console host.
+std::vector<std::string> still_in_job(HANDLE job) {
+  // The list's ids read from its bytes: the platform declares room for one.
+  ULONG_PTR buffer[64] = {};
+  JOBOBJECT_BASIC_PROCESS_ID_LIST head;
+  std::vector<std::string> found;
+  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, buffer,
+                                 sizeof buffer, nullptr) &&
+      GetLastError() != ERROR_MORE_DATA) {
+    return found;
+  }
+  std::memcpy(&head, buffer, sizeof head);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(buffer);
+  for (DWORD i = 0; i < head.NumberOfProcessIdsInList; ++i) {
+    ULONG_PTR id = 0;
+    std::memcpy(&id,
+                bytes +
+                    offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList) +
+                    i * sizeof id,
+                sizeof id);
+    const DWORD pid = static_cast<DWORD>(id);
+    std::string name = "?";
+    if (HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+      wchar_t image[MAX_PATH];
+      DWORD n = MAX_PATH;
+      const bool named = QueryFullProcessImageNameW(p, 0, image, &n);
+      CloseHandle(p);
+      const std::wstring path(image, named ? n : 0);
+      const bool host = named && console_host(path);
+      if (host) continue;
+      if (named) {
+        name = to_ansi(from_wide(path.substr(path.find_last_of(L"\\/") + 1)));
+      }
+    }
+    found.push_back(name + " (pid " + std::to_string(pid) + ")");
+  }
+  // More than the list holds: the rest counted, not named.
+  for (DWORD i = head.NumberOfProcessIdsInList;
+       i < head.NumberOfAssignedProcesses; ++i) {
+    found.push_back("?");
+  }
+  return found;
+}
+
+// The warning for what the client left running in its job: named, neither
+// waited for nor ended (clients may rely on helpers that outlive them); ""
+// for none.
+std::string left_running(HANDLE job) {
+  const std::vector<std::string> left = still_in_job(job);
+  if (left.empty()) return "";
+  std::string names;
+  for (const std::string& name : left) {
+    if (name == "?") continue;
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  return "the client left " + std::to_string(left.size()) +
+         (left.size() == 1 ? " process" : " processes") + " running (" + names +
+         "); tolmex neither waits for nor ends them";
+}
+
 // The failure of the platform call just made for the client `program`.
 Status call_failure(const std::string& what, const Text& program) {
   const DWORD error = GetLastError();  // before to_ansi() sets another
@@ -61,7 +141,8 @@ Status start_in_job(const Text& program, std::wstring& line, std::uint16_t show,
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = show;
-  const std::wstring application = wide(program);
+  // The program by the name CreateFileW gives it (platform/win32/wide.h).
+  const std::wstring application = full_path(program);
   if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
     return call_failure("cannot start " + to_ansi(program), program);
@@ -120,6 +201,9 @@ Status start_and_wait(const Text& command_line, std::uint16_t show,
   // The client has ended: what it left running is not ended with this
   // process, as on POSIX systems.
   kill_on_close(program_job(), false);
+  if (std::string left = left_running(program_job()); !left.empty()) {
+    end.warnings.push_back(left);
+  }
   end.ended = true;
   end.exit_status = static_cast<int>(code);
   return Status();

@@ -74,8 +74,8 @@ bool check_directory(const Text& dir, Findings& out) {
   return true;
 }
 
-// mart.dll as the copy judges it, a program by its first bytes, and what
-// is at mart.exe as the copy would find it.
+// mart.dll as the copy judges it (who may change it, its program header),
+// and what is at mart.exe as the copy would find it.
 void check_client(const SiteFiles& files, Findings& out) {
   const Text& client = files.client;
   const Text& exe = files.client_copy;
@@ -85,55 +85,32 @@ void check_client(const SiteFiles& files, Findings& out) {
   if (file == INVALID_HANDLE_VALUE) {
     return add(out, Finding::kProblem, failure(what, client).message());
   }
-  const OthersSay say = others_say(file, to_ansi(client), Question::kContent);
-  char start[2] = {};
-  DWORD n = 0;
-  const bool program = ReadFile(file, start, sizeof start, &n, nullptr) &&
-                       n == 2 && start[0] == 'M' && start[1] == 'Z';
+  const std::string refusal = program_refusal(file, to_ansi(client));
   CloseHandle(file);
-  if (say) {
-    return add(out, Finding::kProblem,
-               what + ": " + say.reason +
-                   ": tolmex starts only what nobody "
-                   "but this user, Administrators "
-                   "and SYSTEM may change");
-  }
-  if (!program) {
-    return add(out, Finding::kProblem,
-               "cannot start " + to_ansi(exe) + ": " + to_ansi(client) +
-                   " is no Windows program (it does not start with MZ)");
+  if (!refusal.empty()) {
+    return add(out, Finding::kProblem, what + ": " + refusal);
   }
   add(out, Finding::kOk,
       to_ansi(client) +
-          " is a program that only this user, Administrators and SYSTEM "
-          "may change");
-  const DWORD a = attributes_of(exe);
-  if (a == INVALID_FILE_ATTRIBUTES) return;
-  if (a & FILE_ATTRIBUTE_DIRECTORY) {
-    return add(out, Finding::kProblem,
-               what + ": " + to_ansi(exe) + " is a directory");
+          " is a program for this system that only this user, "
+          "Administrators and SYSTEM may change");
+  // What is at mart.exe as the copy judges it before it frees the name:
+  // removable, refused, or held open, and then taken over only as another
+  // run's copy.
+  Leftover left = judge_leftover(exe);
+  if (left.handle != INVALID_HANDLE_VALUE) CloseHandle(left.handle);
+  if (left.state == Leftover::kRefused) {
+    return add(out, Finding::kProblem, what + ": " + left.reason);
   }
-  // A file the request may delete goes; one held open stays, and is taken
-  // over only as another run's copy.
-  HANDLE deletable =
-      CreateFileW(wide(exe).c_str(), DELETE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (deletable != INVALID_HANDLE_VALUE) {
-    CloseHandle(deletable);
-    return;
-  }
-  if (GetLastError() != ERROR_SHARING_VIOLATION) {
-    return add(out, Finding::kProblem, failure(what, exe).message());
-  }
+  if (left.state != Leftover::kInUse) return;
   HANDLE held = open_held(exe);
-  const std::string refusal = held == INVALID_HANDLE_VALUE
-                                  ? failure(what, exe).message()
-                                  : take_over_refusal(held, exe, client);
+  const std::string taken = held == INVALID_HANDLE_VALUE
+                                ? failure(what, exe).message()
+                                : take_over_refusal(held, exe, client);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-  if (!refusal.empty()) {
+  if (!taken.empty()) {
     add(out, Finding::kProblem,
-        refusal.starts_with(what) ? refusal : what + ": " + refusal);
+        taken.starts_with(what) ? taken : what + ": " + taken);
   }
 }
 
@@ -149,11 +126,11 @@ std::vector<Finding> check_site_files(const SiteFiles& files) {
   const Text& ini = files.result_file;
   DWORD a = attributes_of(ini);
   // The profile functions take no longer path.
-  const DWORD full = GetFullPathNameW(wide(ini).c_str(), 0, nullptr, nullptr);
-  if (full > MAX_PATH) {
+  const std::size_t full = full_path(ini).size();
+  if (full >= MAX_PATH) {
     add(out, Finding::kProblem,
         "cannot write " + to_ansi(ini) + ": its path of " +
-            std::to_string(full - 1) + " characters is longer than the " +
+            std::to_string(full) + " characters is longer than the " +
             std::to_string(MAX_PATH - 1) + " Windows takes");
   } else if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,
@@ -183,7 +160,12 @@ std::vector<Finding> check_site_files(const SiteFiles& files) {
 
   const Text& logs = files.log_directory;
   a = attributes_of(logs);
-  if (a == INVALID_FILE_ATTRIBUTES) {
+  HANDLE place = open_place(logs);
+  const std::string link = link_refusal(place, logs);
+  if (place != INVALID_HANDLE_VALUE) CloseHandle(place);
+  if (!link.empty()) {
+    add(out, Finding::kWarning, "the request would not be logged: " + link);
+  } else if (a == INVALID_FILE_ATTRIBUTES) {
     add(out, Finding::kOk,
         to_ansi(logs) + " is not there yet; the first request makes it");
   } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -56,6 +56,57 @@ std::string take_over_refusal(HANDLE held, const Text& target,
 // directory", and its mend.
 std::string place_refusal(const Text& dir);
 
+// "" when the file `file` (open for reading, shown as `shown`) is a program
+// that a request may copy and start: nobody outside the trusted has a say
+// over it, and its header is that of a Windows program (an executable
+// image, not a DLL) for a machine this system runs. Else the reason, its
+// mend included. The request and tolmex --check both ask this.
+std::string program_refusal(HANDLE file, const std::string& shown);
+
+// What is at a name that a request frees for its copy (mart.exe), judged
+// from a handle that has it open for deleting, reading its owner and
+// attributes (and changing them where this user may), sharing all, and
+// not following a link (a reparse point).
+struct Leftover {
+  enum State {
+    kNone,       // nothing is there (or its removal is pending)
+    kInUse,      // held without delete sharing, as a run holds its copy
+    kRefused,    // not this run's to remove: `reason` says why
+    kRemovable,  // this run's to remove, through `handle`
+  };
+  State state = kNone;
+  HANDLE handle = INVALID_HANDLE_VALUE;  // kRemovable; the caller closes it
+  std::string reason;  // kRefused: names the owner, such as "C:\pos\mart.exe
+                       // belongs to pos-user and cannot be removed: ..."
+};
+
+// The judgement of what is at `path`: removable unless it is a directory,
+// a link of someone outside the trusted, a read-only file of theirs (whose
+// attribute this run does not change), or a name this user may not delete.
+Leftover judge_leftover(const Text& path);
+
+// The reason why what is at `path` could not be removed, for the reason
+// `error`: "... belongs to <owner> and cannot be removed: <reason>".
+std::string removal_refusal(const Text& path, DWORD error);
+
+// The security, in SDDL, of a file that only this run's user,
+// Administrators and SYSTEM may use, inheriting nothing from its
+// directory; "" where this run's user cannot be read.
+std::wstring private_security();
+
+// The directory `dir` that a request writes into (logpay), opened without
+// following a link and without delete sharing, so that nobody renames or
+// removes it while it is held. INVALID_HANDLE_VALUE with GetLastError()
+// where it cannot be opened so.
+HANDLE open_place(const Text& dir);
+
+// "" when what `held` (from open_place()) has open at `dir` is no link (a
+// reparse point) of someone outside the trusted, or when nothing is there;
+// else the reason, which names its owner. A link of the trusted is
+// followed. An INVALID_HANDLE_VALUE `held` is asked right after the open
+// that failed, whose error is then the reason.
+std::string link_refusal(HANDLE held, const Text& dir);
+
 }  // namespace runtime
 
 #endif  // TOLMEX_PLATFORM_WIN32_TRUST_H_

@@ -6,7 +6,7 @@
 // read-only attribute. Then it writes result=SUCCESS and the request's order
 // number (field 3) as out_trade_no into the section "return" of
 // <dir>\tolmex.ini. It takes its directory from its own path, so it works
-// wherever it is copied. With field 4 "helper" (or "helper-wait",
+// wherever it is copied. With field 4 "helper" (or "helper-wait", "away",
 // "away-wait") it also starts <dir>\helper.exe (a copy of itself), which
 // writes <dir>\helper.txt two seconds later.
 #include <windows.h>
@@ -62,20 +62,20 @@ int wmain() {
   std::wstring request =
       name == std::wstring::npos ? L"" : line.substr(name + 9);
   // Field 4 "helper" starts helper.exe and ends; "helper-wait" starts it
-  // and runs on for ten seconds; "away-wait" does the same with the helper
-  // out of the client's job (CREATE_BREAKAWAY_FROM_JOB). The helper starts
+  // and runs on for ten seconds; "away" and "away-wait" do the same with
+  // the helper out of the client's job (CREATE_BREAKAWAY_FROM_JOB). The helper starts
   // before the line in ran.txt, so a test that sees the line may end the
   // client.
   const std::wstring helper = field(request, 4);
-  if (helper == L"helper" || helper == L"helper-wait" ||
-      helper == L"away-wait") {
+  const bool away = helper == L"away" || helper == L"away-wait";
+  if (helper == L"helper" || helper == L"helper-wait" || away) {
     std::wstring command = L"helper.exe --helper";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (CreateProcessW((dir + L"helper.exe").c_str(), command.data(), nullptr,
                        nullptr, FALSE,
-                       helper == L"away-wait" ? CREATE_BREAKAWAY_FROM_JOB : 0,
+                       away ? CREATE_BREAKAWAY_FROM_JOB : 0,
                        nullptr, nullptr, &startup, &process)) {
       CloseHandle(process.hThread);
       CloseHandle(process.hProcess);

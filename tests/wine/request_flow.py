@@ -4,7 +4,7 @@
 usage: request_flow.py WINE TOLMEX_EXE CLIENT_EXE PROFILE_PROBE_EXE SAMPLE_EXE [MSI]
 
 Runs tolmex.exe on requests in a scratch public directory (given to it as a
-Windows path on drive Z:), with tests/wine/client.cpp as the payment client
+Windows path on drive S:, the build tree's wine-scratch), with tests/wine/client.cpp as the payment client
 and the platform's own INI reader (profile_probe.exe) to read the result;
 SAMPLE_EXE is the demo's sample client built for Windows; MSI, the
 installer (its test skips where none was built).
@@ -16,12 +16,12 @@ import resource
 import select
 import shutil
 import signal
-import stat
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import uuid
 
 WINE, TOLMEX, CLIENT, PROBE, SAMPLE = sys.argv[1:6]
 MSI = (sys.argv[6:] or [""])[0]
@@ -36,22 +36,22 @@ ENV.setdefault("WINEPREFIX", os.path.join(os.path.dirname(TOLMEX),
 LOG_PREFIX = "接收的参数字符串：".encode("gbk")
 
 
-def scratch_root():
-    """Where the public directories go: below the build tree, unless a
-    directory above it is one every user may write (a tree under /tmp), as
-    Wine shows the sticky /tmp as a directory Everyone may empty, whose
-    subdirectories others could replace; then below the home directory."""
-    build = os.path.dirname(os.path.abspath(TOLMEX))
-    d = build
-    while not os.stat(d).st_mode & stat.S_IWOTH:
-        if d == os.path.dirname(d):
-            return os.path.join(build, "wine-scratch")
-        d = os.path.dirname(d)
-    return os.path.join(os.path.expanduser("~"), ".cache", "tolmex-wine")
-
-
-tempfile.tempdir = scratch_root()
-os.makedirs(tempfile.tempdir, mode=0o755, exist_ok=True)
+# The public directories go below the build tree, seen by Wine as a drive
+# of their own (S:), so that no folder above them is judged wherever the
+# tree lies: Wine shows the sticky /tmp as a folder Everyone may empty.
+SCRATCH = os.path.join(os.path.dirname(os.path.abspath(TOLMEX)),
+                       "wine-scratch")
+os.makedirs(SCRATCH, mode=0o755, exist_ok=True)
+os.chmod(SCRATCH, 0o755)
+tempfile.tempdir = SCRATCH
+DRIVE = os.path.join(ENV["WINEPREFIX"], "dosdevices", "s:")
+if not os.path.isdir(os.path.dirname(DRIVE)):  # a prefix made first
+    subprocess.run([WINE, "wineboot", "-i"], env=ENV, capture_output=True,
+                   timeout=LIMIT * 5)
+if os.path.realpath(DRIVE) != os.path.realpath(SCRATCH):
+    if os.path.lexists(DRIVE):
+        os.remove(DRIVE)
+    os.symlink(SCRATCH, DRIVE)
 
 
 def within(seconds, condition):
@@ -95,6 +95,9 @@ def start_display(xvfb):
 
 
 def windows_path(path):
+    inside = os.path.relpath(path, SCRATCH)
+    if not inside.startswith(".."):
+        return "S:\\" + inside.replace("/", "\\")
     return "Z:" + path.replace("/", "\\")
 
 
@@ -300,6 +303,32 @@ class RequestFlowTest(unittest.TestCase):
         def put(name, source):
             shutil.copyfile(source, os.path.join(self.dir, name))
 
+        def patched(at, value, keep=0xFFFF):
+            """The client with the 16 bits at `at` of its PE header: those
+            of `keep` kept, or-ed with `value`."""
+            with open(CLIENT, "rb") as f:
+                image = bytearray(f.read())
+            at += int.from_bytes(image[0x3C:0x40], "little")
+            word = int.from_bytes(image[at:at + 2], "little")
+            image[at:at + 2] = (word & keep | value).to_bytes(2, "little")
+            return bytes(image)
+
+        def other(name, content, mode):
+            """Another user's file (or, with content None, a link to a
+            directory of theirs) at `name`; their bytes are kept in
+            "kept" to see that nobody writes them."""
+            path = os.path.join(self.dir, name)
+            if content is None:
+                os.mkdir(os.path.join(self.dir, "theirs"))
+                chown("theirs")
+                os.symlink(os.path.join(self.dir, "theirs"), path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(content)
+                os.chmod(path, mode)
+                os.link(path, os.path.join(self.dir, "kept"))
+            os.lchown(path, 65533, 65533)
+
         deep = "d" * (249 - len(self.pub))
         root = os.geteuid() == 0  # only root gives files to another user
         rows = [
@@ -312,8 +341,17 @@ class RequestFlowTest(unittest.TestCase):
                     "pay-\u0915/mart.dll", CLIENT), "exact", 0, b""),
             ("a tolmex.ini that is a directory", lambda: os.mkdir(
                 os.path.join(self.dir, "tolmex.ini")), "", 3, b"cannot write"),
+            # mart.dll's header is judged before it is copied: no program,
+            # MS-DOS's, a DLL, another machine's.
             ("a mart.dll that is no program", lambda: self.client(b"x" * 64),
-             "", 4, b"cannot start"),
+             "", 2, b"mart.dll is no Windows program"),
+            ("a mart.dll of MZ and zeros", lambda: self.client(
+                b"MZ" + bytes(510)), "", 2, b"has no PE header"),
+            ("a mart.dll that is a DLL", lambda: self.client(
+                patched(0x16, 0x2000)), "", 2, b"mart.dll is a DLL"),
+            ("a mart.dll for another machine", lambda: self.client(
+                patched(4, 0xAA64, 0)), "", 2, b"for ARM64, which this system"),
+            ("P spelled \\??\\", lambda: None, "nt", 0, b""),
             ("a mart.dll others may change",
              lambda: os.chmod(os.path.join(self.dir, "mart.dll"), 0o666),
              "", 2, b"mart.dll may be changed by Everyone"),
@@ -338,6 +376,19 @@ class RequestFlowTest(unittest.TestCase):
             ("another user's copy of mart.dll held at mart.exe",
              lambda: put("mart.exe", CLIENT) or chown("mart.exe"), "held", 2,
              b"only this user's copy is taken over"),
+            # What is at mart.exe goes where this run may remove it, or the
+            # copy fails naming its owner; their file is never written, a
+            # link of theirs (Wine shows directory links alone) never
+            # followed.
+            ("another user's file at mart.exe", lambda: other(
+                "mart.exe", b"THEIRS", 0o666), "", 0, b""),
+            ("another user's read-only file at mart.exe", lambda: other(
+                "mart.exe", b"THEIRS", 0o444), "", 2,
+             b"mart.exe belongs to ANONYMOUS LOGON and is read-only"),
+            ("another user's link at mart.exe", lambda: other(
+                "mart.exe", None, 0), "", 2, b"mart.exe is a link of ANONYMOUS"),
+            ("another user's link at logpay", lambda: other(
+                "logpay", None, 0), "", 0, b"logpay is a link of ANONYMOUS"),
             ("an ancestor of P of another user", lambda: os.makedirs(
                 os.path.join(self.dir, "shop", "pay")) or put(
                     "shop/pay/mart.dll", CLIENT) or chown("shop"),
@@ -347,15 +398,17 @@ class RequestFlowTest(unittest.TestCase):
             with self.subTest(name):
                 for entry in os.listdir(self.dir):
                     path = os.path.join(self.dir, entry)
-                    if os.path.isdir(path):
+                    if os.path.isdir(path) and not os.path.islink(path):
                         shutil.rmtree(path)
                     else:
                         os.remove(path)
                 self.client()
                 setup()
                 pub = where if where.startswith("Z:") else (
-                    self.pub + (where if where not in ("held", "exact")
+                    self.pub + (where if where not in ("held", "exact", "nt")
                                 else ""))
+                if where == "nt":
+                    pub = "\\??\\" + pub
                 request = f"pay,{pub},ORDER-1"
                 if where == "exact":
                     pub += "pay-\u0915\\"
@@ -377,9 +430,16 @@ class RequestFlowTest(unittest.TestCase):
                 refused = 2 <= r.returncode <= 4 or b"can replace" in r.stderr
                 self.assertEqual(check.returncode, int(refused), check.stdout)
                 runs = [run for run in self.ran()
-                        if run[0].startswith(f"{self.pub}mart.exe ")]
+                        if run[0].startswith(f"{pub}mart.exe ")]
                 self.assertEqual(len(runs), int(status == 0 and
-                                                pub == self.pub))
+                                                pub.endswith(self.pub)))
+                kept, theirs = (os.path.join(self.dir, n)
+                                for n in ("kept", "theirs"))
+                if os.path.exists(kept):
+                    with open(kept, "rb") as f:
+                        self.assertEqual(f.read(), b"THEIRS")
+                if os.path.exists(theirs):
+                    self.assertEqual(os.listdir(theirs), [])
         # P as --check gets it: the rest of the exact line, quoted or not.
         os.mkdir(os.path.join(self.dir, "pos data"))
         put("pos data/mart.dll", CLIENT)
@@ -414,11 +474,21 @@ class RequestFlowTest(unittest.TestCase):
         self.client()
         shutil.copyfile(CLIENT, os.path.join(self.dir, "helper.exe"))
         helper_done = os.path.join(self.dir, "helper.txt")
-        # A normal end: the helper goes on and writes its file.
-        r = self.run_tolmex(f"pay,{self.pub},ORDER-1,helper")
-        self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
-        os.remove(helper_done)
+        # A normal end: the helper goes on and writes its file, named in a
+        # warning and in the event (Wine's trace shows it); one that broke
+        # away from the job is not counted.
+        for job, left in (("helper", 1), ("away", 0)):
+            r = self.run_tolmex(f"pay,{self.pub},ORDER-1,{job}",
+                                env=dict(ENV, WINEDEBUG="+eventlog"))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            warning = (rb"warning: the client left 1 process running "
+                       rb"\(helper\.exe \(pid \d+\)\); tolmex neither waits")
+            self.assertEqual(len(re.findall(b"tolmex: " + warning, r.stderr)),
+                             left, r.stderr)
+            self.assertEqual(len(re.findall(rb'ReportEventW L"[^\n]*' +
+                                            warning, r.stderr)), left)
+            self.assertTrue(within(10, lambda: os.path.exists(helper_done)))
+            os.remove(helper_done)
         def killed_while_waiting(order, job):
             run = subprocess.Popen(
                 [WINE, TOLMEX, f"pay,{self.pub},{order},{job}"], env=ENV,
@@ -444,8 +514,14 @@ class RequestFlowTest(unittest.TestCase):
                r"\tolmex")
         wine = lambda *args: subprocess.run(
             [WINE, *args], env=ENV, timeout=LIMIT, capture_output=True)
-        msiexec = lambda how: wine("msiexec", how, windows_path(MSI), "/qn")
+        msiexec = lambda how, msi=MSI: wine("msiexec", how,
+                                            windows_path(msi), "/qn")
+        products = lambda: re.findall(rb"(DisplayName|InstallLocation) +"
+                                      rb"REG_SZ +(.*?)\r", wine(
+            "reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion"
+            r"\Uninstall", "/s").stdout)
         self.assertEqual(msiexec("/i").returncode, 0)
+        installed = MSI
         try:
             self.assertEqual(sorted(os.listdir(home)),
                              ["README.txt", "tolmex.exe", "tolmex.txt"])
@@ -457,10 +533,45 @@ class RequestFlowTest(unittest.TestCase):
             r = wine(r"C:\Program Files\tolmex\tolmex.exe",
                      f"pay,{self.pub},ORDER-1")
             self.assertEqual((r.returncode, len(self.ran())), (0, 1), r.stderr)
+            # The other architecture's package (this one with that one's
+            # codes and name) replaces it: one product, the key kept.
+            other, name = self.other_architecture(products()[0][1])
+            self.assertEqual(msiexec("/i", other).returncode, 0)
+            installed = other
+            self.assertEqual(products(), [
+                (b"DisplayName", name),
+                (b"InstallLocation", b"C:\\Program Files\\tolmex\\")])
+            self.assertIn(b"Files\\tolmex\\tolmex.exe",
+                          wine("reg", "query", key).stdout)
         finally:
-            self.assertEqual(msiexec("/x").returncode, 0)
+            self.assertEqual(msiexec("/x", installed).returncode, 0)
         self.assertFalse(os.path.exists(home))
         self.assertNotEqual(wine("reg", "query", key).returncode, 0)
+
+    def other_architecture(self, name):
+        """A copy of MSI that stands for the other architecture's package of
+        the same version (its upgrade code, a product code and name of its
+        own, replacing this architecture's), and its product name."""
+        other = os.path.join(self.dir, "other.msi")
+        shutil.copyfile(MSI, other)
+        tables = {t: subprocess.run(["msiinfo", "export", MSI, t], check=True,
+                                    capture_output=True, text=True).stdout
+                  for t in ("Property", "Upgrade")}
+        own = re.search(r"UpgradeCode\t(\S+)", tables["Property"]).group(1)
+        code = re.search(r"(\S+)\t.*TOLMEX_OTHER", tables["Upgrade"]).group(1)
+        name = name.replace(b"64-bit", b"xx").replace(b"32-bit", b"64-bit")
+        name = name.replace(b"xx", b"32-bit")
+        q = "UPDATE `Property` SET `Value` = '%s' WHERE `Property` = '%s'"
+        subprocess.run(["msibuild", other,
+                        "-q", q % (code, "UpgradeCode"),
+                        "-q", q % ("{" + str(uuid.uuid4()).upper() + "}",
+                                   "ProductCode"),
+                        "-q", q % (name.decode(), "ProductName"),
+                        "-q", "INSERT INTO `Upgrade` (`UpgradeCode`, "
+                        "`VersionMin`, `Attributes`, `ActionProperty`) VALUES "
+                        f"('{own}', '0.0.0', 256, 'TOLMEX_OTHER_ARCHITECTURE')"],
+                       check=True, timeout=LIMIT)
+        return other, name
 
     def test_read_only_client_is_served_again_and_again(self):
         # CopyFileW carries the read-only attribute over to the copy; the
@@ -559,7 +670,9 @@ class RequestFlowTest(unittest.TestCase):
         self.assertNotIn(b"\\652f\\4ed8", r.stderr)  # 支付, as Wine shows it
 
     def test_client_that_cannot_start_ends_with_4(self):
-        self.client(b"")
+        # A program's headers without the rest of it.
+        with open(CLIENT, "rb") as f:
+            self.client(f.read(1024))
         # Wine keeps no event log to read back; its trace shows the event's
         # text (a backslash doubled, others as \HHHH): the path with its
         # own backslashes.
