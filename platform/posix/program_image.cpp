@@ -127,6 +127,14 @@ Status judge_search_path(const std::string& what, const std::string& path,
       if (!runs_in.place.who.empty()) {
         return refused(in, runs_in.place.reason + "; " + runs_in.place.mend);
       }
+      // A directory below or beside it, such as "$ORIGIN/lib", is judged
+      // on its whole way as any other.
+      const std::string rest = dir.substr(
+          dir.find('}') == std::string::npos ? 7 : dir.find('}') + 1);
+      if (!rest.empty() && runs_in.dir_path.starts_with('/')) {
+        Status judged = judge_search_directory(in, runs_in.dir_path + rest);
+        if (!judged.ok()) return judged;
+      }
     } else if (!dir.starts_with('/')) {
       return refused(in,
                      "a relative library directory is found from "
@@ -158,7 +166,7 @@ Status judge_elf(const std::string& what, int fd, const std::string& path,
     return refused(what, path + " is cut short");
   }
   std::vector<Phdr> ph(eh.e_phnum);
-  std::memcpy(ph.data(), table.data(), table.size());
+  if (!table.empty()) std::memcpy(ph.data(), table.data(), table.size());
   // A virtual address of a loaded segment as a file offset; false outside.
   auto file_offset = [&](std::uint64_t addr, std::uint64_t& offset) {
     for (const Phdr& p : ph) {
@@ -188,7 +196,9 @@ Status judge_elf(const std::string& what, int fd, const std::string& path,
       return refused(what, path + " has a damaged dynamic section");
     }
     std::vector<Dyn> dyn(dynamic.size() / sizeof(Dyn));
-    std::memcpy(dyn.data(), dynamic.data(), dyn.size() * sizeof(Dyn));
+    if (!dyn.empty()) {
+      std::memcpy(dyn.data(), dynamic.data(), dyn.size() * sizeof(Dyn));
+    }
     std::uint64_t strtab = 0, strsz = 0;
     std::vector<std::uint64_t> searches;
     for (const Dyn& d : dyn) {
