@@ -138,6 +138,16 @@ std::vector<Outcome> outcomes() {
       {.args = {"a,<pub>/"},
        .planted = {{"mart.dll", "#!/bin/sh\nexit 7\n"}},
        .ran = false});
+  // What it leaves running is ended and said; where the pid counter may
+  // be set, that process's pid starts with a 1.
+  row("client_that_leaves_a_process_running",
+      {.args = {"a,<pub>/"},
+       .planted = {{"mart.dll",
+                    "#!/bin/sh\n{ echo 10000 >/proc/sys/kernel/ns_last_pid; "
+                    "} 2>/dev/null\nsleep 30 >/dev/null 2>&1 &\n"}},
+       .err = "tolmex: warning: the client left 1 process(es) running when "
+              "it ended; they were ended\n",
+       .ran = false});
   row("client_killed_by_a_signal",
       {.args = {"a,<pub>/"},
        .planted = {{"mart.dll", "#!/bin/sh\nkill -KILL $$\n"}},
@@ -147,6 +157,9 @@ std::vector<Outcome> outcomes() {
   for (const auto& [name, client, mode, reason] :
        std::vector<std::tuple<std::string, std::string, int, std::string>>{
            {"client_without_execute_permission", "#!/bin/sh\n", 0644,
+            "<pub>/mart.dll is not executable by its owner: chmod u+x "
+            "<pub>/mart.dll"},
+           {"client_executable_by_others_only", "#!/bin/sh\n", 0655,
             "<pub>/mart.dll is not executable by its owner: chmod u+x "
             "<pub>/mart.dll"},
            {"client_that_is_no_program", "", 0755,

@@ -47,6 +47,24 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
                                                     " to " + dir / "mart.exe" +
                                                     ": not a regular file");
   EXPECT_FALSE(exists(dir / "mart.exe"));
+  // A client's library directories are judged as they are named: a
+  // system directory passes, one that others may write does not.
+  const std::string refused = "cannot copy " + dir / "mart.dll" + " to " +
+                              dir / "mart.exe" + ": " + dir / "mart.dll" +
+                              " looks for libraries in /tmp///: /tmp is "
+                              "writable by others: a library placed in";
+  for (const auto& [runpath, outcome] :
+       {std::pair<std::string, std::string>{"/usr///", "copied"},
+        {"/tmp///", refused}}) {
+    std::string client = read_file(ORIGIN_CLIENT_BINARY);
+    for (std::size_t at; (at = client.find("$ORIGIN")) != std::string::npos;) {
+      client.replace(at, 7, runpath);
+    }
+    write_file(dir / "mart.dll", client, 0755);
+    EXPECT_EQ(
+        copy(dir / "mart.dll", dir / "mart.exe").substr(0, outcome.size()),
+        outcome);
+  }
 }
 
 TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
