@@ -145,10 +145,11 @@ TEST(IniFileTest, WriterKilledAtRandomMomentsNeverLeavesATornFile) {
   }
   EXPECT_EQ(configparser_rejects(files), "");
   // A temporary file of a killed writer goes with the next write that
-  // changes the file; one that changes nothing (k0=0 is there already)
+  // changes the file; one that changes nothing (k0=0, once written)
   // takes no turn and touches nothing. A link planted at that name is no
   // writer's: the write stops at once and names it.
   const std::string turn = dir / ".tolmex.ini.tolmex-new";
+  EXPECT_EQ(run({INI_WRITE_BINARY, ini, "return", "k", "1"}).status, 0);
   write_file(turn, "[return]\r\nk0=");
   EXPECT_EQ(run({INI_WRITE_BINARY, ini, "return", "k", "1"}).status, 0);
   EXPECT_TRUE(exists(turn));
