@@ -32,13 +32,21 @@ std::u16string windows_command_tail(std::u16string_view line) {
   return std::u16string(line.substr(end));
 }
 
-std::u16string windows_option_operand(std::u16string_view line) {
+// What follows the option word of the Windows command line `line`, without
+// the white space around it.
+static std::u16string option_text(std::u16string_view line) {
   const std::u16string tail = windows_command_tail(line);
   std::u16string_view rest(tail);
   rest.remove_prefix(std::min(rest.size(), rest.find_first_of(u" \t")));
   rest.remove_prefix(
       std::min(rest.size(), rest.find_first_not_of(kWhiteSpace16)));
-  rest = rest.substr(0, rest.find_last_not_of(kWhiteSpace16) + 1);
+  return std::u16string(
+      rest.substr(0, rest.find_last_not_of(kWhiteSpace16) + 1));
+}
+
+std::u16string windows_option_operand(std::u16string_view line) {
+  const std::u16string text = option_text(line);
+  std::u16string_view rest(text);
   if (rest.starts_with(u'"')) rest.remove_prefix(1);
   if (rest.ends_with(u'"')) {
     rest.remove_suffix(1);
@@ -49,12 +57,8 @@ std::u16string windows_option_operand(std::u16string_view line) {
 }
 
 std::vector<std::u16string> windows_option_operands(std::u16string_view line) {
-  const std::u16string tail = windows_command_tail(line);
-  std::u16string_view rest(tail);
-  rest.remove_prefix(std::min(rest.size(), rest.find_first_of(u" \t")));
-  rest.remove_prefix(
-      std::min(rest.size(), rest.find_first_not_of(kWhiteSpace16)));
-  rest = rest.substr(0, rest.find_last_not_of(kWhiteSpace16) + 1);
+  const std::u16string text = option_text(line);
+  std::u16string_view rest(text);
   if (rest.empty()) return {};
   std::size_t split = rest.size();  // where the path ends
   if (rest.starts_with(u'"')) {
