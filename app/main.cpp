@@ -60,8 +60,11 @@ int serve(tolmex& app, const runtime::Status& locale, int argc, char** argv) {
   tolmex::Outcome outcome = app.open(commandline);
   // The run halts: INI writes still kept (those of a run ended by a runtime
   // error) go to their file, or the operator hears that they did not.
-  if (runtime::Status kept = runtime::flush_profile_strings(); !kept.ok()) {
-    print_line("warning: ", kept.message());
+  if (app.site) {
+    if (runtime::Status kept = runtime::flush_profile_strings(*app.site);
+        !kept.ok()) {
+      print_line("warning: ", kept.message());
+    }
   }
   print_failure(app.failure);
   switch (outcome) {
@@ -209,7 +212,8 @@ struct AuditOutcome {
 AuditOutcome audit_outcome(const tolmex& app) {
   AuditOutcome out;
   if (!app.client_end.ended) return out;
-  const ResultReport report = read_result_file(app.globals.gs_filepath_ini);
+  const ResultReport report =
+      read_result_file(*app.site, app.globals.gs_file_ini);
   if (!report.failure.ok()) {
     out.line = ascii(", outcome not read: ") +
                audit_part(runtime::from_ansi(report.failure.message()), "", "");

@@ -31,20 +31,20 @@ std::string json_string(const Text& text) {
 
 }  // namespace
 
-ResultReport read_result_file(const Text& result_file) {
+ResultReport read_result_file(const runtime::Site& site,
+                              const Text& result_file) {
   std::vector<Text> keys;
   for (const char16_t* key : kResultKeys) keys.emplace_back(key);
   ResultReport report;
   report.failure = runtime::read_profile_section(
-      result_file, kResultSection, keys, report.values, report.warning);
+      site, result_file, kResultSection, keys, report.values, report.warning);
   return report;
 }
 
 ResultReport read_result(const Text& public_path) {
-  const Text result_file = public_path + site_files::kResultFile;
-  // Found from the directory it lies in, judged, as a request finds it.
-  const runtime::PublicDirectory directory(result_file);
-  return read_result_file(result_file);
+  // Found through the site, judged, as a request finds it.
+  const runtime::Site site(public_path);
+  return read_result_file(site, site_files::kResultFile);
 }
 
 std::string result_json(const std::vector<Text>& values) {

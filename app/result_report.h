@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/site.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
 
@@ -25,9 +26,9 @@ struct ResultReport {
 // field 2 is, with its trailing separator), found as a request finds it.
 ResultReport read_result(const runtime::Text& public_path);
 
-// Reads the result file `result_file` of a request, whose public directory
-// is open.
-ResultReport read_result_file(const runtime::Text& result_file);
+// Reads the result file `result_file`, a name below the request's `site`.
+ResultReport read_result_file(const runtime::Site& site,
+                              const runtime::Text& result_file);
 
 // The values as one JSON object in UTF-8, keys in the order of kResultKeys,
 // a missing key as null; no line end. `values` holds no half of a UTF-16

@@ -14,13 +14,13 @@ using runtime::Text;
 
 namespace {
 
-// The outcome keys of the section "return" of the INI file `ini` as
-// get_profile_string() reads them, "result=..., sub_code=..." ("(none)"
+// The outcome keys of the section "return" of the INI file `ini` of `site`
+// as get_profile_string() reads them, "result=..., sub_code=..." ("(none)"
 // for a key that is not there).
-std::string result_keys(const Text& ini) {
+std::string result_keys(runtime::Site& site, const Text& ini) {
   std::string keys;
   for (const char16_t* key : kResultKeys) {
-    Text value = runtime::get_profile_string(ini, kResultSection, key);
+    Text value = runtime::get_profile_string(site, ini, kResultSection, key);
     if (!keys.empty()) keys += ", ";
     keys += runtime::to_ansi(Text(key)) + "=" +
             (value.is_null() ? std::string("(none)") : runtime::to_ansi(value));
@@ -31,21 +31,22 @@ std::string result_keys(const Text& ini) {
 }  // namespace
 
 std::vector<runtime::Finding> check_site(const Text& public_path) {
+  // The check finds each file through the site it judged, as a request
+  // does.
+  runtime::Site site(public_path);
   runtime::SiteFiles files;
-  files.public_path = public_path;
-  files.client = public_path + site_files::kClient;
-  files.client_copy = public_path + site_files::kClientCopy;
-  files.result_file = public_path + site_files::kResultFile;
+  files.client = site_files::kClient;
+  files.client_copy = site_files::kClientCopy;
+  files.result_file = site_files::kResultFile;
   // The reset writes the eight keys empty, as a request's ue_init does.
   for (const char16_t* key : kResultKeys) {
     files.reset.push_back({Text(kResultSection), Text(key), Text(u"")});
   }
-  files.result_keys = [ini = files.result_file] { return result_keys(ini); };
+  files.result_keys = [&site, ini = files.result_file] {
+    return result_keys(site, ini);
+  };
   files.log_directory = site_files::log_directory(public_path);
   files.log_file =
       nvo_pay_log::of_log_file(files.log_directory, runtime::now());
-  // The check finds each file from the directory it judged, as a request
-  // does.
-  const runtime::PublicDirectory directory(files.client_copy);
-  return runtime::check_site_files(files);
+  return runtime::check_site_files(site, files);
 }

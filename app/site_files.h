@@ -18,13 +18,15 @@ inline constexpr char16_t kResultFile[] = u"tolmex.ini";
 inline constexpr char16_t kClient[] = u"mart.dll";
 inline constexpr const char16_t* kClientCopy = runtime::kClientProgram;
 
-// The log directory "logpay" of the public directory `public_path`, with one
-// separator between them however P is spelled: a doubled one is a name the
-// platform refuses under "\\?\". With no public directory (field 2 empty)
-// every other name of the request lies in the current directory, and so
-// does the log: "\logpay" alone would be the root of the file system.
+// The name below the site of the log directory "logpay" of the public
+// directory `public_path`, with one separator between them however P is
+// spelled: "logpay" after a final separator, "\logpay" where P has none
+// (a doubled one is a name the platform refuses under "\\?\"). With no
+// public directory (field 2 empty) every other name of the request lies in
+// the current directory, and so does the log: "\logpay" alone would be
+// the root of the file system.
 inline runtime::Text log_directory(const runtime::Text& public_path) {
-  return runtime::below(public_path, u"logpay");
+  return runtime::Text(runtime::separator_after(public_path)) + u"logpay";
 }
 
 }  // namespace site_files

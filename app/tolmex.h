@@ -18,6 +18,7 @@
 #include "runtime/external_call.h"
 #include "runtime/files.h"
 #include "runtime/ref.h"
+#include "runtime/site.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
 #include "runtime/trace.h"
@@ -40,6 +41,10 @@ struct Globals {
 class tolmex {
  public:
   static constexpr runtime::TraceCode kTraceCode = 0x7cc;
+
+  tolmex() = default;
+  tolmex(const tolmex&) = delete;
+  tolmex& operator=(const tolmex&) = delete;
 
   // How the open event halted.
   enum class Outcome {
@@ -78,18 +83,27 @@ class tolmex {
   bool request_taken = false;  // open() got past the empty-request check
   bool result_file_made = false;   // ue_init() made the result file
   runtime::ProgramEnd client_end;  // how the client ended, once runwait ran
-  // The public directory, once open() has taken the request: the files of
-  // the request are found from it until the application object ends, the
-  // last INI writes of the run included.
-  std::optional<runtime::PublicDirectory> public_directory;
+  // The request's site, once open() has taken the request: every file of
+  // the request is a name below it, handed down to the objects that use
+  // it, until the application object ends (the audit reads the outcome
+  // through it).
+  std::optional<runtime::Site> site;
   // What the operator should hear although the request goes on, in order;
   // `on_warning`, when set, hears each as it comes (before the client
   // starts, where it concerns the client).
   std::vector<std::string> warnings;
   std::function<void(const std::string&)> on_warning;
-  // "runwait.dll" is linked in: its entry's body is the runtime's.
-  runtime::ExternalFunction runwait_function{"runwait.dll", "RunWait;Ansi",
-                                             runtime::runwait_entry};
+  // "runwait.dll" is linked in: its entry's body is the runtime's, which
+  // starts the copy that the site holds.
+  runtime::ExternalFunction runwait_function{
+      "runwait.dll", "RunWait;Ansi",
+      [this](const runtime::Text& line, std::uint16_t show,
+             runtime::ProgramEnd& end) {
+        if (!site) {
+          return runtime::Status::failure("cannot start a client: no site", 0);
+        }
+        return runtime::runwait_entry(*site, line, show, end);
+      }};
 };
 
 #endif  // TOLMEX_APP_TOLMEX_H_

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   }
   std::vector<runtime::Text> f = fields(parameters);
   f.resize(std::max<std::size_t>(f.size(), 4));
-  const runtime::Text ini = f[1] + site_files::kResultFile;
+  runtime::Site site(f[1]);
   const std::pair<const char16_t*, runtime::Text> answer[] = {
       {u"result", u"SUCCESS"},
       {u"sub_code", u"0"},
@@ -61,10 +61,11 @@ int main(int argc, char** argv) {
   };
   for (const auto& [key, value] : answer) {
     // A key refused here is refused again, with the reason, by the flush.
-    static_cast<void>(runtime::set_profile_string(ini, u"return", key, value));
+    static_cast<void>(runtime::set_profile_string(site, site_files::kResultFile,
+                                                  u"return", key, value));
   }
   // The eight keys reach the file together, in one replacement.
-  runtime::Status written = runtime::flush_profile_strings();
+  runtime::Status written = runtime::flush_profile_strings(site);
   if (!written.ok()) {
     std::fprintf(stderr, "sample client: %s\n", written.message().c_str());
     return 1;

@@ -16,13 +16,14 @@ int nvo_pay_log::of_set_path(Text as_path) {
   is_path = as_path;
   // A directory that cannot be made shows as the record's file that cannot
   // be opened, with the reason.
-  if (!runtime::directory_exists(as_path)) {
-    static_cast<void>(runtime::create_directory(as_path));
+  if (site != nullptr && !runtime::directory_exists(*site, as_path)) {
+    static_cast<void>(runtime::create_directory(*site, as_path));
   }
   return 1;
 }
 
-int nvo_pay_log::of_init(Text as_filepath) {
+int nvo_pay_log::of_init(runtime::Site& as_site, Text as_filepath) {
+  site = &as_site;
   if (of_set_path(as_filepath) < 0) return -1;
   is_log_file = of_log_file(as_filepath, runtime::now());
   return 1;
@@ -35,12 +36,17 @@ Text nvo_pay_log::of_log_file(Text as_path, const runtime::DateTime& adt_day) {
 
 int nvo_pay_log::of_write_file(Text as_file, Text as_log) {
   int li_handle = -1;
-  failure = runtime::file_open(as_file, runtime::OpenMode::kAppend, li_handle);
+  if (site == nullptr) {
+    failure = runtime::Status::failure("no log file chosen", 0);
+    return -1;
+  }
+  failure =
+      runtime::file_open(*site, as_file, runtime::OpenMode::kAppend, li_handle);
   if (li_handle == -1) return -1;
   // A record that did not reach the file is reported as lost, not as
   // written.
-  failure = runtime::file_write_line(li_handle, as_log);
-  runtime::Status closed = runtime::file_close(li_handle);
+  failure = runtime::file_write_line(*site, li_handle, as_log);
+  runtime::Status closed = runtime::file_close(*site, li_handle);
   if (failure.ok()) failure = closed;
   return failure.ok() ? 1 : -1;
 }

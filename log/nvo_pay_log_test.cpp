@@ -22,15 +22,16 @@ class PayLogTest : public ::testing::Test {
     runtime::set_clock_for_testing([this] { return clock; });
   }
   void TearDown() override { runtime::set_clock_for_testing(nullptr); }
-  Text logpay() { return runtime::from_ansi(dir.path()) + u"\\logpay"; }
+  Text logpay() { return u"logpay"; }
 
   TempDir dir;
+  runtime::Site site{runtime::from_ansi(dir.path() + "/")};
   DateTime clock{2026, 12, 6, 14, 3, 7, 45};
 };
 
 TEST_F(PayLogTest, RecordsAreAppendedWithExactBytes) {
   nvo_pay_log log;
-  log.of_init(logpay());
+  log.of_init(site, logpay());
   EXPECT_EQ(log.is_log_file, logpay() + u"\\pay_log20261206.txt");
   EXPECT_EQ(log.of_write_log(u"abc"), 1);
   clock.millisecond = 46;
@@ -47,7 +48,7 @@ TEST_F(PayLogTest, RecordsAreAppendedWithExactBytes) {
   std::fputs("2026-12-06 14:03", cut);
   std::fclose(cut);
   nvo_pay_log other;
-  other.of_init(logpay());
+  other.of_init(site, logpay());
   other.of_write_log(u"second run");
   EXPECT_EQ(list_dir(dir / "logpay").size(), 1u);
   EXPECT_TRUE(read_file(dir / "logpay/pay_log20261206.txt")
@@ -58,7 +59,7 @@ TEST_F(PayLogTest, RecordsAreAppendedWithExactBytes) {
 TEST_F(PayLogTest, FileIsNamedWhenInitialisedNotWhenWritten) {
   clock = {2026, 12, 6, 23, 59, 59, 900};
   nvo_pay_log log;
-  log.of_init(logpay());
+  log.of_init(site, logpay());
   clock = {2026, 12, 7, 0, 0, 0, 100};
   log.of_write_log(u"late");
   EXPECT_EQ(read_file(dir / "logpay/pay_log20261206.txt"),
@@ -70,14 +71,14 @@ TEST_F(PayLogTest, NoFileBeforeInitOrWithoutDirectory) {
   EXPECT_EQ(log.of_write_log(u"early"), -1);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
   // One level only: a missing parent is not made.
-  Text deep = runtime::from_ansi(dir / "missing") + u"\\logpay";
+  Text deep = u"missing\\logpay";
   // 1 all the same: the record's file is what fails.
   EXPECT_EQ(log.of_set_path(deep), 1);
-  EXPECT_EQ(log.of_init(deep), 1);
+  EXPECT_EQ(log.of_init(site, deep), 1);
   EXPECT_EQ(log.of_write_log(u"lost"), -1);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{});
   // A directory argument ending in a backslash gives two before the name.
-  log.of_init(logpay() + u"\\");
+  log.of_init(site, logpay() + u"\\");
   EXPECT_EQ(log.is_log_file, logpay() + u"\\\\pay_log20261206.txt");
   EXPECT_EQ(log.of_write_log(u"ok"), 1);
   EXPECT_TRUE(exists(dir / "logpay/pay_log20261206.txt"));

@@ -12,8 +12,8 @@ int nvo_result_ini::of_set_ini(Text as_filepath, Text as_section, Text as_key,
   // written; a key refused here (a null, a line break) is refused again by
   // the read-back check of the flush. The result is always 0: callers learn
   // of a failed write from the flush.
-  static_cast<void>(
-      runtime::set_profile_string(as_filepath, as_section, as_key, as_value));
+  static_cast<void>(runtime::set_profile_string(site_, as_filepath, as_section,
+                                                as_key, as_value));
   return 0;
 }
 

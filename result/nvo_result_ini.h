@@ -1,11 +1,12 @@
 // nvo_result_ini: writes a payment outcome into the section "return" of the
-// result INI file. Stateless. Every routine returns 0 when it completes,
-// whatever became of the writes; a failure of a runtime service propagates
-// as the runtime error.
+// result INI file, a file of a request's site, which must outlive it. Every
+// routine returns 0 when it completes, whatever became of the writes; a failure
+// of a runtime service propagates as the runtime error.
 #ifndef TOLMEX_RESULT_NVO_RESULT_INI_H_
 #define TOLMEX_RESULT_NVO_RESULT_INI_H_
 
 #include "result/nvo_payoutattrib.h"
+#include "runtime/site.h"
 #include "runtime/text.h"
 #include "runtime/trace.h"
 
@@ -21,7 +22,10 @@ class nvo_result_ini {
  public:
   static constexpr runtime::TraceCode kTraceCode = 0x804;
 
-  // Sets one key of one section of the INI file `as_filepath`.
+  explicit nvo_result_ini(runtime::Site& site) : site_(site) {}
+
+  // Sets one key of one section of the INI file `as_filepath`, a name below
+  // the site.
   int of_set_ini(runtime::Text as_filepath, runtime::Text as_section,
                  runtime::Text as_key, runtime::Text as_value);
 
@@ -35,6 +39,9 @@ class nvo_result_ini {
   int uf_set_result(runtime::Text as_result, runtime::Text as_err_code,
                     runtime::Text as_err_des, runtime::Text as_trade_no,
                     runtime::Text as_out_trade_no, runtime::Text as_file_path);
+
+ private:
+  runtime::Site& site_;
 };
 
 #endif  // TOLMEX_RESULT_NVO_RESULT_INI_H_

@@ -17,14 +17,15 @@ using testing_support::write_file;
 
 class ResultIniTest : public ::testing::Test {
  protected:
-  Text ini() { return runtime::from_ansi(dir / "tolmex.ini"); }
+  Text ini() { return u"tolmex.ini"; }
   // The file once the writes kept for it have reached it.
   std::string written() {
-    EXPECT_TRUE(runtime::flush_profile_strings().ok());
+    EXPECT_TRUE(runtime::flush_profile_strings(site).ok());
     return read_file(dir / "tolmex.ini");
   }
   TempDir dir;
-  nvo_result_ini writer;
+  runtime::Site site{runtime::from_ansi(dir.path() + "/")};
+  nvo_result_ini writer{site};
 };
 
 TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrder) {
@@ -42,13 +43,14 @@ TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrder) {
 
 TEST(WinApiTest, CreatesEmptyFileOnlyWhereNoneIs) {
   TempDir dir;
-  nvo_winapi winapi;
+  runtime::Site site(runtime::from_ansi(dir.path() + "/"));
+  nvo_winapi winapi(site);
   write_file(dir / "kept.ini", "[host]\r\nx=1\r\n");
-  winapi.of_create_file(runtime::from_ansi(dir / "kept.ini"));
+  winapi.of_create_file(u"kept.ini");
   EXPECT_EQ(read_file(dir / "kept.ini"), "[host]\r\nx=1\r\n");
-  winapi.of_create_file(runtime::from_ansi(dir / "new.ini"));
+  winapi.of_create_file(u"new.ini");
   EXPECT_EQ(read_file(dir / "new.ini"), "");
-  winapi.of_create_file(runtime::from_ansi(dir / "no/new.ini"));
+  winapi.of_create_file(u"no/new.ini");
   EXPECT_FALSE(exists(dir / "no"));
 }
 

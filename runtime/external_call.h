@@ -11,9 +11,11 @@
 #define TOLMEX_RUNTIME_EXTERNAL_CALL_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "runtime/process.h"
+#include "runtime/site.h"
 #include "runtime/status.h"
 #include "runtime/text.h"
 
@@ -24,8 +26,8 @@ namespace runtime {
 // result is ProgramEnd::status()), and why it failed. A body of an ";Ansi"
 // entry converts the string to the 8-bit code set itself, just before it
 // uses it.
-using ExternalBody = Status (*)(const Text& command_line, std::uint16_t show,
-                                ProgramEnd& end);
+using ExternalBody = std::function<Status(const Text& command_line,
+                                          std::uint16_t show, ProgramEnd& end)>;
 
 // Where an external function lives: the library and the entry, the entry
 // followed by ";Ansi" (its string argument goes over as 8-bit text in the
@@ -33,7 +35,7 @@ using ExternalBody = Status (*)(const Text& command_line, std::uint16_t show,
 struct ExternalFunction {
   std::string library;
   std::string entry;
-  ExternalBody body = nullptr;
+  ExternalBody body;
 };
 
 // Calls `function` with a string and an unsigned 16-bit argument; how the
@@ -43,12 +45,12 @@ Status external_call(const ExternalFunction& function, const Text& command_line,
 
 // A body for a "RunWait;Ansi" entry, one per platform: starts the command
 // line `command_line` and returns when the started program has ended, with
-// how it ended in `end`. The program is the copy this process has in use
-// that the line begins with (runtime/program_copy.h), by its exact path;
-// no other program is started. A failure says why the program could not
+// how it ended in `end`. The program is the copy that `site` holds when
+// the line begins with its path (runtime/program_copy.h); no other program
+// is started. A failure says why the program could not
 // be started, or could not be waited for (`end.started` tells which).
 // `show` is a window show state.
-Status runwait_entry(const Text& command_line, std::uint16_t show,
+Status runwait_entry(Site& site, const Text& command_line, std::uint16_t show,
                      ProgramEnd& end);
 
 }  // namespace runtime

@@ -4,12 +4,16 @@
 
 namespace runtime {
 
-Text below(const Text& directory, std::u16string_view name) {
+std::u16string_view separator_after(const Text& directory) {
   const std::u16string& units = directory.units();
-  std::u16string tail;
-  if (!units.empty() && units.back() != u'\\' && units.back() != u'/') {
-    tail = u"\\";
+  if (units.empty() || units.back() == u'\\' || units.back() == u'/') {
+    return u"";
   }
+  return u"\\";
+}
+
+Text below(const Text& directory, std::u16string_view name) {
+  std::u16string tail(separator_after(directory));
   tail.append(name);
   return directory + Text(tail);
 }

@@ -13,9 +13,11 @@
 
 namespace runtime {
 
-// `name` below `directory`: `name` alone for an empty directory (the
-// current one), `directory` + `name` when it ends with "\" or "/", else
-// `directory` + "\" + `name`.
+// What goes between `directory` and a name below it: nothing for an empty
+// directory (the current one) or one that ends with "\" or "/", else "\".
+std::u16string_view separator_after(const Text& directory);
+
+// `name` below `directory`: `directory` + separator_after() + `name`.
 Text below(const Text& directory, std::u16string_view name);
 
 }  // namespace runtime

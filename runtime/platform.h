@@ -3,27 +3,20 @@
 // runtime headers. Internal to the runtime.
 //
 // The state the runtime keeps for the whole process, and why it is not
-// handed down as a value: each belongs to one run, which serves one
-// request on one thread, and each mirrors a service whose callers (the
-// application classes) pass no context of their own:
-// - on POSIX systems, the public directory opened once (a
-//   runtime::PublicDirectory, which the application object holds; its
-//   descriptor is kept in platform/posix/shared_dir.cpp while the value
-//   lives): every file of the request is found relative to it, whatever
-//   its name comes to mean meanwhile, and the file services that the
-//   classes call with a path alone must all find it;
-// - the files open by file number (platform/*/files.cpp): the log's
-//   file_open() / file_write_line() / file_close() pass only the number;
-// - the copies of the client in use (platform/*/program_copy.cpp):
-//   delete_file() and the RunWait body must know which copy this run holds
-//   until it ends;
-// - the INI writes kept until the flush (runtime/ini_file.cpp), as the
-//   profile functions keep them;
+// handed down as a value; everything a request holds lives in its
+// runtime::Site (runtime/site.h), which the application object hands down:
 // - the code set of the locale (platform/posix/code_set.cpp; the ANSI code
 //   page on Windows, platform/win32/code_page.cpp), chosen once at start:
-//   every text that enters or leaves the program passes through it;
+//   every text that enters or leaves the program passes through it, also
+//   where no site exists yet (the command line, the messages);
 // - on POSIX systems, the first signal passed on to the client
-//   (platform/posix/process.cpp), which the exit status reports.
+//   (platform/posix/process.cpp), which a signal handler records and the
+//   exit status reports; on Windows, the job object that holds the clients
+//   (platform/win32/runwait_entry.cpp), made once and closed by the
+//   system when the process ends, so that a killed run takes its clients
+//   with it.
+// (The clock that unit tests may set, runtime/clock.h, is never set by the
+// program.)
 //
 // Implemented: per platform (platform/*/).
 #ifndef TOLMEX_RUNTIME_PLATFORM_H_
@@ -36,6 +29,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/ini_text.h"
+#include "runtime/site.h"
 #include "runtime/status.h"
 
 namespace runtime {
@@ -60,17 +54,19 @@ DateTime system_now();
 std::string system_error_text(int error, const std::string& path = "");
 
 // Applies `edits` (never refused by edit_ini_file()) to the INI file
-// `path`, creating a missing file; what failed and why, or success. The
-// body of the flush of runtime/ini_file.h.
-Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits);
+// `name` of `site`, creating a missing file; what failed and why, or
+// success. The body of the flush of runtime/ini_file.h.
+Status write_ini_edits(Site& site, const Text& name,
+                       const std::vector<IniEdit>& edits);
 
-// The value of `key` in `section` of the INI file `path`; null when the
+// The value of `key` in `section` of the INI file `name`; null when the
 // file cannot be read or the lookup gives the default.
-Text read_ini_key(const Text& path, const Text& section, const Text& key);
+Text read_ini_key(const Site& site, const Text& name, const Text& section,
+                  const Text& key);
 
 // The body of read_profile_section() (runtime/ini_file.h) but for the check
 // of the values' characters.
-Status read_ini_keys(const Text& path, const Text& section,
+Status read_ini_keys(const Site& site, const Text& name, const Text& section,
                      const std::vector<Text>& keys, std::vector<Text>& values,
                      std::string& warning);
 

@@ -8,6 +8,7 @@
 #define TOLMEX_RUNTIME_REF_H_
 
 #include <memory>
+#include <utility>
 
 #include "runtime/runtime_error.h"
 #include "runtime/trace.h"
@@ -20,7 +21,11 @@ class Ref {
   Ref() = default;  // null
 
   // Creates an object of class T, as the "create" statement does.
-  static Ref create() { return Ref(std::make_shared<T>()); }
+  // `args` go to its constructor.
+  template <class... Args>
+  static Ref create(Args&&... args) {
+    return Ref(std::make_shared<T>(std::forward<Args>(args)...));
+  }
 
   bool is_null() const { return object_ == nullptr; }
 

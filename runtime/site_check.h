@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "runtime/ini_text.h"
+#include "runtime/site.h"
 #include "runtime/text.h"
 
 namespace runtime {
@@ -32,9 +33,8 @@ struct Finding {
 };
 
 // The files of a request in the public directory, as the application names
-// them.
+// them below the site.
 struct SiteFiles {
-  Text public_path;  // as field 2 of a request writes it
   Text client;
   Text client_copy;
   Text result_file;
@@ -45,10 +45,10 @@ struct SiteFiles {
   Text log_file;  // today's
 };
 
-// The findings for `files`, in order: the public directory and who may
-// write it, the client, the result file with its outcome keys, the log, the
-// code set, the dialog tool and the system log.
-std::vector<Finding> check_site_files(const SiteFiles& files);
+// The findings for `files` in `site`, in order: the public directory and
+// who may write it, the client, the result file with its outcome keys, the
+// log, the code set, the dialog tool and the system log.
+std::vector<Finding> check_site_files(Site& site, const SiteFiles& files);
 
 }  // namespace runtime
 

@@ -15,7 +15,11 @@ int main(int argc, char** argv) {
   }
   // A locale that is not installed leaves UTF-8, as in tolmex.
   static_cast<void>(runtime::init_locale());
-  const runtime::Text file = runtime::from_ansi(argv[1]);
+  // FILE's directory is the site; its last name the file.
+  const std::string path = argv[1];
+  const std::size_t slash = path.find_last_of('/') + 1;
+  runtime::Site site(runtime::from_ansi(path.substr(0, slash)));
+  const runtime::Text file = runtime::from_ansi(path.substr(slash));
   const runtime::Text section = runtime::from_ansi(argv[2]);
   const int count = std::stoi(argv[4]);
   do {
@@ -23,10 +27,10 @@ int main(int argc, char** argv) {
       std::string n = std::to_string(i);
       // A key refused here is refused again by the flush.
       static_cast<void>(runtime::set_profile_string(
-          file, section, runtime::from_ansi(argv[3] + n),
+          site, file, section, runtime::from_ansi(argv[3] + n),
           runtime::from_ansi(n)));
       // Each key on its own, so that writers interleave as often as can be.
-      runtime::Status written = runtime::flush_profile_strings();
+      runtime::Status written = runtime::flush_profile_strings(site);
       if (!written.ok()) {
         std::fprintf(stderr, "ini_write: %s\n", written.message().c_str());
         return 1;

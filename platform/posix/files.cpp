@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <map>
 #include <string>
 
 #include "platform/posix/fd_io.h"
@@ -21,18 +20,12 @@
 namespace runtime {
 namespace {
 
-// The paths of the files that file_open() opened, for messages.
-std::map<int, std::string>& open_files() {
-  static std::map<int, std::string> files;
-  return files;
-}
-
 // The kind of a directory entry, following a link (S_IFREG, S_IFDIR ...),
 // or 0 when nothing is there.
-mode_t kind_of(const Text& path) {
+mode_t kind_of(const Site& site, const Text& name) {
   Location at;
   struct stat st;
-  if (!locate("", fs_path(path), at).ok() ||
+  if (!locate(site, "", name, at).ok() ||
       ::fstatat(at.dir, at.name.c_str(), &st, 0) != 0) {
     return 0;
   }
@@ -41,24 +34,19 @@ mode_t kind_of(const Text& path) {
 
 }  // namespace
 
-PublicDirectory::PublicDirectory(const Text& file) {
-  open_base_directory(fs_path(file));
-}
-
-PublicDirectory::~PublicDirectory() { close_base_directory(); }
-
-bool file_exists(const Text& path) {
-  mode_t kind = kind_of(path);
+bool file_exists(const Site& site, const Text& name) {
+  mode_t kind = kind_of(site, name);
   return kind != 0 && kind != S_IFDIR;
 }
 
-bool directory_exists(const Text& path) { return kind_of(path) == S_IFDIR; }
+bool directory_exists(const Site& site, const Text& name) {
+  return kind_of(site, name) == S_IFDIR;
+}
 
-Status create_directory(const Text& path) {
-  const std::string p = fs_path(path);
-  const std::string what = "cannot create " + p;
+Status create_directory(const Site& site, const Text& name) {
+  const std::string what = "cannot create " + fs_path(site.path_of(name));
   Location at;
-  Status found = locate(what, p, at);
+  Status found = locate(site, what, name, at);
   if (!found.ok()) return found;
   // Its mode whatever the umask, and its name on disk before anything in
   // it is written.
@@ -70,11 +58,10 @@ Status create_directory(const Text& path) {
   return Status();
 }
 
-Status remove_empty_file(const Text& path) {
-  const std::string p = fs_path(path);
-  const std::string what = "cannot remove " + p;
+Status remove_empty_file(const Site& site, const Text& name) {
+  const std::string what = "cannot remove " + fs_path(site.path_of(name));
   Location at;
-  Status found = locate(what, p, at);
+  Status found = locate(site, what, name, at);
   UniqueFd fd;
   if (found.ok()) found = open_regular_at(what, at, O_RDONLY, fd);
   if (!found.ok()) return found.error() == ENOENT ? Status() : found;
@@ -90,64 +77,70 @@ Status remove_empty_file(const Text& path) {
   return Status();
 }
 
-Status file_open(const Text& path, OpenMode mode, int& file) {
+Status file_open(Site& site, const Text& name, OpenMode mode, int& file) {
   file = -1;
   // Appending reads the last byte too (see file_write_line()).
   const int flags = mode == OpenMode::kAppend ? O_RDWR | O_APPEND : O_WRONLY;
-  const std::string p = fs_path(path);
+  const std::string p = fs_path(site.path_of(name));
   const std::string what = "cannot open " + p;
   Location at;
-  Status opened = locate(what, p, at);
+  Status opened = locate(site, what, name, at);
   if (!opened.ok()) return opened;
   UniqueFd fd;
-  // A new file gets its mode whatever the umask, and its name is on disk
-  // before its first line; an existing one is appended to as it is.
-  opened = open_regular_at(what, at, flags | O_CREAT | O_EXCL, fd);
-  if (opened.ok() &&
-      (::fchmod(fd.get(), kNewFileMode) != 0 || ::fsync(at.dir) != 0)) {
-    opened = Status::failure(what, errno);
-  } else if (!opened.ok() && opened.error() == EEXIST &&
-             mode == OpenMode::kAppend) {
-    opened = open_regular_at(what, at, flags, fd);
+  Judgement judged;
+  // An existing file is appended to as it is; a new one gets its mode
+  // whatever the umask, and its name is on disk before its first line.
+  const auto open_existing = [&] {
+    opened = open_regular_at(what, at, flags, fd, nullptr, &judged);
     if (!opened.ok() && opened.error() == EACCES) {
-      opened = open_regular_at(what, at, O_WRONLY | O_APPEND, fd);
+      opened =
+          open_regular_at(what, at, O_WRONLY | O_APPEND, fd, nullptr, &judged);
+    }
+  };
+  if (mode == OpenMode::kAppend) open_existing();
+  if (mode == OpenMode::kCreateNew || opened.error() == ENOENT) {
+    opened = open_regular_at(what, at, flags | O_CREAT | O_EXCL, fd, nullptr,
+                             &judged);
+    if (opened.ok() &&
+        (::fchmod(fd.get(), kNewFileMode) != 0 || ::fsync(at.dir) != 0)) {
+      opened = Status::failure(what, errno);
+    } else if (opened.error() == EEXIST && mode == OpenMode::kAppend) {
+      open_existing();  // made by another run meanwhile
     }
   }
   if (!opened.ok()) return opened;
   file = fd.release();
-  open_files()[file] = p;
+  site.hold().files[file] = p;
+  site.hold().writers[fs_path(name)] = writers_warning(judged, p);
   return opened;
 }
 
-std::optional<std::string> replaceable_by_others(const Text& file) {
-  Location at;
-  if (!locate("", fs_path(file), at).ok() || !at.place) return std::nullopt;
-  return at.place.reason + ": " + at.place.who +
-         " can replace the public directory " + at.dir_path +
+std::optional<std::string> replaceable_by_others(const Site& site) {
+  const Site::Hold& h = site.hold();
+  if (!h.fd.valid() || !h.place) return std::nullopt;
+  return h.place.reason + ": " + h.place.who +
+         " can replace the public directory " + h.dir_path +
          " or the files in it, and so choose the outcome the host reads (" +
-         at.place.mend + ")";
+         h.place.mend + ")";
 }
 
-std::optional<std::string> writable_by_others(const Text& path) {
-  const std::string p = fs_path(path);
-  UniqueFd fd;
-  Judgement judged;
-  if (!open_regular("", p, O_RDONLY, fd, nullptr, &judged).ok() ||
-      !judged.content) {
-    return std::nullopt;
-  }
-  const Say& say = judged.content;
-  const std::string who = !say.owner.empty()         ? "its owner " + say.owner
-                          : say.who == "other users" ? "every user"
-                                                     : say.who;
-  return who + " may write " + p + " and so change what it says";
+std::optional<std::string> writable_by_others(const Site& site,
+                                              const Text& name) {
+  const auto& writers = site.hold().writers;
+  const auto found = writers.find(fs_path(name));
+  if (found == writers.end() || found->second.empty()) return std::nullopt;
+  return found->second;
 }
 
-Status file_write_line(int file, const Text& line) {
+Status file_write_line(const Site& site, int file, const Text& line) {
   std::string bytes = to_ansi(line);
   bytes += "\r\n";
-  const auto failed = [file](int error) {
-    return Status::failure("cannot write " + open_files()[file], error);
+  const auto failed = [&](int error) {
+    const auto& files = site.hold().files;
+    const auto it = files.find(file);
+    return Status::failure(
+        "cannot write " + (it == files.end() ? std::string("?") : it->second),
+        error);
   };
   // Writers of the file take turns, so that a line that does not fit (a
   // full disk) can be taken back whole instead of leaving its start behind.
@@ -178,9 +171,10 @@ Status file_write_line(int file, const Text& line) {
   return written;
 }
 
-Status file_close(int file) {
-  const std::string path = open_files()[file];
-  open_files().erase(file);
+Status file_close(Site& site, int file) {
+  auto& files = site.hold().files;
+  const std::string path = files[file];
+  files.erase(file);
   return ::close(file) == 0 ? Status()
                             : Status::failure("cannot close " + path, errno);
 }

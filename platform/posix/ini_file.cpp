@@ -174,38 +174,6 @@ Status rewrite_in_place(const Location& at, int fd, bool through_link,
   return Status();
 }
 
-// The location of the file that the symbolic link at `link` names, link
-// by link up to kMaxLinkSteps, when that last name holds `fd` (-1:
-// nothing); else false. Each link was judged by the open that found `fd`.
-bool link_target(const Location& link, int fd, Location& target) {
-  constexpr int kMaxLinkSteps = 40;
-  const Location* from = &link;
-  Location next;
-  for (int step = 0; step < kMaxLinkSteps; ++step) {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlinkat(from->dir, from->name.c_str(), buf, sizeof buf);
-    if (n <= 0 || n == sizeof buf) return false;
-    std::string to(buf, static_cast<std::size_t>(n));
-    if (!to.starts_with('/')) to = directory_of(from->path) + "/" + to;
-    if (!locate("", to, next).ok()) return false;
-    struct stat st;
-    const bool there =
-        ::fstatat(next.dir, next.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (there && S_ISLNK(st.st_mode)) {
-      target = std::move(next);
-      from = &target;
-      continue;
-    }
-    if (fd < 0 ? there || errno != ENOENT
-               : !names_same_file(fd, next.dir, next.name, false)) {
-      return false;
-    }
-    target = std::move(next);
-    return true;
-  }
-  return false;
-}
-
 // Reads at most kMaxIniSize bytes of `fd` into `content`.
 Status read_capped(int fd, const std::string& path, std::string& content) {
   if (!read_up_to(fd, kMaxIniSize + 1, content)) {
@@ -215,26 +183,25 @@ Status read_capped(int fd, const std::string& path, std::string& content) {
   return Status();
 }
 
-// Applies `edits` to the INI file `path` in one replacement.
-Status write_ini_file(const std::string& path,
+// Applies `edits` to the INI file `name` of `site` in one replacement.
+Status write_ini_file(Site& site, const Text& name,
                       const std::vector<IniEdit>& edits) {
+  const std::string path = fs_path(site.path_of(name));
   const std::string what = "cannot write " + path;
-  Location at;
-  Status found = locate(what, path, at);
+  Location named;
+  Status found = locate(site, what, name, named);
   if (!found.ok()) return found;
-  // A file reached through a symbolic link is written at its target, where
-  // writers by either name take turns alike; the link stays.
+  // A file reached through symbolic links is written at their target, where
+  // writers by either name take turns alike; the links stay. The open finds
+  // that place, link by link, and judges the file.
   UniqueFd fd;
-  bool through_link = false;
-  Status opened = open_regular_at(what, at, O_RDWR, fd, &through_link);
+  Location at;
+  Judgement judged;
+  Status opened = open_regular_at(what, named, O_RDWR, fd, &at, &judged);
   if (!opened.ok() && opened.error() != ENOENT) return opened;
-  if (through_link) {
-    Location target;
-    if (link_target(at, opened.ok() ? fd.get() : -1, target)) {
-      at = std::move(target);
-      through_link = false;
-    }
-  }
+  if (!opened.ok() && at.name.empty()) return opened;
+  site.hold().writers[fs_path(name)] =
+      opened.ok() ? writers_warning(judged, path) : "";
   // Edits that change nothing take no turn and write nothing.
   if (opened.ok()) {
     struct stat st;
@@ -259,10 +226,15 @@ Status write_ini_file(const std::string& path,
     }
   } turn_end{at, temp, turn};
   // The file as the turn finds it, written by no one else meanwhile.
-  opened = open_regular_at(what, at, O_RDWR, fd, &through_link);
+  opened = open_regular_at(what, at, O_RDWR, fd, nullptr, &judged);
   const bool created = !opened.ok() && opened.error() == ENOENT;
-  // A new file through a link is made where the link points, or not at all.
-  if (!opened.ok() && (!created || through_link)) return opened;
+  if (!opened.ok() && !created) return opened;
+  // A name that became a link meanwhile is written through, in place.
+  const bool through_link =
+      opened.ok() && !names_same_file(fd.get(), at.dir, at.name, false);
+  if (opened.ok()) {
+    site.hold().writers[fs_path(name)] = writers_warning(judged, path);
+  }
   struct stat st = {};
   std::string old_content;
   if (!created) {
@@ -291,23 +263,23 @@ Status write_ini_file(const std::string& path,
 
 }  // namespace
 
-Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
-  return write_ini_file(fs_path(path), edits);
+Status write_ini_edits(Site& site, const Text& name,
+                       const std::vector<IniEdit>& edits) {
+  return write_ini_file(site, name, edits);
 }
 
-Status read_ini_keys(const Text& path, const Text& section,
+Status read_ini_keys(const Site& site, const Text& name, const Text& section,
                      const std::vector<Text>& keys, std::vector<Text>& values,
                      std::string& warning) {
-  const std::string file = fs_path(path);
-  const std::string what = "cannot read " + file;
+  const std::string what = "cannot read " + fs_path(site.path_of(name));
   UniqueFd fd;
   Judgement judged;
   // Without touching the access time, where this user may (the owner, or
   // root); else with it.
   Status opened =
-      open_regular(what, file, O_RDONLY | O_NOATIME, fd, nullptr, &judged);
+      open_regular(site, what, name, O_RDONLY | O_NOATIME, fd, &judged);
   if (!opened.ok() && opened.error() == EPERM) {
-    opened = open_regular(what, file, O_RDONLY, fd, nullptr, &judged);
+    opened = open_regular(site, what, name, O_RDONLY, fd, &judged);
   }
   if (!opened.ok()) return opened;
   std::string content;
@@ -332,10 +304,11 @@ Status read_ini_keys(const Text& path, const Text& section,
   return Status();
 }
 
-Text read_ini_key(const Text& path, const Text& section, const Text& key) {
+Text read_ini_key(const Site& site, const Text& name, const Text& section,
+                  const Text& key) {
   UniqueFd fd;
   std::string content;
-  if (!open_regular("", fs_path(path), O_RDONLY, fd).ok() ||
+  if (!open_regular(site, "", name, O_RDONLY, fd).ok() ||
       !read_capped(fd.get(), "", content).ok()) {
     return Text::null();
   }

@@ -21,14 +21,15 @@ using testing_support::write_file;
 
 class ProfileTest : public ::testing::Test {
  protected:
-  Text path(const std::string& name) { return from_ansi(dir / name); }
+  Text path(const std::string& name) { return from_ansi(name); }
   // One key written and flushed: 1, or 0 when refused or not written.
   int set(const std::string& name, const Text& section, const Text& key,
           const Text& value) {
-    int taken = set_profile_string(path(name), section, key, value).ok();
-    return flush_profile_strings().ok() ? taken : 0;
+    int taken = set_profile_string(site, path(name), section, key, value).ok();
+    return flush_profile_strings(site).ok() ? taken : 0;
   }
   TempDir dir;
+  Site site{from_ansi(dir.path() + "/")};
 };
 
 TEST_F(ProfileTest, CreatesMissingFileNotMissingDirectory) {
@@ -37,7 +38,7 @@ TEST_F(ProfileTest, CreatesMissingFileNotMissingDirectory) {
   ::umask(umask);
   EXPECT_EQ(testing_support::mode_of(dir / "a.ini"), 0644);
   EXPECT_EQ(read_file(dir / "a.ini"), "[return]\r\nresult=\xe4\xb8\xad\r\n");
-  EXPECT_EQ(get_profile_string(path("a.ini"), u"Return", u"RESULT"),
+  EXPECT_EQ(get_profile_string(site, path("a.ini"), u"Return", u"RESULT"),
             Text(u"中"));
   EXPECT_EQ(set("no/a.ini", u"return", u"result", u""), 0);
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"a.ini"});
@@ -133,8 +134,9 @@ TEST_F(ProfileTest, ReadOnlyOrOddFilesAreNotWritten) {
       {"fifo.ini", "not a regular file"},
   };
   for (const auto& [name, reason] : cases) {
-    EXPECT_TRUE(set_profile_string(path(name), u"return", u"result", u"").ok());
-    Status s = flush_profile_strings();
+    EXPECT_TRUE(
+        set_profile_string(site, path(name), u"return", u"result", u"").ok());
+    Status s = flush_profile_strings(site);
     EXPECT_FALSE(s.ok()) << name;
     EXPECT_NE(s.message().find(std::string("cannot write ") + (dir / name)),
               std::string::npos)

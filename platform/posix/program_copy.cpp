@@ -1,6 +1,5 @@
-// The copies of program files on POSIX systems: the registry of the copies
-// this process has in use, the staging of a copy, and its placement under
-// the target's name.
+// The copies of program files on POSIX systems: the staging of a copy, its
+// placement under the target's name, and the copy the site holds.
 #include "runtime/program_copy.h"
 
 #include <fcntl.h>
@@ -25,28 +24,6 @@
 
 namespace runtime {
 namespace {
-
-// A file this process has in use, held by a shared lock.
-struct InUse {
-  std::u16string name;  // the path as the application gave it
-  std::string path;     // the file system path
-  UniqueFd fd;
-};
-
-std::vector<InUse>& files_in_use() {
-  static std::vector<InUse> files;
-  return files;
-}
-
-void stop_using(const std::string& path) {
-  std::erase_if(files_in_use(),
-                [&](const InUse& entry) { return entry.path == path; });
-}
-
-void start_using(const Text& name, const std::string& path, UniqueFd fd) {
-  stop_using(path);
-  files_in_use().push_back({name.units(), path, std::move(fd)});
-}
 
 std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -214,11 +191,12 @@ bool trusted_copy(int fd) {
 // Gives the staged copy the name `at.name`, in place of what is there
 // unless that is another run's copy in use; `outcome` says which file is
 // then at that name, in use by this process. A failure says why neither.
-Status place_copy(const std::string& what, StagedCopy& staged, const Text& name,
-                  const Location& at, CopyOutcome& outcome) {
+Status place_copy(const std::string& what, StagedCopy& staged,
+                  Site::Hold::Copy& held, const Location& at,
+                  CopyOutcome& outcome) {
   for (int round = 0; round < kMaxRounds; ++round) {
     if (link_staged(staged, at)) {
-      start_using(name, at.path, std::move(staged.reader));
+      held.fd = std::move(staged.reader);
       outcome = CopyOutcome::kCopied;
       return Status();
     }
@@ -235,7 +213,7 @@ Status place_copy(const std::string& what, StagedCopy& staged, const Text& name,
               what + ": " + at.path + " is locked by another process", 0);
         }
         if (!names_same_file(old.get(), at.dir, at.name, false)) continue;
-        start_using(name, at.path, std::move(old));
+        held.fd = std::move(old);
         outcome = CopyOutcome::kInUseElsewhere;
         return Status();
       }
@@ -255,12 +233,12 @@ Status place_copy(const std::string& what, StagedCopy& staged, const Text& name,
 
 }  // namespace
 
-Status delete_file(const Text& path) {
-  const std::string p = fs_path(path);
-  const std::string what = "cannot delete " + p;
-  stop_using(p);
+Status delete_file(Site& site, const Text& name) {
+  const std::string what = "cannot delete " + fs_path(site.path_of(name));
+  Site::Hold::Copy& held = site.hold().copy;
+  if (held.path.units() == site.path_of(name).units()) held = {};
   Location at;
-  Status found = locate(what, p, at);
+  Status found = locate(site, what, name, at);
   if (!found.ok()) return found;
   UniqueFd fd = open_locked(at.dir, at.name, LOCK_EX | LOCK_NB);
   // Missing, or in use by another run: it stays. Anything that cannot be
@@ -274,16 +252,17 @@ Status delete_file(const Text& path) {
   return Status();
 }
 
-Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
-  const std::string from_path = fs_path(source);
-  const std::string to_path = fs_path(target);
-  const std::string what = "cannot copy " + from_path + " to " + to_path;
+Status copy_file(Site& site, const Text& source, const Text& target,
+                 CopyOutcome& outcome) {
+  const std::string from_path = fs_path(site.path_of(source));
+  const std::string what =
+      "cannot copy " + from_path + " to " + fs_path(site.path_of(target));
   Location from_at, to_at;
   UniqueFd from;
   struct stat from_stat;
   // Only what nobody outside the trusted could have chosen or changed.
-  Status done = open_program(what, from_path, from_at, from, from_stat);
-  if (done.ok()) done = locate(what, to_path, to_at);
+  Status done = open_program(site, what, source, from_at, from, from_stat);
+  if (done.ok()) done = locate(site, what, target, to_at);
   // What the kernel loads with it, judged as the copy will run: from the
   // target's directory.
   if (done.ok()) done = judge_program_image(what, from.get(), from_path, to_at);
@@ -291,16 +270,19 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   if (done.ok() && !stage_copy(from.get(), from_stat, to_at, staged)) {
     done = Status::failure(what, errno);
   }
-  if (done.ok()) done = place_copy(what, staged, target, to_at, outcome);
+  Site::Hold::Copy& held = site.hold().copy;
+  if (done.ok()) done = place_copy(what, staged, held, to_at, outcome);
+  if (done.ok()) held.path = site.path_of(target);
   if (!staged.named.empty()) ::unlinkat(to_at.dir, staged.named.c_str(), 0);
   if (!done.ok()) trace("CopyFile: " + done.message());
   return done;
 }
 
-std::optional<std::string> copy_blocker(const std::string& what,
-                                        const std::string& target) {
+std::optional<std::string> copy_blocker(const Site& site,
+                                        const std::string& what,
+                                        const Text& target) {
   Location at;
-  Status found = locate(what, target, at);
+  Status found = locate(site, what, target, at);
   if (!found.ok()) return found.message();
   struct stat st;
   if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -333,24 +315,13 @@ std::optional<std::string> copy_blocker(const std::string& what,
   return Status::failure(what, EBUSY).message();
 }
 
-int held_copy(const Text& name) {
-  for (const InUse& used : files_in_use()) {
-    if (used.name == name.units()) return used.fd.get();
-  }
-  return -1;
-}
-
-std::size_t program_in_use(const Text& command_line) {
+std::size_t held_copy_length(const Site& site, const Text& command_line) {
+  const Site::Hold::Copy& held = site.hold().copy;
   const std::u16string& line = command_line.units();
-  std::size_t longest = 0;
-  for (const InUse& used : files_in_use()) {
-    std::size_t n = used.name.size();
-    if (n > longest && line.starts_with(used.name) &&
-        (line.size() == n || line[n] == u' ' || line[n] == u'\t')) {
-      longest = n;
-    }
-  }
-  return longest;
+  const std::u16string& name = held.path.units();
+  const std::size_t n = name.size();
+  if (!held.fd.valid() || n == 0 || !line.starts_with(name)) return 0;
+  return line.size() == n || line[n] == u' ' || line[n] == u'\t' ? n : 0;
 }
 
 }  // namespace runtime

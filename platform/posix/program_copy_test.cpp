@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include "runtime/code_set.h"
 #include "tests/harness.h"
@@ -12,19 +13,22 @@ namespace {
 
 using namespace testing_support;
 
-// copy_file() as a word: "copied", "in use elsewhere" or the failure.
-std::string copy(const std::string& from, const std::string& to) {
+// copy_file() of the names `from` to `to` of `site` as a word: "copied",
+// "in use elsewhere" or the failure.
+std::string copy(Site& site, const std::string& from,
+                 const std::string& to = "mart.exe") {
   CopyOutcome outcome;
-  Status s = copy_file(from_ansi(from), from_ansi(to), outcome);
+  Status s = copy_file(site, from_ansi(from), from_ansi(to), outcome);
   if (!s.ok()) return s.message();
   return outcome == CopyOutcome::kCopied ? "copied" : "in use elsewhere";
 }
 
 TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
   TempDir dir;
+  Site site(from_ansi(dir.path() + "/"));
   write_file(dir / "mart.dll", "#!/bin/sh\nnew\n", 0750);
   write_file(dir / "mart.exe", "old", 0600);
-  EXPECT_EQ(copy(dir / "mart.dll", dir / "mart.exe"), "copied");
+  EXPECT_EQ(copy(site, "mart.dll"), "copied");
   EXPECT_EQ(read_file(dir / "mart.exe"), "#!/bin/sh\nnew\n");
   EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
   EXPECT_EQ(list_dir(dir.path()),
@@ -37,15 +41,16 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
       {exe + "2 a", 0},  {dir / "mart.ex", 0},
   };
   for (const auto& [line, length] : lines) {
-    EXPECT_EQ(program_in_use(from_ansi(line)), length) << line;
+    EXPECT_EQ(held_copy_length(site, from_ansi(line)), length) << line;
   }
-  EXPECT_TRUE(delete_file(from_ansi(dir / "mart.exe")).ok());
-  EXPECT_EQ(copy(dir / "missing", dir / "mart.exe"),
-            "cannot copy " + dir / "missing" + " to " + dir / "mart.exe" +
-                ": No such file or directory");
-  EXPECT_EQ(copy(dir.path(), dir / "mart.exe"), "cannot copy " + dir.path() +
-                                                    " to " + dir / "mart.exe" +
-                                                    ": not a regular file");
+  EXPECT_TRUE(delete_file(site, u"mart.exe").ok());
+  EXPECT_EQ(held_copy_length(site, from_ansi(exe)), 0u);
+  EXPECT_EQ(copy(site, "missing"), "cannot copy " + dir / "missing" + " to " +
+                                       dir / "mart.exe" +
+                                       ": No such file or directory");
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+  EXPECT_EQ(copy(site, "sub"), "cannot copy " + dir / "sub" + " to " +
+                                   dir / "mart.exe" + ": not a regular file");
   EXPECT_FALSE(exists(dir / "mart.exe"));
   // A client's library directories are judged as they are named: a
   // system directory passes, one that others may write does not.
@@ -61,48 +66,49 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
       client.replace(at, 7, runpath);
     }
     write_file(dir / "mart.dll", client, 0755);
-    EXPECT_EQ(
-        copy(dir / "mart.dll", dir / "mart.exe").substr(0, outcome.size()),
-        outcome);
+    EXPECT_EQ(copy(site, "mart.dll").substr(0, outcome.size()), outcome);
   }
 }
 
 TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {
   // The kernel copies only within one file system; from a tmpfs to the
   // test's directory the copy falls back to reading and writing.
-  TempDir source, dir;
-  SmallFileSystem fs(source.path());
+  TempDir dir;
+  ASSERT_EQ(::mkdir((dir / "src").c_str(), 0755), 0);
+  SmallFileSystem fs(dir / "src");
   if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  Site site(from_ansi(dir.path() + "/"));
   std::string content(3 * 65536 + 17, '\0');  // fits the 256 KiB
   for (std::size_t i = 0; i < content.size(); ++i) {
     content[i] = static_cast<char>(i * 131 % 251);
   }
   content.replace(0, 10, "#!/bin/sh\n");
-  write_file(source / "mart.dll", content, 0755);
-  EXPECT_EQ(copy(source / "mart.dll", dir / "mart.exe"), "copied");
+  write_file(dir / "src/mart.dll", content, 0755);
+  EXPECT_EQ(copy(site, "src/mart.dll"), "copied");
   EXPECT_EQ(read_file(dir / "mart.exe"), content);
   EXPECT_EQ(mode_of(dir / "mart.exe"), 0700);
-  EXPECT_TRUE(delete_file(from_ansi(dir / "mart.exe")).ok());
+  EXPECT_TRUE(delete_file(site, u"mart.exe").ok());
 }
 
 TEST(CopyFileTest, FileInUseElsewhereIsNeitherReplacedNorDeleted) {
   TempDir dir;
+  Site site(from_ansi(dir.path() + "/"));
   write_file(dir / "mart.dll", "#!/bin/sh\n", 0755);
   write_file(dir / "mart.exe", "running", 0700);
   // Another run holds the file in use: a shared lock of another open file.
   int other = ::open((dir / "mart.exe").c_str(), O_RDONLY);
   ASSERT_EQ(::flock(other, LOCK_SH), 0);
-  const Text exe = from_ansi(dir / "mart.exe");
-  EXPECT_TRUE(delete_file(exe).ok());  // it stays
-  EXPECT_EQ(copy(dir / "mart.dll", dir / "mart.exe"), "in use elsewhere");
+  const Text exe = u"mart.exe";
+  EXPECT_TRUE(delete_file(site, exe).ok());  // it stays
+  EXPECT_EQ(copy(site, "mart.dll"), "in use elsewhere");
   EXPECT_EQ(read_file(dir / "mart.exe"), "running");
   ::close(other);
   // This process now uses the copy it found, until it deletes it.
   other = ::open((dir / "mart.exe").c_str(), O_RDONLY);
   EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
   ::close(other);
-  EXPECT_TRUE(delete_file(exe).ok());
-  EXPECT_TRUE(delete_file(exe).ok());  // missing
+  EXPECT_TRUE(delete_file(site, exe).ok());
+  EXPECT_TRUE(delete_file(site, exe).ok());  // missing
   EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"mart.dll"});
 }
 

@@ -22,21 +22,6 @@ namespace {
 // The most symbolic links one lookup follows, as the kernel's limit.
 constexpr int kMaxLinks = 40;
 
-// The directory that the request's files lie in, opened once.
-struct Base {
-  std::string path;  // "" when none is set
-  UniqueFd fd;
-  struct stat st = {};
-  int error = 0;        // why it could not be opened
-  std::string refusal;  // or the link on the way that others chose
-  Say place;
-};
-
-Base& base() {
-  static Base b;
-  return b;
-}
-
 // This run's effective user, which a run does not change: asked once.
 uid_t run_user() {
   static const uid_t user = ::geteuid();
@@ -129,25 +114,6 @@ std::vector<std::string> components(std::string_view path) {
     path.remove_prefix(slash + 1);
   }
   return out;
-}
-
-// The part of `path` below the base, or false when it is not below it.
-bool below_base(const std::string& path, std::string& rel) {
-  const std::string& b = base().path;
-  if (b.empty()) return false;
-  if (b == ".") {
-    if (path.starts_with('/')) return false;
-    rel = path;
-    return true;
-  }
-  if (!path.starts_with(b)) return false;
-  if (b.ends_with('/')) {
-    rel = path.substr(b.size());
-    return true;
-  }
-  if (path.size() <= b.size() || path[b.size()] != '/') return false;
-  rel = path.substr(b.size() + 1);
-  return true;
 }
 
 // The target of the symbolic link `name` in `dir` ("" with `name` empty:
@@ -271,8 +237,7 @@ Status follow(const std::string& what, Location& at, int link,
 // Opens the regular file `at.name` for `use`, following links as follow()
 // does; see open_regular_at().
 Status open_file(const std::string& what, const Location& at, int flags,
-                 Use use, UniqueFd& fd, bool* through_link, Judgement* judged) {
-  if (through_link != nullptr) *through_link = false;
+                 Use use, UniqueFd& fd, Location* found, Judgement* judged) {
   Location cur = view_of(at);
   int links = 0;
   for (;;) {
@@ -286,11 +251,14 @@ Status open_file(const std::string& what, const Location& at, int flags,
     if (error == ELOOP || error == ENOTDIR) {
       link = open_link(cur.dir, cur.name, link_st);
     }
-    if (!link.valid()) return Status::failure(what, error);
-    if (through_link != nullptr) *through_link = true;
+    if (!link.valid()) {
+      if (found != nullptr) *found = std::move(cur);
+      return Status::failure(what, error);
+    }
     Status followed = follow(what, cur, link.get(), link_st,
                              join(cur.dir_path, cur.name), use, links);
     if (!followed.ok()) return followed;
+    cur.path = join(cur.dir_path, cur.name);
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) {
@@ -309,6 +277,7 @@ Status open_file(const std::string& what, const Location& at, int flags,
     return refused(what, no);
   }
   if (judged != nullptr) *judged = judgement;
+  if (found != nullptr) *found = std::move(cur);
   return Status();
 }
 
@@ -441,11 +410,11 @@ Say judge_place(const std::string& dir, const struct stat& opened) {
   return found;
 }
 
-// locate() for a path outside the base (a trace file, another program of
-// the runtime's): its directory, opened by its path and judged as the base
-// is, since whoever gave the path chose it.
-Status locate_outside(const std::string& what, const std::string& path,
-                      Location& at) {
+}  // namespace
+
+Status locate_path(const std::string& what, const std::string& path,
+                   Location& at) {
+  at.path = path;
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.ends_with('/')) trimmed.pop_back();
   at.dir_path = directory_of(trimmed);
@@ -459,8 +428,6 @@ Status locate_outside(const std::string& what, const std::string& path,
   at.place = judge_place(at.dir_path, at.dir_st);
   return Status();
 }
-
-}  // namespace
 
 Judgement judge(const struct stat& st, const std::string& path,
                 const Location& in) {
@@ -505,6 +472,15 @@ Status open_named_program(const std::string& what, const std::string& path,
   at.name = parts.back();
   if (!walked.ok()) return walked;
   return open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
+}
+
+std::string writers_warning(const Judgement& judged, const std::string& path) {
+  const Say& say = judged.content;
+  if (!say) return "";
+  const std::string who = !say.owner.empty()         ? "its owner " + say.owner
+                          : say.who == "other users" ? "every user"
+                                                     : say.who;
+  return who + " may write " + path + " and so change what it says";
 }
 
 Say name_makers(const struct stat& st, const std::string& path) {
@@ -552,40 +528,38 @@ std::string group_name(gid_t gid) {
   return std::to_string(gid);
 }
 
-void close_base_directory() { base() = Base(); }
-
-void open_base_directory(const std::string& file) {
-  Base& b = base();
-  b.path = directory_of(file);
-  b.place = Say();
-  b.refusal.clear();
-  b.error = 0;
-  b.fd = open_directory_walked(b.path, b.refusal, b.error);
-  if (b.fd.valid() && ::fstat(b.fd.get(), &b.st) != 0) {
-    b.error = errno;
-    b.fd.reset();
+Site::Site(const Text& public_path)
+    : public_path_(public_path), hold_(std::make_unique<Hold>()) {
+  // P names its directory up to its last separator; what follows starts
+  // every name of the site ("/srv/payP" + "tolmex.ini" lies in /srv).
+  const std::string whole = fs_path(public_path + u"x");
+  Hold& h = *hold_;
+  h.dir_path = directory_of(whole);
+  h.prefix = whole.substr(whole.find_last_of('/') + 1);
+  h.prefix.pop_back();
+  h.fd = open_directory_walked(h.dir_path, h.refusal, h.error);
+  if (h.fd.valid() && ::fstat(h.fd.get(), &h.st) != 0) {
+    h.error = errno;
+    h.fd.reset();
   }
-  if (!b.fd.valid()) return;
-  b.place = judge_place(b.path, b.st);
+  if (h.fd.valid()) h.place = judge_place(h.dir_path, h.st);
 }
 
-const Say& base_place() { return base().place; }
+Site::~Site() = default;
 
-Status locate(const std::string& what, const std::string& path, Location& at) {
-  at.path = path;
-  at.place = Say();
+Status locate(const Site& site, const std::string& what, const Text& name,
+              Location& at) {
+  const Site::Hold& h = site.hold();
+  at.path = fs_path(site.path_of(name));
   at.owned_dir.reset();
-  std::string rel;
-  if (!below_base(path, rel)) return locate_outside(what, path, at);
-  const Base& b = base();
-  if (!b.refusal.empty()) return refused(what, b.refusal);
-  if (!b.fd.valid()) return Status::failure(what, b.error);
-  std::vector<std::string> parts = components(rel);
+  if (!h.refusal.empty()) return refused(what, h.refusal);
+  if (!h.fd.valid()) return Status::failure(what, h.error);
+  std::vector<std::string> parts = components(h.prefix + fs_path(name));
   if (parts.empty()) return Status::failure(what, EISDIR);
-  at.dir = b.fd.get();
-  at.dir_st = b.st;
-  at.dir_path = b.path;
-  at.place = b.place;
+  at.dir = h.fd.get();
+  at.dir_st = h.st;
+  at.dir_path = h.dir_path;
+  at.place = h.place;
   int links = 0;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     Status entered = enter(what, at, parts[i], Use::kFollow, links);
@@ -596,22 +570,22 @@ Status locate(const std::string& what, const std::string& path, Location& at) {
 }
 
 Status open_regular_at(const std::string& what, const Location& at, int flags,
-                       UniqueFd& fd, bool* through_link, Judgement* judged) {
+                       UniqueFd& fd, Location* found, Judgement* judged) {
   const Use use = (flags & O_ACCMODE) == O_RDONLY ? Use::kFollow : Use::kWrite;
-  return open_file(what, at, flags, use, fd, through_link, judged);
+  return open_file(what, at, flags, use, fd, found, judged);
 }
 
-Status open_regular(const std::string& what, const std::string& path, int flags,
-                    UniqueFd& fd, bool* through_link, Judgement* judged) {
+Status open_regular(const Site& site, const std::string& what, const Text& name,
+                    int flags, UniqueFd& fd, Judgement* judged) {
   Location at;
-  Status found = locate(what, path, at);
+  Status found = locate(site, what, name, at);
   if (!found.ok()) return found;
-  return open_regular_at(what, at, flags, fd, through_link, judged);
+  return open_regular_at(what, at, flags, fd, nullptr, judged);
 }
 
-Status open_program(const std::string& what, const std::string& path,
+Status open_program(const Site& site, const std::string& what, const Text& name,
                     Location& at, UniqueFd& fd, struct stat& st) {
-  Status opened = locate(what, path, at);
+  Status opened = locate(site, what, name, at);
   if (opened.ok()) {
     opened = open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
   }

@@ -13,8 +13,10 @@
 // judged when the directory is opened; what others could do there is a
 // warning, not a refusal.
 //
-// The directory of the request's files is opened once, everything below it
-// is opened relative to it, one component at a time, and a symbolic link is
+// The site's directory (runtime/site.h) is opened once, walked from "/"
+// through no link that someone outside the trusted chose, and judged with
+// every directory above it; everything below it is opened relative to it,
+// one component at a time, and a symbolic link is
 // never followed by the kernel: its target is walked here, each component
 // judged, and the last one opened from the directory that was judged. Only
 // regular files are opened, never with a wait on a FIFO or device. Failures
@@ -24,11 +26,14 @@
 
 #include <sys/stat.h>
 
+#include <map>
 #include <string>
 #include <string_view>
 
 #include "platform/posix/unique_fd.h"
+#include "runtime/site.h"
 #include "runtime/status.h"
+#include "runtime/text.h"
 
 namespace runtime {
 
@@ -72,11 +77,11 @@ enum class Use {
 // Where a file lies: its directory, open, and its last name.
 struct Location {
   std::string path;      // the whole path, for messages
-  int dir = -1;          // the directory's descriptor (owned or the base's)
+  int dir = -1;          // the directory's descriptor (owned or the site's)
   struct stat dir_st;    // the directory, as fstat saw it
   std::string dir_path;  // the directory's path, for messages
   std::string name;      // the last component
-  UniqueFd owned_dir;    // the directory when it is not the base
+  UniqueFd owned_dir;    // the directory when it is not the site's
   Say place;             // the public directory's, when below it
 };
 
@@ -91,48 +96,69 @@ Judgement judge(const struct stat& st, const std::string& path,
 // run the host as pos".
 std::string refusal(const Judgement& judged, Use use);
 
-// The base directory: the directory that `file` (a file system path) lies
-// in, opened now, with its place judged (see Judgement::place) by one
-// fstatat per component from "/". Later paths below it are resolved
-// relative to this descriptor, whatever happens to its name, until
-// close_base_directory(). One per process; a new call replaces it. A base
-// that cannot be opened makes every path below it fail with that reason.
-// The body of runtime::PublicDirectory.
-void open_base_directory(const std::string& file);
-void close_base_directory();
+}  // namespace runtime
 
-// Who outside the trusted could replace the base directory or the files in
-// it; nobody when there is no base.
-const Say& base_place();
+// What a site holds on POSIX systems.
+struct runtime::Site::Hold {
+  std::string dir_path;  // the directory, for messages ("." when P is empty)
+  std::string prefix;    // what follows its last separator in P: every name
+                         // of the site starts with it
+  UniqueFd fd;           // the directory, opened once
+  struct stat st = {};
+  int error = 0;                     // why it could not be opened
+  std::string refusal;               // or the link on the way that others chose
+  Say place;                         // who could replace it or the files in it
+  std::map<int, std::string> files;  // the line files open, with their paths
+  // The copy of the client this site has in use, held by a shared lock.
+  struct Copy {
+    Text path;  // Site::path_of() its name
+    UniqueFd fd;
+  } copy;
+  // Who else may write a file, as the last open of its name found it.
+  std::map<std::string, std::string> writers;
+};
 
-// Finds the directory of `path`. Below the base, from the base: each
-// directory on the way is followed only as refusal() allows for
+namespace runtime {
+
+// Finds the directory of the site's `name`, from the site's directory:
+// each directory on the way is followed only as refusal() allows for
 // Use::kFollow, and so is a symbolic link, whose target is walked the same
-// way. Elsewhere (a trace file), the directory is opened by its path and
-// its place judged as the base's is. Failures read "`what`: <reason>".
-Status locate(const std::string& what, const std::string& path, Location& at);
+// way. Failures read "`what`: <reason>".
+Status locate(const Site& site, const std::string& what, const Text& name,
+              Location& at);
+
+// Finds the directory of `path`, a path of no site (a trace file): the
+// directory is opened by its path and its place judged as a site's is,
+// since whoever gave the path chose it. Failures read "`what`: <reason>".
+Status locate_path(const std::string& what, const std::string& path,
+                   Location& at);
 
 // Opens the regular file `at.name` in `at.dir` with the open(2) `flags`
 // (O_NONBLOCK and O_CLOEXEC are added; a new file gets kNewFileMode less
-// the umask). A symbolic link is followed as locate() follows one;
-// `through_link`, when given, tells whether one was. A file opened for
-// writing must pass refusal() for Use::kWrite. Anything but a regular file
-// is a failure. `judged`, when given, receives the file's judgement.
-// Failures read "`what`: <reason>".
+// the umask). A symbolic link is followed as locate() follows one, link by
+// link; `found`, when given, receives where the name finally opened lies
+// (the link's target, or `at`'s place). A file opened for writing must
+// pass refusal() for Use::kWrite. Anything but a regular file is a failure.
+// `judged`, when given, receives the file's judgement. Failures read
+// "`what`: <reason>".
 Status open_regular_at(const std::string& what, const Location& at, int flags,
-                       UniqueFd& fd, bool* through_link = nullptr,
+                       UniqueFd& fd, Location* found = nullptr,
                        Judgement* judged = nullptr);
 
 // locate() and open_regular_at() in one.
-Status open_regular(const std::string& what, const std::string& path, int flags,
-                    UniqueFd& fd, bool* through_link = nullptr,
-                    Judgement* judged = nullptr);
+Status open_regular(const Site& site, const std::string& what, const Text& name,
+                    int flags, UniqueFd& fd, Judgement* judged = nullptr);
 
-// Opens the program file `path` for reading as a request starts it: a
-// regular file that passes refusal() for Use::kRun. `at` and `st` receive
-// where it lies and its status.
-Status open_program(const std::string& what, const std::string& path,
+// Opens the site's program file `name` for reading as a request starts it:
+// a regular file that passes refusal() for Use::kRun. `at` and `st`
+// receive where it lies and its status.
+Status open_program(const Site& site, const std::string& what, const Text& name,
                     Location& at, UniqueFd& fd, struct stat& st);
+
+// A warning for the operator, or "", when the judgement says that others
+// may write the file `path`: "its owner pos may write /p/tolmex.ini and so
+// change what it says".
+std::string writers_warning(const Judgement& judged, const std::string& path);
 
 // Opens the program `path`, an absolute path that another program names
 // (an interpreter, a loader), for reading as what runs: from "/", every

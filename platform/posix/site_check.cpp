@@ -44,24 +44,24 @@ std::string trusted_users() {
 }
 
 // The public directory: there, and writable by this user.
-bool check_directory(const SiteFiles& files, Findings& out) {
-  const std::string dir = directory_of(fs_path(files.client_copy));
-  Location at;
-  Status found =
-      locate("cannot open " + dir, fs_path(files.public_path + u"x"), at);
-  if (!found.ok()) {
-    add(out, Finding::kProblem, found.message());
+bool check_directory(const Site& site, Findings& out) {
+  const Site::Hold& h = site.hold();
+  const std::string& dir = h.dir_path;
+  if (!h.refusal.empty() || !h.fd.valid()) {
+    add(out, Finding::kProblem,
+        (h.refusal.empty() ? Status::failure("cannot open " + dir, h.error)
+                           : refused("cannot open " + dir, h.refusal))
+            .message());
     return false;
   }
-  if (::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+  if (::faccessat(h.fd.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
     add(out, Finding::kProblem,
         Status::failure("this user may not write " + dir, errno).message());
     return false;
   }
   add(out, Finding::kOk, dir + " exists and this user may write it");
   // A request goes on with a warning; the site is not as it should be.
-  const std::optional<std::string> others =
-      replaceable_by_others(files.client_copy);
+  const std::optional<std::string> others = replaceable_by_others(site);
   if (!others) {
     add(out, Finding::kOk,
         "nobody but " + trusted_users() + " may replace " + dir +
@@ -72,18 +72,18 @@ bool check_directory(const SiteFiles& files, Findings& out) {
   return true;
 }
 
-void check_client(const SiteFiles& files, Findings& out) {
-  const std::string path = fs_path(files.client);
-  const std::string exe = fs_path(files.client_copy);
+void check_client(const Site& site, const SiteFiles& files, Findings& out) {
+  const std::string path = fs_path(site.path_of(files.client));
+  const std::string exe = fs_path(site.path_of(files.client_copy));
+  const std::string what = "cannot copy " + path + " to " + exe;
   Location at;
   UniqueFd fd;
   struct stat st;
-  Status opened =
-      open_program("cannot copy " + path + " to " + exe, path, at, fd, st);
+  Status opened = open_program(site, what, files.client, at, fd, st);
   if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
   // What the kernel loads with it, judged as the request's copy does.
   Location runs_in;
-  Status judged = locate("cannot copy " + path + " to " + exe, exe, runs_in);
+  Status judged = locate(site, what, files.client_copy, runs_in);
   if (judged.ok()) {
     judged = judge_program_image("cannot copy " + path + " to " + exe, fd.get(),
                                  path, runs_in);
@@ -92,35 +92,27 @@ void check_client(const SiteFiles& files, Findings& out) {
   add(out, Finding::kOk,
       path + " is a program that only " + trusted_users() + " may change");
   // What is at mart.exe, and the staging names, as the copy would find them.
-  if (auto blocker = copy_blocker("cannot copy " + path + " to " + exe, exe)) {
+  if (auto blocker = copy_blocker(site, what, files.client_copy)) {
     add(out, Finding::kProblem, *blocker);
   }
 }
 
-void check_result_file(const SiteFiles& files, Findings& out) {
-  const std::string path = fs_path(files.result_file);
+void check_result_file(Site& site, const SiteFiles& files, Findings& out) {
+  const std::string path = fs_path(site.path_of(files.result_file));
   const std::string what = "cannot write " + path;
-  Location at;
+  Location named, at;
   UniqueFd fd;
-  Status opened = locate(what, path, at);
-  if (opened.ok()) opened = open_regular_at(what, at, O_RDONLY, fd);
-  if (!opened.ok() && opened.error() == ENOENT) {
+  Status opened = locate(site, what, files.result_file, named);
+  if (opened.ok()) opened = open_regular_at(what, named, O_RDONLY, fd, &at);
+  if (!opened.ok() && opened.error() == ENOENT && !at.name.empty()) {
     if (Status blocked = turn_blocker(at); !blocked.ok()) {
       return add(out, Finding::kProblem, blocked.message());
     }
-    // Made where the request would make it: at a link's target, in a
+    // Made where the request would make it: at the links' target, in a
     // directory that must be there for this user to write.
-    std::string target;
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlinkat(at.dir, at.name.c_str(), buf, sizeof buf);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) {
-      target.assign(buf, static_cast<std::size_t>(n));
-      if (!target.starts_with('/')) target = at.dir_path + "/" + target;
-      if (::faccessat(AT_FDCWD, directory_of(target).c_str(), W_OK | X_OK,
-                      AT_EACCESS) != 0) {
-        return add(out, Finding::kProblem,
-                   Status::failure(what + " at " + target, errno).message());
-      }
+    if (::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+      return add(out, Finding::kProblem,
+                 Status::failure(what + " at " + at.path, errno).message());
     }
     return add(out, Finding::kOk,
                path + " is not there yet; the first request makes it");
@@ -153,10 +145,11 @@ void check_result_file(const SiteFiles& files, Findings& out) {
     opened = Status::failure(
         what + ": this user may not write it (chmod u+w " + path + ")", 0);
   }
+  Judgement judged;
   if (opened.ok()) {
     // The same judgement of links and hard links as a request's write.
     UniqueFd writer;
-    opened = open_regular_at(what, at, O_WRONLY, writer);
+    opened = open_regular_at(what, at, O_WRONLY, writer, nullptr, &judged);
   }
   // What others left at the writers' turn name, as the writer finds it.
   if (opened.ok()) opened = turn_blocker(at);
@@ -164,8 +157,9 @@ void check_result_file(const SiteFiles& files, Findings& out) {
   add(out, Finding::kOk,
       path + " (" + std::to_string(content.size()) +
           " bytes), section return: " + files.result_keys());
-  if (auto writers = writable_by_others(files.result_file)) {
-    add(out, Finding::kWarning, *writers);
+  if (const std::string writers = writers_warning(judged, path);
+      !writers.empty()) {
+    add(out, Finding::kWarning, writers);
   }
   if (st.st_nlink > 1) {
     add(out, Finding::kWarning,
@@ -175,24 +169,25 @@ void check_result_file(const SiteFiles& files, Findings& out) {
   }
 }
 
-void check_log_directory(const SiteFiles& files, Findings& out) {
-  const Text& dir = files.log_directory;
-  const std::string path = fs_path(dir);
-  const std::string log = fs_path(files.log_file);
+void check_log_directory(const Site& site, const SiteFiles& files,
+                         Findings& out) {
+  const std::string log = fs_path(site.path_of(files.log_file));
   // The day's log as the request opens it, without creating it; a fault
   // loses the record, but the request goes on.
   UniqueFd fd;
-  Status opened =
-      open_regular("cannot open " + log, log, O_WRONLY | O_APPEND, fd);
+  Judgement judged;
+  Status opened = open_regular(site, "cannot open " + log, files.log_file,
+                               O_WRONLY | O_APPEND, fd, &judged);
   if (opened.ok()) {
     add(out, Finding::kOk, log + " takes the record");
-    if (auto writers = writable_by_others(from_ansi(log))) {
-      add(out, Finding::kWarning, *writers);
+    if (const std::string writers = writers_warning(judged, log);
+        !writers.empty()) {
+      add(out, Finding::kWarning, writers);
     }
   } else if (opened.error() == ENOENT &&
-             (directory_exists(dir) ||
-              ::faccessat(AT_FDCWD, directory_of(path).c_str(), W_OK | X_OK,
-                          AT_EACCESS) == 0)) {
+             (directory_exists(site, files.log_directory) ||
+              ::faccessat(site.hold().fd.get(), ".", W_OK | X_OK, AT_EACCESS) ==
+                  0)) {
     add(out, Finding::kOk, log + " is not there yet; the request makes it");
   } else {
     add(out, Finding::kWarning,
@@ -230,14 +225,13 @@ void check_environment(const Status& locale, Findings& out) {
 
 }  // namespace
 
-std::vector<Finding> check_site_files(const SiteFiles& files) {
+std::vector<Finding> check_site_files(Site& site, const SiteFiles& files) {
   Findings out;
-  // Names reach the file system in the code set a request would use.
   const Status locale = init_locale();
-  if (check_directory(files, out)) {
-    check_client(files, out);
-    check_result_file(files, out);
-    check_log_directory(files, out);
+  if (check_directory(site, out)) {
+    check_client(site, files, out);
+    check_result_file(site, files, out);
+    check_log_directory(site, files, out);
   }
   check_environment(locale, out);
   return out;

@@ -18,10 +18,12 @@ void trace(const std::string& line) {
   // file of another user's, whose owner would then read what this run
   // traced; a line that names what others shaped cannot break into
   // several.
+  Location at;
   UniqueFd fd;
   Judgement judged;
-  if (open_regular("", path, O_WRONLY | O_APPEND | O_CREAT, fd, nullptr,
-                   &judged)
+  if (locate_path("", path, at).ok() &&
+      open_regular_at("", at, O_WRONLY | O_APPEND | O_CREAT, fd, nullptr,
+                      &judged)
           .ok() &&
       judged.content.owner.empty()) {
     write_all(fd.get(), escape_controls(line) + "\n");

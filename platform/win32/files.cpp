@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/win32/retry.h"
+#include "platform/win32/site_hold.h"
 #include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
@@ -14,12 +15,6 @@
 
 namespace runtime {
 namespace {
-
-// The open line files, by file number.
-std::map<int, HANDLE>& open_files() {
-  static std::map<int, HANDLE> files;
-  return files;
-}
 
 DWORD attributes(const Text& path) {
   return GetFileAttributesW(wide(path).c_str());
@@ -40,24 +35,31 @@ bool lock_whole_file(HANDLE file) {
 
 }  // namespace
 
-bool file_exists(const Text& path) {
-  DWORD a = attributes(path);
+Site::Site(const Text& public_path)
+    : public_path_(public_path), hold_(std::make_unique<Hold>()) {}
+
+Site::~Site() = default;
+
+bool file_exists(const Site& site, const Text& name) {
+  DWORD a = attributes(site.path_of(name));
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool directory_exists(const Text& path) {
-  DWORD a = attributes(path);
+bool directory_exists(const Site& site, const Text& name) {
+  DWORD a = attributes(site.path_of(name));
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-Status create_directory(const Text& path) {
+Status create_directory(const Site& site, const Text& name) {
+  const Text path = site.path_of(name);
   if (CreateDirectoryW(wide(path).c_str(), nullptr)) return Status();
   const DWORD error = GetLastError();  // before any other call sets it
   return Status::failure("cannot create " + to_ansi(path), to_ansi(path),
                          static_cast<int>(error));
 }
 
-Status remove_empty_file(const Text& path) {
+Status remove_empty_file(const Site& site, const Text& name) {
+  const Text path = site.path_of(name);
   HANDLE file = CreateFileW(
       wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -84,14 +86,10 @@ Status remove_empty_file(const Text& path) {
                          static_cast<int>(error));
 }
 
-PublicDirectory::PublicDirectory(const Text& /*file*/) {}
-
-PublicDirectory::~PublicDirectory() = default;
-
 // Owners and access control lists decide who may write, as
 // platform/win32/trust.h judges them.
-std::optional<std::string> replaceable_by_others(const Text& file) {
-  const std::u16string& units = file.units();
+std::optional<std::string> replaceable_by_others(const Site& site) {
+  const std::u16string units = site.path_of(u"x").units();
   const std::size_t cut = units.find_last_of(u"\\/");
   std::string others = place_refusal(cut == std::u16string::npos
                                          ? Text(u".")
@@ -100,7 +98,9 @@ std::optional<std::string> replaceable_by_others(const Text& file) {
   return others;
 }
 
-std::optional<std::string> writable_by_others(const Text& path) {
+std::optional<std::string> writable_by_others(const Site& site,
+                                              const Text& name) {
+  const Text path = site.path_of(name);
   HANDLE file =
       CreateFileW(wide(path).c_str(), READ_CONTROL,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -115,7 +115,9 @@ std::optional<std::string> writable_by_others(const Text& path) {
          (say.mend.empty() ? "" : " (" + say.mend + ")");
 }
 
-Status file_open(const Text& path, OpenMode mode, int& number) {
+Status file_open(Site& site, const Text& name, OpenMode mode, int& number) {
+  const Text path = site.path_of(name);
+  std::map<int, HANDLE>& files = site.hold().files;
   const bool append = mode == OpenMode::kAppend;
   auto open = [&](DWORD access) {
     return CreateFileW(
@@ -165,14 +167,14 @@ Status file_open(const Text& path, OpenMode mode, int& number) {
     return Status::failure("cannot open " + to_ansi(path), to_ansi(path),
                            static_cast<int>(error));
   }
-  number = open_files().empty() ? 1 : open_files().rbegin()->first + 1;
-  open_files()[number] = file;
+  number = files.empty() ? 1 : files.rbegin()->first + 1;
+  files[number] = file;
   return Status();
 }
 
-Status file_write_line(int file, const Text& line) {
-  auto it = open_files().find(file);
-  if (it == open_files().end()) {
+Status file_write_line(const Site& site, int file, const Text& line) {
+  auto it = site.hold().files.find(file);
+  if (it == site.hold().files.end()) {
     return Status::failure("cannot write a file not open", 0);
   }
   std::string bytes = to_ansi(line) + "\r\n";
@@ -207,14 +209,15 @@ Status file_write_line(int file, const Text& line) {
   return written;
 }
 
-Status file_close(int file) {
-  auto it = open_files().find(file);
-  if (it == open_files().end()) {
+Status file_close(Site& site, int file) {
+  std::map<int, HANDLE>& files = site.hold().files;
+  auto it = files.find(file);
+  if (it == files.end()) {
     return Status::failure("cannot close a file not open", 0);
   }
   const bool ok = CloseHandle(it->second);
   const DWORD error = GetLastError();
-  open_files().erase(it);
+  files.erase(it);
   return ok ? Status()
             : Status::failure("cannot close a file", static_cast<int>(error));
 }

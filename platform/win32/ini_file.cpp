@@ -44,7 +44,9 @@ bool write_key(const std::wstring& path, const IniEdit& e) {
 
 }  // namespace
 
-Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
+Status write_ini_edits(Site& site, const Text& name,
+                       const std::vector<IniEdit>& edits) {
+  const Text path = site.path_of(name);
   const std::wstring file = full_path(path);
   for (const IniEdit& e : edits) {
     if (!write_key(file, e)) {
@@ -71,9 +73,10 @@ Status write_ini_edits(const Text& path, const std::vector<IniEdit>& edits) {
   return Status();
 }
 
-Status read_ini_keys(const Text& path, const Text& section,
+Status read_ini_keys(const Site& site, const Text& name, const Text& section,
                      const std::vector<Text>& keys, std::vector<Text>& values,
                      std::string& warning) {
+  const Text path = site.path_of(name);
   const std::wstring file = full_path(path);
   // The bytes first, for a reason where the file cannot be read and to
   // refuse what the profile reader would read past the end of; shared with
@@ -118,9 +121,9 @@ Status read_ini_keys(const Text& path, const Text& section,
     return Status::failure(what + ": UTF-16 text with an odd number of bytes",
                            0);
   }
-  if (auto writers = writable_by_others(path)) {
+  if (auto writers = writable_by_others(site, name)) {
     warning = *writers;
-  } else if (auto replacers = replaceable_by_others(path)) {
+  } else if (auto replacers = replaceable_by_others(site)) {
     warning = *replacers;
   }
   for (const Text& key : keys) {
@@ -130,7 +133,9 @@ Status read_ini_keys(const Text& path, const Text& section,
   return Status();
 }
 
-Text read_ini_key(const Text& path, const Text& section, const Text& key) {
+Text read_ini_key(const Site& site, const Text& name, const Text& section,
+                  const Text& key) {
+  const Text path = site.path_of(name);
   std::wstring file = full_path(path);
   if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return Text::null();

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/win32/retry.h"
+#include "platform/win32/site_hold.h"
 #include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
@@ -24,19 +25,13 @@
 namespace runtime {
 namespace {
 
-// The program files this process has in use, each held open for reading
-// with no sharing but reading, so that no other run deletes or replaces it
-// between its copy and its start, as nobody can while it runs.
-std::map<std::wstring, HANDLE>& files_in_use() {
-  static std::map<std::wstring, HANDLE> files;
-  return files;
-}
+using InUse = std::map<std::wstring, HANDLE>;
 
-void stop_using(const std::wstring& path) {
-  auto it = files_in_use().find(path);
-  if (it == files_in_use().end()) return;
+void stop_using(InUse& files_in_use, const std::wstring& path) {
+  auto it = files_in_use.find(path);
+  if (it == files_in_use.end()) return;
   CloseHandle(it->second);
-  files_in_use().erase(it);
+  files_in_use.erase(it);
 }
 
 // Which file an open handle has: its volume and its index there.
@@ -54,13 +49,13 @@ bool identify(HANDLE file, FileId& id) {
 
 // Holds the file at `path` as in use. False with GetLastError() when it
 // cannot be held.
-bool start_using(const std::wstring& path) {
+bool start_using(InUse& files_in_use, const std::wstring& path) {
   HANDLE file =
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  stop_using(path);
-  files_in_use()[path] = file;
+  stop_using(files_in_use, path);
+  files_in_use[path] = file;
   return true;
 }
 
@@ -164,15 +159,20 @@ bool make_copy(HANDLE judged, const std::wstring& to, HANDLE& held) {
 
 }  // namespace
 
-Status delete_file(const Text& path) {
-  stop_using(wide(path));
+Status delete_file(Site& site, const Text& name) {
+  const Text path = site.path_of(name);
+  stop_using(site.hold().copies, wide(path));
   std::string reason;
   // Missing, or in use by another run: it stays.
   if (remove_name(path, reason) != Leftover::kRefused) return Status();
   return Status::failure("cannot delete " + to_ansi(path) + ": " + reason, 0);
 }
 
-Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
+Status copy_file(Site& site, const Text& source_name, const Text& target_name,
+                 CopyOutcome& outcome) {
+  const Text source = site.path_of(source_name);
+  const Text target = site.path_of(target_name);
+  InUse& files_in_use = site.hold().copies;
   const std::wstring from = wide(source), to = wide(target);
   const std::string what =
       "cannot copy " + to_ansi(source) + " to " + to_ansi(target);
@@ -197,8 +197,8 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
       refused.empty() && retry_while_busy([&] {
         HANDLE held;
         if (make_copy(judged, to, held)) {
-          stop_using(to);
-          files_in_use()[to] = held;
+          stop_using(files_in_use, to);
+          files_in_use[to] = held;
           copied = true;
           return Attempt::kDone;
         }
@@ -228,10 +228,10 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
         // Another run's copy in use cannot be replaced, and this run goes on
         // with it, as with a program that runs. Anything else held there is
         // not this run's to start.
-        if (!start_using(to)) return Attempt::kBusy;
-        refused = take_over_refusal(files_in_use()[to], target, source);
+        if (!start_using(files_in_use, to)) return Attempt::kBusy;
+        refused = take_over_refusal(files_in_use[to], target, source);
         if (!refused.empty()) {
-          stop_using(to);
+          stop_using(files_in_use, to);
           return Attempt::kFailed;
         }
         return Attempt::kDone;
@@ -249,10 +249,10 @@ Status copy_file(const Text& source, const Text& target, CopyOutcome& outcome) {
   return failure;
 }
 
-std::size_t program_in_use(const Text& command_line) {
+std::size_t held_copy_length(const Site& site, const Text& command_line) {
   const std::wstring line = wide(command_line);
   std::size_t longest = 0;
-  for (const auto& [name, file] : files_in_use()) {
+  for (const auto& [name, file] : site.hold().copies) {
     std::size_t n = name.size();
     if (n > longest && line.starts_with(name) &&
         (line.size() == n || line[n] == L' ' || line[n] == L'\t')) {

@@ -179,11 +179,11 @@ Status resume_and_wait(const Text& program, PROCESS_INFORMATION& process,
   return waited;
 }
 
-// The body without its trace: the program is the copy this process has in
-// use that the line starts with, and nothing else.
-Status start_and_wait(const Text& command_line, std::uint16_t show,
-                      ProgramEnd& end) {
-  const std::size_t length = program_in_use(command_line);
+// The body without its trace: the program is the copy the site holds that
+// the line starts with, and nothing else.
+Status start_and_wait(const Site& site, const Text& command_line,
+                      std::uint16_t show, ProgramEnd& end) {
+  const std::size_t length = held_copy_length(site, command_line);
   if (length == 0) {
     return Status::failure(
         "cannot start " + to_ansi(command_line) + ": not a copy this run holds",
@@ -211,10 +211,10 @@ Status start_and_wait(const Text& command_line, std::uint16_t show,
 
 }  // namespace
 
-Status runwait_entry(const Text& command_line, std::uint16_t show,
+Status runwait_entry(Site& site, const Text& command_line, std::uint16_t show,
                      ProgramEnd& end) {
   end = ProgramEnd();
-  Status run = start_and_wait(command_line, show, end);
+  Status run = start_and_wait(site, command_line, show, end);
   if (!run.ok()) trace("RunWait: " + run.message());
   return run;
 }

@@ -76,9 +76,9 @@ bool check_directory(const Text& dir, Findings& out) {
 
 // mart.dll as the copy judges it (who may change it, its program header),
 // and what is at mart.exe as the copy would find it.
-void check_client(const SiteFiles& files, Findings& out) {
-  const Text& client = files.client;
-  const Text& exe = files.client_copy;
+void check_client(const Site& site, const SiteFiles& files, Findings& out) {
+  const Text client = site.path_of(files.client);
+  const Text exe = site.path_of(files.client_copy);
   const std::string what =
       "cannot copy " + to_ansi(client) + " to " + to_ansi(exe);
   HANDLE file = open_held(client);
@@ -116,14 +116,14 @@ void check_client(const SiteFiles& files, Findings& out) {
 
 }  // namespace
 
-std::vector<Finding> check_site_files(const SiteFiles& files) {
-  const Text& public_path = files.public_path;
+std::vector<Finding> check_site_files(Site& site, const SiteFiles& files) {
+  const Text& public_path = site.public_path();
   Findings out;
   const Text dir = public_path.units().empty() ? Text(u".") : public_path;
   if (!check_directory(dir, out)) return out;
-  check_client(files, out);
+  check_client(site, files, out);
 
-  const Text& ini = files.result_file;
+  const Text ini = site.path_of(files.result_file);
   DWORD a = attributes_of(ini);
   // The profile functions take no longer path.
   const std::size_t full = full_path(ini).size();
@@ -153,12 +153,12 @@ std::vector<Finding> check_site_files(const SiteFiles& files) {
     if (w != INVALID_HANDLE_VALUE) CloseHandle(w);
     add(out, Finding::kOk,
         to_ansi(ini) + ", section return: " + files.result_keys());
-    if (auto writers = writable_by_others(ini)) {
+    if (auto writers = writable_by_others(site, files.result_file)) {
       add(out, Finding::kWarning, *writers);
     }
   }
 
-  const Text& logs = files.log_directory;
+  const Text logs = site.path_of(files.log_directory);
   a = attributes_of(logs);
   HANDLE place = open_place(logs);
   const std::string link = link_refusal(place, logs);
