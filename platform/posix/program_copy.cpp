@@ -236,11 +236,21 @@ Status place_copy(const std::string& what, StagedCopy& staged,
 Status delete_file(Site& site, const Text& name) {
   const std::string what = "cannot delete " + fs_path(site.path_of(name));
   Site::Hold::Copy& held = site.hold().copy;
-  if (held.path.units() == site.path_of(name).units()) held = {};
   Location at;
   Status found = locate(site, what, name, at);
+  UniqueFd fd;
+  // The copy held is locked as it is held, when its name is still its own;
+  // else whatever the name holds now is opened and locked.
+  if (held.fd.valid() && held.path.units() == site.path_of(name).units()) {
+    fd = std::move(held.fd);
+    held = {};
+    if (found.ok() && (lock_file(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
+                       !names_same_file(fd.get(), at.dir, at.name, false))) {
+      fd.reset();
+    }
+  }
   if (!found.ok()) return found;
-  UniqueFd fd = open_locked(at.dir, at.name, LOCK_EX | LOCK_NB);
+  if (!fd.valid()) fd = open_locked(at.dir, at.name, LOCK_EX | LOCK_NB);
   // Missing, or in use by another run: it stays. Anything that cannot be
   // opened (a link, a file we may not read) is in use by no run of ours.
   if (!fd.valid() && (errno == EWOULDBLOCK || errno == ENOENT)) {

@@ -1,6 +1,8 @@
 #include "platform/posix/program_image.h"
 
 #include <elf.h>
+#include <link.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -89,6 +91,29 @@ bool runs_here(std::uint16_t machine, unsigned char elf_class) {
 
 Status judge_image(const std::string& what, int fd, const std::string& path,
                    const Location& runs_in, int depth);
+
+// The loader that started this very program, as its PT_INTERP names it; ""
+// for a static program. Whoever could replace that file runs as this user
+// already, so a client that names the same one is judged by that.
+std::string_view own_loader() {
+  const auto* ph = reinterpret_cast<const ElfW(Phdr)*>(::getauxval(AT_PHDR));
+  const auto count = static_cast<std::size_t>(::getauxval(AT_PHNUM));
+  // Where the program was loaded, from where its own headers lie.
+  const ElfW(Phdr)* self = nullptr;
+  for (std::size_t i = 0; ph != nullptr && i < count; ++i) {
+    if (ph[i].p_type == PT_PHDR) self = &ph[i];
+  }
+  if (self == nullptr) return {};
+  const std::uintptr_t base =
+      reinterpret_cast<std::uintptr_t>(ph) - self->p_vaddr;
+  const char* interp = nullptr;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ph[i].p_type == PT_INTERP) {
+      interp = reinterpret_cast<const char*>(base + ph[i].p_vaddr);
+    }
+  }
+  return interp == nullptr ? std::string_view() : std::string_view(interp);
+}
 
 // The loader or interpreter `program`, which `path` names as `role`.
 Status judge_named(const std::string& what, const std::string& path,
@@ -186,6 +211,7 @@ Status judge_elf(const std::string& what, int fd, const std::string& path,
         return refused(what, path + " names a damaged loader");
       }
       loader.resize(std::strlen(loader.c_str()));
+      if (loader == own_loader()) continue;
       Status judged = judge_named(what, path, "loader", loader, runs_in, depth);
       if (!judged.ok()) return judged;
     }

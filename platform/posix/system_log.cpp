@@ -35,10 +35,10 @@ std::string header() {
   return buf;
 }
 
-// Sends the datagram `data` to the socket `path` without waiting; false
-// when it did not go (nobody listens, the queue is full, too large).
-bool send_to(const char* path, const std::string& data) {
-  UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+// Sends the datagram `data` through `sock` to the socket `path` without
+// waiting; false when it did not go (nobody listens, the queue is full, too
+// large).
+bool send_to(const UniqueFd& sock, const char* path, const std::string& data) {
   if (!sock.valid()) return false;
   sockaddr_un addr = {};
   addr.sun_family = AF_UNIX;
@@ -97,20 +97,22 @@ void write_system_log(std::string_view ident, const Text& message,
   add_field(record, "PRIORITY", "6");
   add_field(record, "SYSLOG_FACILITY", "1");
   add_field(record, "SYSLOG_IDENTIFIER", std::string(ident));
-  add_field(record, "SYSLOG_PID", std::to_string(::getpid()));
+  const std::string pid = std::to_string(::getpid());
+  add_field(record, "SYSLOG_PID", pid);
   for (const LogField& field : fields) {
     if (field.value.is_null()) continue;  // a missing key: no field
     add_field(record, field.name, journal_text(field.value));
   }
-  if (send_to(kJournalSocket, record)) return;
+  const UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (send_to(sock, kJournalSocket, record)) return;
   std::string line = header();
   line.append(ident);
   line += '[';
-  line += std::to_string(::getpid());
+  line += pid;
   line += "]: ";
   line += to_ansi(message);
   // Dropped, not retried, when nobody listens or the queue is full.
-  send_to(kSocketPath, line);
+  send_to(sock, kSocketPath, line);
 }
 
 }  // namespace runtime
