@@ -90,8 +90,8 @@ bool own_mount_namespace() {
 }  // namespace
 
 SmallFileSystem::SmallFileSystem(const std::string& dir) : dir_(dir) {
-  mounted_ = own_mount_namespace() &&
-             ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") == 0;
+  mounted_ = own_mount_namespace() && ::mount("tmpfs", dir.c_str(), "tmpfs", 0,
+                                              "size=256k,mode=0755") == 0;
 }
 
 SmallFileSystem::~SmallFileSystem() {

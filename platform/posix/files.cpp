@@ -117,7 +117,15 @@ Status file_open(Site& site, const Text& name, OpenMode mode, int& file) {
 
 std::optional<std::string> replaceable_by_others(const Site& site) {
   const Site::Hold& h = site.hold();
-  if (!h.fd.valid() || !h.place) return std::nullopt;
+  if (!h.fd.valid()) return std::nullopt;
+  if (h.names) {
+    return h.names.reason + ": " + h.names.who +
+           " may create names in the public directory " + h.dir_path +
+           " (the sticky bit keeps them from replacing the files of others, "
+           "not from making one that is not there yet; " +
+           h.names.mend + ")";
+  }
+  if (!h.place) return std::nullopt;
   return h.place.reason + ": " + h.place.who +
          " can replace the public directory " + h.dir_path +
          " or the files in it, and so choose the outcome the host reads (" +

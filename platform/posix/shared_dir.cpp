@@ -552,7 +552,11 @@ Site::Site(const Text& public_path)
     h.error = errno;
     h.fd.reset();
   }
-  if (h.fd.valid()) h.place = judge_place(h.dir_path, h.st);
+  if (!h.fd.valid()) return;
+  h.place = judge_place(h.dir_path, h.st);
+  // The sticky bit keeps others from replacing the files here, not from
+  // making names a request has not made yet.
+  if (!h.place) h.names = name_makers(h.st, h.dir_path);
 }
 
 Site::~Site() = default;

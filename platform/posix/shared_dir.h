@@ -105,9 +105,10 @@ struct runtime::Site::Hold {
                          // of the site starts with it
   UniqueFd fd;           // the directory, opened once
   struct stat st = {};
-  int error = 0;                     // why it could not be opened
-  std::string refusal;               // or the link on the way that others chose
-  Say place;                         // who could replace it or the files in it
+  int error = 0;        // why it could not be opened
+  std::string refusal;  // or the link on the way that others chose
+  Say place;            // who could replace it or the files in it
+  Say names;  // else who may make names in it, the sticky bit notwithstanding
   std::map<int, std::string> files;  // the line files open, with their paths
   // The copy of the client this site has in use, held by a shared lock.
   struct Copy {

@@ -62,7 +62,11 @@ bool check_directory(const Site& site, Findings& out) {
   add(out, Finding::kOk, dir + " exists and this user may write it");
   // A request goes on with a warning; the site is not as it should be.
   const std::optional<std::string> others = replaceable_by_others(site);
-  if (!others) {
+  if (others && !h.place) {
+    // Others may only add names: a problem where one of them blocks the
+    // request, which the files' own findings name.
+    add(out, Finding::kWarning, *others);
+  } else if (!others) {
     add(out, Finding::kOk,
         "nobody but " + trusted_users() + " may replace " + dir +
             ", the directories above it or the files in it");
