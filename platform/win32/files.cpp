@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/win32/retry.h"
+#include "platform/win32/shared_dir.h"
 #include "platform/win32/site_hold.h"
-#include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
 #include "runtime/status.h"
@@ -87,7 +87,7 @@ Status remove_empty_file(const Site& site, const Text& name) {
 }
 
 // Owners and access control lists decide who may write, as
-// platform/win32/trust.h judges them.
+// platform/win32/shared_dir.h judges them.
 std::optional<std::string> replaceable_by_others(const Site& site) {
   const std::u16string units = site.path_of(u"x").units();
   const std::size_t cut = units.find_last_of(u"\\/");
@@ -106,7 +106,7 @@ std::optional<std::string> writable_by_others(const Site& site,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  const OthersSay say = others_say(file, to_ansi(path), Question::kContent);
+  const Say say = judge(file, to_ansi(path), Question::kContent);
   CloseHandle(file);
   if (!say) return std::nullopt;
   const bool owner = say.reason.find(" belongs to ") != std::string::npos;

@@ -16,8 +16,8 @@
 #include <string>
 
 #include "platform/win32/retry.h"
+#include "platform/win32/shared_dir.h"
 #include "platform/win32/site_hold.h"
-#include "platform/win32/trust.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
 #include "runtime/trace.h"
@@ -60,8 +60,8 @@ bool start_using(InUse& files_in_use, const std::wstring& path) {
 }
 
 // Frees the name `path` where what is there is this run's to remove
-// (platform/win32/trust.h judges it); a read-only file of the trusted loses
-// the attribute first (CopyFileW carried it over to the copies of earlier
+// (platform/win32/shared_dir.h judges it); a read-only file of the trusted
+// loses the attribute first (CopyFileW carried it over to the copies of earlier
 // versions). The judgement's state, kNone once removed; `reason` says why
 // when it is kRefused.
 Leftover::State remove_name(const Text& path, std::string& reason) {

@@ -1,5 +1,5 @@
 // The site check on Windows: a dry run of a request, through the
-// judgement of trust a request uses (platform/win32/trust.h) and the
+// judgement of trust a request uses (platform/win32/shared_dir.h) and the
 // platform's own answers, with every write replaced by what it would find.
 #include "runtime/site_check.h"
 
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/win32/trust.h"
+#include "platform/win32/shared_dir.h"
 #include "platform/win32/wide.h"
 #include "runtime/code_set.h"
 #include "runtime/files.h"

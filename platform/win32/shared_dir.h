@@ -1,15 +1,17 @@
-// The one judgement of trust on Windows: who outside the trusted has a say
-// over a file or directory, from its owner and its access control list
-// (DACL), read through a handle already open (GetSecurityInfo), so that the
-// object judged is the object used. The trusted are this run's user, the
-// Administrators group, SYSTEM and the system's installer service
-// (TrustedInstaller, which owns the system's own folders such as C:\). A
-// request and tolmex --check ask these same functions. None of them throws;
-// what cannot be read is an answer of its own (see each function).
+// The one judgement of trust on Windows, as platform/posix/shared_dir.h is
+// on POSIX systems (the same Say, the same trusted: this run's user and the
+// system's own): who outside the trusted has a say over a file or directory,
+// from its owner and its access control list (DACL), read through a handle
+// already open (GetSecurityInfo), so that the object judged is the object used.
+// The trusted are this run's user, the Administrators group, SYSTEM and the
+// system's installer service (TrustedInstaller, which owns the system's own
+// folders such as C:\). A request and tolmex --check ask these same functions.
+// None of them throws; what cannot be read is an answer of its own (see each
+// function).
 //
-// Implemented: platform/win32/trust.cpp.
-#ifndef TOLMEX_PLATFORM_WIN32_TRUST_H_
-#define TOLMEX_PLATFORM_WIN32_TRUST_H_
+// Implemented: platform/win32/shared_dir.cpp.
+#ifndef TOLMEX_PLATFORM_WIN32_SHARED_DIR_H_
+#define TOLMEX_PLATFORM_WIN32_SHARED_DIR_H_
 
 #include <windows.h>
 
@@ -26,7 +28,7 @@ enum class Question {
 };
 
 // Someone outside the trusted who has a say over an object, or nobody.
-struct OthersSay {
+struct Say {
   std::string who;     // "Everyone", "pos-user"; empty: nobody
   std::string reason;  // "C:\pos\mart.dll belongs to pos-user", "... may
                        // be changed by Everyone", or why it cannot be told
@@ -41,8 +43,7 @@ struct OthersSay {
 // the DACL or the owner; for kPlace deleting it or its entries, changing
 // the DACL or the owner. An object whose security cannot be read, or that
 // has no DACL, is everyone's.
-OthersSay others_say(HANDLE object, const std::string& shown,
-                     Question question);
+Say judge(HANDLE object, const std::string& shown, Question question);
 
 // "" when the program `held` (open for reading) found at `target` may be
 // taken over as another run's copy of `source`: it belongs to this run's
@@ -109,4 +110,4 @@ std::string link_refusal(HANDLE held, const Text& dir);
 
 }  // namespace runtime
 
-#endif  // TOLMEX_PLATFORM_WIN32_TRUST_H_
+#endif  // TOLMEX_PLATFORM_WIN32_SHARED_DIR_H_

@@ -1,4 +1,4 @@
-#include "platform/win32/trust.h"
+#include "platform/win32/shared_dir.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -231,8 +231,7 @@ std::string image_refusal(HANDLE file, const std::string& shown) {
 
 }  // namespace
 
-OthersSay others_say(HANDLE object, const std::string& shown,
-                     Question question) {
+Say judge(HANDLE object, const std::string& shown, Question question) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
@@ -240,7 +239,7 @@ OthersSay others_say(HANDLE object, const std::string& shown,
       GetSecurityInfo(object, SE_FILE_OBJECT,
                       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                       &owner, nullptr, &dacl, nullptr, &sd);
-  OthersSay say;
+  Say say;
   if (error != ERROR_SUCCESS) {
     say.who = "anyone";
     say.reason = Status::failure("who may change " + shown + " cannot be read",
@@ -311,7 +310,7 @@ std::string place_refusal(const Text& dir) {
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
-      OthersSay say = others_say(h, to_ansi(from_wide(path)), Question::kPlace);
+      Say say = judge(h, to_ansi(from_wide(path)), Question::kPlace);
       CloseHandle(h);
       if (say) {
         return say.reason + ": " + say.who +
@@ -330,7 +329,7 @@ std::string place_refusal(const Text& dir) {
 }
 
 std::string program_refusal(HANDLE file, const std::string& shown) {
-  const OthersSay say = others_say(file, shown, Question::kContent);
+  const Say say = judge(file, shown, Question::kContent);
   if (say) {
     return say.reason +
            ": tolmex starts only what nobody but this user, Administrators "
