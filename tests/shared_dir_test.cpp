@@ -254,8 +254,9 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
     std::string dir;    // the public directory, with its "/"
     mode_t dll_mode;    // of root's own mart.dll, when not planted
     int status;
-    std::string err;         // part of stderr
-    std::string setup = "";  // run as root first
+    std::string err;                     // part of stderr
+    std::string setup = "";              // run as root first
+    std::string locale = "TOLMEX_ROW=";  // LC_ALL= of both runs
   };
   const Case cases[] = {
       {"a program at a prefix of a public directory with a blank",
@@ -360,12 +361,20 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
            "what root may change; chown root " + theirs +
            "/mart.dll, or run the host as 65533",
        "mkdir " + theirs + " && chown 65533 " + theirs},
+      // The operand is read in the locale's code set, where 0x5C can be the
+      // second byte of a character, not a separator.
+      {"a P in GBK whose name ends in a character with the byte 0x5C", "true",
+       pub / "\x95\x5c/", 0755, 0, "",
+       "locale -a | grep -qix zh_CN.gbk || { echo GBK not found >&2; exit 1; }"
+       " && mkdir " +
+           (pub / "\x95\x5c"),
+       "LC_ALL=zh_CN.GBK"},
   };
   for (const Case& c : cases) {
     run({"/bin/umount", pub / "nx"});
     for (const char* name :
          {"mart.dll", "logpay", "tolmex.ini", "pos", "own", "g", "shop",
-          "theirs", "nx", "chain", ".tolmex.ini.tolmex-new"}) {
+          "theirs", "nx", "chain", ".tolmex.ini.tolmex-new", "\x95\x5c"}) {
       run({"/bin/rm", "-rf", pub / name, pos + "/" + name});
     }
     if (!c.setup.empty()) {
@@ -386,10 +395,10 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
     std::remove((pos + "/ran").c_str());
     // The check says a problem exactly where the request is refused or
     // warns that others could replace P.
-    Started s = start({TOLMEX_BINARY, "--check", c.dir});
+    Started s = start({TOLMEX_BINARY, "--check", c.dir}, {c.locale});
     RunResult check = finish_within(s, kSeconds);
     s = start({TOLMEX_BINARY, "pay," + c.dir + ",ORDER-1"},
-              {"DISPLAY=", "WAYLAND_DISPLAY="});
+              {"DISPLAY=", "WAYLAND_DISPLAY=", c.locale});
     RunResult r = finish_within(s, kSeconds);
     EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << ": " << r.err;
