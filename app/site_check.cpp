@@ -34,6 +34,7 @@ std::vector<runtime::Finding> check_site(const Text& public_path) {
   // The check finds each file through the site it judged, as a request
   // does.
   runtime::Site site(public_path);
+  site.withhold_writes = true;
   runtime::SiteFiles files;
   files.client = site_files::kClient;
   files.client_copy = site_files::kClientCopy;

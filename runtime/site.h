@@ -41,6 +41,11 @@ class Site {
   // The path of `name` as the request spells it: P followed by `name`.
   Text path_of(const Text& name) const { return public_path_ + name; }
 
+  // True for tolmex --check: every service opens and judges what a request
+  // would, and stops where the request would write (no file is made,
+  // written, locked or removed), with the Status the write would meet.
+  bool withhold_writes = false;
+
   // The key writes kept for the next flush (runtime/ini_file.cpp).
   struct PendingWrites {
     Text name;

@@ -106,8 +106,7 @@ TEST_F(OptionTest, CheckNamesWhatWouldStopARequestAndTouchesNothing) {
       {"a logpay that cannot be made", "logpay", "", 0644, "C",
        "warning: the request would not be logged: cannot open "},
       {"a read-only tolmex.ini", "tolmex.ini", "[return]\r\n", 0444, "C",
-       "problem: cannot write " + (pub / "tolmex.ini") +
-           ": this user may not write it"},
+       "problem: cannot write " + (pub / "tolmex.ini") + ": Permission denied"},
       {"a tolmex.ini every user may write", "tolmex.ini", "[return]\r\n", 0666,
        "C", "warning: every user may write " + (pub / "tolmex.ini")},
       {"a tolmex.ini that ends in a lead byte", "tolmex.ini",

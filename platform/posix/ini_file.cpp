@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -183,7 +185,51 @@ Status read_capped(int fd, const std::string& path, std::string& content) {
   return Status();
 }
 
-// Applies `edits` to the INI file `name` of `site` in one replacement.
+// What the edits make of the open file `fd` (`path`), from its `old`
+// content, and its status `st`; a failure where it is not to be written: no
+// write permission bit (root, whom the open does not stop, leaves such a
+// file alone too), too large, or keys that would not read back.
+// A missing file (`fd` -1) is the empty text.
+Status edited_content(int fd, const std::string& path,
+                      const std::vector<IniEdit>& edits, struct stat& st,
+                      std::string& old, std::string& content) {
+  old.clear();
+  if (fd >= 0 && ::fstat(fd, &st) != 0) return cannot_write(path, errno);
+  if (fd >= 0 && (st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
+  if (fd >= 0) {
+    Status read = read_capped(fd, path, old);
+    if (!read.ok()) return read;
+  }
+  std::optional<std::string> edited = edit_ini_file(old, edits);
+  if (!edited) {
+    return Status::failure(
+        "cannot write " + path + ": the written keys would not read back", 0);
+  }
+  if (edited->size() > kMaxIniSize) return cannot_write(path, EFBIG);
+  content = std::move(*edited);
+  return Status();
+}
+
+// The reason an open for writing was not permitted, naming the flag that
+// forbids it where the file has one.
+Status not_permitted(const Location& at, const Status& opened) {
+  UniqueFd fd;
+  int flags = 0;
+  if (opened.error() != EPERM || !open_regular_at("", at, O_RDONLY, fd).ok() ||
+      ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0 ||
+      (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) == 0) {
+    return opened;
+  }
+  return Status::failure(
+      "cannot write " + at.path + ": it is " +
+          ((flags & FS_IMMUTABLE_FL) ? "immutable (chattr -i "
+                                     : "append-only (chattr -a ") +
+          at.path + ")",
+      0);
+}
+
+// Applies `edits` to the INI file `name` of `site` in one replacement; where
+// the site withholds writes, stops where it would take its turn.
 Status write_ini_file(Site& site, const Text& name,
                       const std::vector<IniEdit>& edits) {
   const std::string path = fs_path(site.path_of(name));
@@ -198,20 +244,25 @@ Status write_ini_file(Site& site, const Text& name,
   Location at;
   Judgement judged;
   Status opened = open_regular_at(what, named, O_RDWR, fd, &at, &judged);
-  if (!opened.ok() && opened.error() != ENOENT) return opened;
+  if (!opened.ok() && opened.error() != ENOENT)
+    return not_permitted(named, opened);
   if (!opened.ok() && at.name.empty()) return opened;
   site.hold().writers[fs_path(name)] =
       opened.ok() ? writers_warning(judged, path) : "";
-  // Edits that change nothing take no turn and write nothing.
+  struct stat st = {};
+  std::string old_content, content;
   if (opened.ok()) {
-    struct stat st;
-    std::string now;
-    if (::fstat(fd.get(), &st) == 0 && (st.st_mode & 0222) != 0 &&
-        read_capped(fd.get(), path, now).ok()) {
-      std::optional<std::string> content = edit_ini_file(now, edits);
-      if (content && *content == now) return Status();
-    }
+    Status edited =
+        edited_content(fd.get(), path, edits, st, old_content, content);
+    // Edits that change nothing take no turn and write nothing.
+    if (edited.ok() && content == old_content) return Status();
+    if (site.withhold_writes && !edited.ok()) return edited;
+  } else if (site.withhold_writes &&
+             ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    return Status::failure(what + " at " + at.path, errno);
   }
+  // What others left at the writers' turn name ends the write at once.
+  if (site.withhold_writes) return turn_blocker(at);
   UniqueFd turn;
   std::string temp;
   Status taken = take_turn(at, turn, temp);
@@ -235,30 +286,18 @@ Status write_ini_file(Site& site, const Text& name,
   if (opened.ok()) {
     site.hold().writers[fs_path(name)] = writers_warning(judged, path);
   }
-  struct stat st = {};
-  std::string old_content;
-  if (!created) {
-    if (::fstat(fd.get(), &st) != 0) return cannot_write(path, errno);
-    // The open for writing has checked the permissions, except for root,
-    // who still leaves a file alone that nobody may write (read-only).
-    if ((st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
-    Status read = read_capped(fd.get(), path, old_content);
-    if (!read.ok()) return read;
-  }
   // What is about to be written must read back as written, and fit the
   // cap, or the file is left alone.
-  std::optional<std::string> content = edit_ini_file(old_content, edits);
-  if (!content) {
-    return Status::failure(what + ": the written keys would not read back", 0);
-  }
-  if (content->size() > kMaxIniSize) return cannot_write(path, EFBIG);
-  if (*content == old_content && !created) return Status();
+  Status edited = edited_content(created ? -1 : fd.get(), path, edits, st,
+                                 old_content, content);
+  if (!edited.ok()) return edited;
+  if (content == old_content && !created) return Status();
   if (created ? ::fchmod(turn.get(), kNewFileMode) == 0
               : !through_link && st.st_nlink == 1 &&
                     copy_identity(turn.get(), fd.get(), st)) {
-    return replace_by_rename(at, turn, temp, *content);
+    return replace_by_rename(at, turn, temp, content);
   }
-  return rewrite_in_place(at, fd.get(), through_link, old_content, *content);
+  return rewrite_in_place(at, fd.get(), through_link, old_content, content);
 }
 
 }  // namespace

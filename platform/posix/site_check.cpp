@@ -22,6 +22,7 @@
 #include "platform/posix/program_image.h"
 #include "platform/posix/shared_dir.h"
 #include "runtime/files.h"
+#include "runtime/ini_file.h"
 #include "runtime/ini_text.h"
 #include "runtime/message_box.h"
 #include "runtime/platform.h"
@@ -103,67 +104,27 @@ void check_client(const Site& site, const SiteFiles& files, Findings& out) {
 
 void check_result_file(Site& site, const SiteFiles& files, Findings& out) {
   const std::string path = fs_path(site.path_of(files.result_file));
-  const std::string what = "cannot write " + path;
-  Location named, at;
+  // The reset of a request, through the request's own writer, which the
+  // site stops where it would write.
+  for (const IniEdit& e : files.reset) {
+    static_cast<void>(  // refused again, with the reason, by the flush
+        set_profile_string(site, files.result_file, e.section, e.key, e.value));
+  }
+  if (Status would = flush_profile_strings(site); !would.ok()) {
+    return add(out, Finding::kProblem, would.message());
+  }
   UniqueFd fd;
-  Status opened = locate(site, what, files.result_file, named);
-  if (opened.ok()) opened = open_regular_at(what, named, O_RDONLY, fd, &at);
-  if (!opened.ok() && opened.error() == ENOENT && !at.name.empty()) {
-    if (Status blocked = turn_blocker(at); !blocked.ok()) {
-      return add(out, Finding::kProblem, blocked.message());
-    }
-    // Made where the request would make it: at the links' target, in a
-    // directory that must be there for this user to write.
-    if (::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
-      return add(out, Finding::kProblem,
-                 Status::failure(what + " at " + at.path, errno).message());
-    }
+  struct stat st;
+  if (!open_regular(site, "", files.result_file, O_RDONLY, fd).ok() ||
+      ::fstat(fd.get(), &st) != 0) {
     return add(out, Finding::kOk,
                path + " is not there yet; the first request makes it");
   }
-  struct stat st;
-  std::string content;
-  if (opened.ok() && (::fstat(fd.get(), &st) != 0 ||
-                      !read_up_to(fd.get(), kMaxIniSize + 1, content))) {
-    opened = Status::failure(what, errno);
-  }
-  if (opened.ok() && content.size() > kMaxIniSize) {
-    opened = Status::failure(what, EFBIG);
-  }
-  if (opened.ok() && !edit_ini_file(content, files.reset)) {
-    opened = refused(what, "the written keys would not read back");
-  }
-  int flags = 0;
-  if (opened.ok() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
-      (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
-    opened = Status::failure(
-        what + ": it is " +
-            ((flags & FS_IMMUTABLE_FL) ? "immutable (chattr -i "
-                                       : "append-only (chattr -a ") +
-            path + ")",
-        0);
-  }
-  if (opened.ok() && ((st.st_mode & 0222) == 0 ||
-                      ::faccessat(at.dir, at.name.c_str(), W_OK,
-                                  AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)) {
-    opened = Status::failure(
-        what + ": this user may not write it (chmod u+w " + path + ")", 0);
-  }
-  Judgement judged;
-  if (opened.ok()) {
-    // The same judgement of links and hard links as a request's write.
-    UniqueFd writer;
-    opened = open_regular_at(what, at, O_WRONLY, writer, nullptr, &judged);
-  }
-  // What others left at the writers' turn name, as the writer finds it.
-  if (opened.ok()) opened = turn_blocker(at);
-  if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
   add(out, Finding::kOk,
-      path + " (" + std::to_string(content.size()) +
+      path + " (" + std::to_string(st.st_size) +
           " bytes), section return: " + files.result_keys());
-  if (const std::string writers = writers_warning(judged, path);
-      !writers.empty()) {
-    add(out, Finding::kWarning, writers);
+  if (auto writers = writable_by_others(site, files.result_file)) {
+    add(out, Finding::kWarning, *writers);
   }
   if (st.st_nlink > 1) {
     add(out, Finding::kWarning,
