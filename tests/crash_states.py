@@ -265,8 +265,9 @@ CASES = {
     "no logpay": lambda p, log: write(os.path.join(p, "tolmex.ini"), OLD),
 }
 
-if shutil.which("strace") is None:
-    print("strace is not installed: skipped")
-    sys.exit(77)
-sys.exit(0 if all([check(name, prepare) for name, prepare in CASES.items()])
-         else 1)
+if __name__ == "__main__":
+    if shutil.which("strace") is None:
+        print("strace is not installed: skipped")
+        sys.exit(77)
+    sys.exit(0 if all([check(name, prepare)
+                       for name, prepare in CASES.items()]) else 1)
