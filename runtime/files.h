@@ -65,6 +65,8 @@ enum class OpenMode {
 // Opens `name` for writing into `file`, which the site holds until
 // file_close(); on POSIX systems a new file gets the mode 0644 whatever the
 // umask, and its name is on disk when this returns. A failure says why.
+// Where the site withholds writes, nothing is made or kept open (`file`
+// stays -1): success where the request's open would succeed.
 Status file_open(Site& site, const Text& name, OpenMode mode, int& file);
 
 // Writes `line` followed by CR LF in the current code set, in one write,

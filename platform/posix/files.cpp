@@ -48,6 +48,15 @@ Status create_directory(const Site& site, const Text& name) {
   Location at;
   Status found = locate(site, what, name, at);
   if (!found.ok()) return found;
+  if (site.withhold_writes) {
+    struct stat st;
+    if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      return Status::failure(what, EEXIST);
+    }
+    return ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
+               ? Status()
+               : Status::failure(what, errno);
+  }
   // Its mode whatever the umask, and its name on disk before anything in
   // it is written.
   if (::mkdirat(at.dir, at.name.c_str(), kNewDirectoryMode) != 0 ||
@@ -98,6 +107,17 @@ Status file_open(Site& site, const Text& name, OpenMode mode, int& file) {
     }
   };
   if (mode == OpenMode::kAppend) open_existing();
+  if (site.withhold_writes) {
+    // Nothing is made: a missing file is one that this user could make.
+    if (opened.ok()) {
+      site.hold().writers[fs_path(name)] = writers_warning(judged, p);
+    } else if (mode == OpenMode::kCreateNew || opened.error() == ENOENT) {
+      opened = ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
+                   ? Status()
+                   : Status::failure(what, errno);
+    }
+    return opened;
+  }
   if (mode == OpenMode::kCreateNew || opened.error() == ENOENT) {
     opened = open_regular_at(what, at, flags | O_CREAT | O_EXCL, fd, nullptr,
                              &judged);

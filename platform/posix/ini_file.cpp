@@ -16,7 +16,6 @@
 #include "platform/posix/fd_io.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/fs_path.h"
-#include "platform/posix/ini_turn.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
 #include "runtime/platform.h"
@@ -37,8 +36,12 @@ Status cannot_write(const std::string& path, int error) {
 // goes; one that another writer holds is waited for, up to kLockWait, with
 // a sleep between looks. Anything else there (another user's file, a
 // directory, a link) ends the write at once, naming its owner.
-}  // namespace
 
+// Success when the turn name of the file `at` is free or holds a regular
+// file of this user's (a writer's turn, or a killed writer's leftover);
+// else what is there and whose, which no writer waits for or removes:
+// "cannot write /p/tolmex.ini: /p/.tolmex.ini.tolmex-new was put there by
+// user pos; remove it".
 Status turn_blocker(const Location& at) {
   const std::string temp = temporary_name(at.name, "new");
   struct stat st;
@@ -53,8 +56,6 @@ Status turn_blocker(const Location& at) {
                              "; remove it",
                          0);
 }
-
-namespace {
 
 Status take_turn(const Location& at, UniqueFd& turn, std::string& temp) {
   temp = temporary_name(at.name, "new");

@@ -16,7 +16,6 @@
 #include "platform/posix/fd_io.h"
 #include "platform/posix/file_lock.h"
 #include "platform/posix/fs_path.h"
-#include "platform/posix/program_copy.h"
 #include "platform/posix/program_image.h"
 #include "platform/posix/shared_dir.h"
 #include "platform/posix/unique_fd.h"
@@ -231,6 +230,48 @@ Status place_copy(const std::string& what, StagedCopy& staged,
   return Status::failure(what, EBUSY);
 }
 
+// None when copy_file() could put a copy at the site's name `target` now;
+// else what would stop it, as copy_file() would say it (`what`: the
+// reason): something at that name that is not this user's copy and that
+// this user may not remove, or, where no unnamed file can be made, every
+// staging name beside it taken by a file that is not this user's.
+std::optional<std::string> copy_blocker(const Site& site,
+                                        const std::string& what,
+                                        const Text& target) {
+  Location at;
+  Status found = locate(site, what, target, at);
+  if (!found.ok()) return found.message();
+  struct stat st;
+  if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    UniqueFd old(::openat(at.dir, at.name.c_str(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    // Removed as place_copy() removes it: root may, others where the
+    // sticky bit leaves it to them.
+    const bool removable =
+        !S_ISDIR(st.st_mode) &&
+        (::geteuid() == 0 || (at.dir_st.st_mode & S_ISVTX) == 0 ||
+         st.st_uid == ::geteuid() || at.dir_st.st_uid == ::geteuid());
+    if (!(old.valid() && trusted_copy(old.get())) && !removable) {
+      return Status::failure(what + ": cannot remove " + at.path,
+                             S_ISDIR(st.st_mode) ? EISDIR : EPERM)
+          .message();
+    }
+  }
+  UniqueFd unnamed(::openat(at.dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (unnamed.valid() &&
+      ::access(proc_path(unnamed.get()).c_str(), F_OK) == 0) {
+    return std::nullopt;
+  }
+  for (int slot = 0; slot < kStagingSlots; ++slot) {
+    const std::string name = temporary_name(at.name, std::to_string(slot));
+    if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) {
+      return std::nullopt;
+    }
+  }
+  return Status::failure(what, EBUSY).message();
+}
+
 }  // namespace
 
 Status delete_file(Site& site, const Text& name) {
@@ -276,6 +317,13 @@ Status copy_file(Site& site, const Text& source, const Text& target,
   // What the kernel loads with it, judged as the copy will run: from the
   // target's directory.
   if (done.ok()) done = judge_program_image(what, from.get(), from_path, to_at);
+  // A site that withholds writes stops here, with what the copy would meet.
+  if (done.ok() && site.withhold_writes) {
+    if (auto blocker = copy_blocker(site, what, target)) {
+      done = Status::failure(*blocker, 0);
+    }
+    return done;
+  }
   StagedCopy staged;
   if (done.ok() && !stage_copy(from.get(), from_stat, to_at, staged)) {
     done = Status::failure(what, errno);
@@ -286,43 +334,6 @@ Status copy_file(Site& site, const Text& source, const Text& target,
   if (!staged.named.empty()) ::unlinkat(to_at.dir, staged.named.c_str(), 0);
   if (!done.ok()) trace("CopyFile: " + done.message());
   return done;
-}
-
-std::optional<std::string> copy_blocker(const Site& site,
-                                        const std::string& what,
-                                        const Text& target) {
-  Location at;
-  Status found = locate(site, what, target, at);
-  if (!found.ok()) return found.message();
-  struct stat st;
-  if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    UniqueFd old(::openat(at.dir, at.name.c_str(),
-                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-    // Removed as place_copy() removes it: root may, others where the
-    // sticky bit leaves it to them.
-    const bool removable =
-        !S_ISDIR(st.st_mode) &&
-        (::geteuid() == 0 || (at.dir_st.st_mode & S_ISVTX) == 0 ||
-         st.st_uid == ::geteuid() || at.dir_st.st_uid == ::geteuid());
-    if (!(old.valid() && trusted_copy(old.get())) && !removable) {
-      return Status::failure(what + ": cannot remove " + at.path,
-                             S_ISDIR(st.st_mode) ? EISDIR : EPERM)
-          .message();
-    }
-  }
-  UniqueFd unnamed(::openat(at.dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (unnamed.valid() &&
-      ::access(proc_path(unnamed.get()).c_str(), F_OK) == 0) {
-    return std::nullopt;
-  }
-  for (int slot = 0; slot < kStagingSlots; ++slot) {
-    const std::string name = temporary_name(at.name, std::to_string(slot));
-    if (::fstatat(at.dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) {
-      return std::nullopt;
-    }
-  }
-  return Status::failure(what, EBUSY).message();
 }
 
 std::size_t held_copy_length(const Site& site, const Text& command_line) {

@@ -1,31 +1,25 @@
-// The platform's part of the site check on POSIX systems, through the very
-// functions a request opens its files with (platform/posix/shared_dir.h),
-// for reading only.
+// The platform's part of the site check on POSIX systems: the request's own
+// services (the reset's writer, the copy, the log's open) on a site that
+// withholds every write, and the verdicts they return.
 #include "runtime/site_check.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/fd_io.h"
 #include "platform/posix/fs_path.h"
 #include "platform/posix/iconv_code_set.h"
-#include "platform/posix/ini_turn.h"
-#include "platform/posix/program_copy.h"
-#include "platform/posix/program_image.h"
 #include "platform/posix/shared_dir.h"
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/ini_text.h"
 #include "runtime/message_box.h"
 #include "runtime/platform.h"
+#include "runtime/program_copy.h"
 
 namespace runtime {
 namespace {
@@ -77,29 +71,16 @@ bool check_directory(const Site& site, Findings& out) {
   return true;
 }
 
-void check_client(const Site& site, const SiteFiles& files, Findings& out) {
-  const std::string path = fs_path(site.path_of(files.client));
-  const std::string exe = fs_path(site.path_of(files.client_copy));
-  const std::string what = "cannot copy " + path + " to " + exe;
-  Location at;
-  UniqueFd fd;
-  struct stat st;
-  Status opened = open_program(site, what, files.client, at, fd, st);
-  if (!opened.ok()) return add(out, Finding::kProblem, opened.message());
-  // What the kernel loads with it, judged as the request's copy does.
-  Location runs_in;
-  Status judged = locate(site, what, files.client_copy, runs_in);
-  if (judged.ok()) {
-    judged = judge_program_image("cannot copy " + path + " to " + exe, fd.get(),
-                                 path, runs_in);
-  }
-  if (!judged.ok()) return add(out, Finding::kProblem, judged.message());
+// mart.dll as the request's copy judges it (who may change it, what the
+// kernel loads with it), and what is at mart.exe and the staging names as
+// the copy would find them.
+void check_client(Site& site, const SiteFiles& files, Findings& out) {
+  CopyOutcome outcome;
+  Status copy = copy_file(site, files.client, files.client_copy, outcome);
+  if (!copy.ok()) return add(out, Finding::kProblem, copy.message());
   add(out, Finding::kOk,
-      path + " is a program that only " + trusted_users() + " may change");
-  // What is at mart.exe, and the staging names, as the copy would find them.
-  if (auto blocker = copy_blocker(site, what, files.client_copy)) {
-    add(out, Finding::kProblem, *blocker);
-  }
+      fs_path(site.path_of(files.client)) + " is a program that only " +
+          trusted_users() + " may change");
 }
 
 void check_result_file(Site& site, const SiteFiles& files, Findings& out) {
@@ -134,29 +115,29 @@ void check_result_file(Site& site, const SiteFiles& files, Findings& out) {
   }
 }
 
-void check_log_directory(const Site& site, const SiteFiles& files,
-                         Findings& out) {
+// The log as the request's log object opens it: its directory made when
+// missing, the day's file opened to append; a fault loses the record, but
+// the request goes on.
+void check_log_directory(Site& site, const SiteFiles& files, Findings& out) {
   const std::string log = fs_path(site.path_of(files.log_file));
-  // The day's log as the request opens it, without creating it; a fault
-  // loses the record, but the request goes on.
-  UniqueFd fd;
-  Judgement judged;
-  Status opened = open_regular(site, "cannot open " + log, files.log_file,
-                               O_WRONLY | O_APPEND, fd, &judged);
-  if (opened.ok()) {
-    add(out, Finding::kOk, log + " takes the record");
-    if (const std::string writers = writers_warning(judged, log);
-        !writers.empty()) {
-      add(out, Finding::kWarning, writers);
-    }
-  } else if (opened.error() == ENOENT &&
-             (directory_exists(site, files.log_directory) ||
-              ::faccessat(site.hold().fd.get(), ".", W_OK | X_OK, AT_EACCESS) ==
-                  0)) {
-    add(out, Finding::kOk, log + " is not there yet; the request makes it");
-  } else {
-    add(out, Finding::kWarning,
-        "the request would not be logged: " + opened.message());
+  const bool made = !directory_exists(site, files.log_directory);
+  int file = -1;
+  // A directory that cannot be made shows, as in the request, as the file
+  // that cannot be opened.
+  Status opened = made ? create_directory(site, files.log_directory) : Status();
+  if (!made || !opened.ok()) {
+    opened = file_open(site, files.log_file, OpenMode::kAppend, file);
+  }
+  if (!opened.ok()) {
+    return add(out, Finding::kWarning,
+               "the request would not be logged: " + opened.message());
+  }
+  const bool there = !made && file_exists(site, files.log_file);
+  add(out, Finding::kOk,
+      log + (there ? " takes the record"
+                   : " is not there yet; the request makes it"));
+  if (auto writers = writable_by_others(site, files.log_file)) {
+    add(out, Finding::kWarning, *writers);
   }
 }
 
