@@ -156,8 +156,7 @@ std::optional<std::string> writable_by_others(const Site& site,
                                               const Text& name) {
   const auto& writers = site.hold().writers;
   const auto found = writers.find(fs_path(name));
-  if (found == writers.end() || found->second.empty()) return std::nullopt;
-  return found->second;
+  return found == writers.end() ? std::nullopt : found->second;
 }
 
 Status file_write_line(const Site& site, int file, const Text& line) {

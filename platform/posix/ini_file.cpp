@@ -249,7 +249,7 @@ Status write_ini_file(Site& site, const Text& name,
     return not_permitted(named, opened);
   if (!opened.ok() && at.name.empty()) return opened;
   site.hold().writers[fs_path(name)] =
-      opened.ok() ? writers_warning(judged, path) : "";
+      opened.ok() ? writers_warning(judged, path) : std::nullopt;
   struct stat st = {};
   std::string old_content, content;
   if (opened.ok()) {

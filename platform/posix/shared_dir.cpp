@@ -169,8 +169,8 @@ Status enter_root(const std::string& what, Location& at, Use use) {
   }
   at.dir = at.owned_dir.get();
   at.dir_path = "/";
-  std::string no = refusal(judge(at.dir_st, "/", at), way_to(use));
-  return no.empty() ? Status() : refused(what, no);
+  const auto no = refusal(judge(at.dir_st, "/", at), way_to(use));
+  return no ? refused(what, *no) : Status();
 }
 
 Status follow(const std::string& what, Location& at, int link,
@@ -201,8 +201,9 @@ Status enter(const std::string& what, Location& at, const std::string& part,
   }
   struct stat st;
   if (::fstat(next.get(), &st) != 0) return Status::failure(what, errno);
-  std::string no = refusal(judge(st, path, at), way_to(use));
-  if (!no.empty()) return refused(what, no);
+  if (const auto no = refusal(judge(st, path, at), way_to(use))) {
+    return refused(what, *no);
+  }
   at.owned_dir = std::move(next);
   at.dir = at.owned_dir.get();
   at.dir_st = st;
@@ -219,8 +220,9 @@ Status follow(const std::string& what, Location& at, int link,
               const struct stat& link_st, const std::string& path, Use use,
               int& links) {
   if (++links > kMaxLinks) return Status::failure(what, ELOOP);
-  std::string no = refusal(judge(link_st, path, at), way_to(use));
-  if (!no.empty()) return refused(what, no);
+  if (const auto no = refusal(judge(link_st, path, at), way_to(use))) {
+    return refused(what, *no);
+  }
   std::string target;
   if (!read_link(link, "", target)) return Status::failure(what, errno);
   if (target.starts_with('/')) {
@@ -273,10 +275,10 @@ Status open_file(const std::string& what, const Location& at, int flags,
     return refused(what, "not a regular file");
   }
   Judgement judgement = judge(st, join(cur.dir_path, cur.name), cur);
-  std::string no = use == Use::kFollow ? "" : refusal(judgement, use);
-  if (!no.empty()) {
+  const auto no = use == Use::kFollow ? std::nullopt : refusal(judgement, use);
+  if (no) {
     fd.reset();
-    return refused(what, no);
+    return refused(what, *no);
   }
   if (judged != nullptr) *judged = judgement;
   if (found != nullptr) *found = std::move(cur);
@@ -444,11 +446,11 @@ Judgement judge(const struct stat& st, const std::string& path,
   return {content_say(st, path), another_name_say(st, path, in), in.place};
 }
 
-std::string refusal(const Judgement& judged, Use use) {
+std::optional<std::string> refusal(const Judgement& judged, Use use) {
   const Say& say = use == Use::kWrite ? judged.name
                    : judged.content   ? judged.content
                                       : judged.name;
-  if (!say) return "";
+  if (!say) return std::nullopt;
   const std::string me = user_name(run_user());
   const std::string trusted = run_user() == 0 ? "root" : me + " or root";
   const std::string or_run =
@@ -484,9 +486,10 @@ Status open_named_program(const std::string& what, const std::string& path,
   return open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
 }
 
-std::string writers_warning(const Judgement& judged, const std::string& path) {
+std::optional<std::string> writers_warning(const Judgement& judged,
+                                           const std::string& path) {
   const Say& say = judged.content;
-  if (!say) return "";
+  if (!say) return std::nullopt;
   const std::string who = !say.owner.empty()         ? "its owner " + say.owner
                           : say.who == "other users" ? "every user"
                                                      : say.who;

@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -90,11 +91,11 @@ struct Location {
 Judgement judge(const struct stat& st, const std::string& path,
                 const Location& in);
 
-// "" when the judgement allows the use; else what stands in the way and
+// None when the judgement allows the use; else what stands in the way and
 // how to mend it, such as "/srv/pay/mart.dll belongs to user pos: a run as
 // root starts only what root may change; chown root /srv/pay/mart.dll, or
 // run the host as pos".
-std::string refusal(const Judgement& judged, Use use);
+std::optional<std::string> refusal(const Judgement& judged, Use use);
 
 }  // namespace runtime
 
@@ -116,7 +117,7 @@ struct runtime::Site::Hold {
     UniqueFd fd;
   } copy;
   // Who else may write a file, as the last open of its name found it.
-  std::map<std::string, std::string> writers;
+  std::map<std::string, std::optional<std::string>> writers;
 };
 
 namespace runtime {
@@ -156,10 +157,11 @@ Status open_regular(const Site& site, const std::string& what, const Text& name,
 Status open_program(const Site& site, const std::string& what, const Text& name,
                     Location& at, UniqueFd& fd, struct stat& st);
 
-// A warning for the operator, or "", when the judgement says that others
+// A warning for the operator, or none, when the judgement says that others
 // may write the file `path`: "its owner pos may write /p/tolmex.ini and so
 // change what it says".
-std::string writers_warning(const Judgement& judged, const std::string& path);
+std::optional<std::string> writers_warning(const Judgement& judged,
+                                           const std::string& path);
 
 // Opens the program `path`, an absolute path that another program names
 // (an interpreter, a loader), for reading as what runs: from "/", every
