@@ -465,59 +465,6 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   EXPECT_EQ(read_file(victim) + read_file(pub / "trace"), "precious\n");
 }
 
-TEST_F(SharedDirTest, WhatIsReplacedAfterItWasJudgedIsNotUsed) {
-#ifdef __SANITIZE_ADDRESS__
-  GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
-#endif
-  if (!exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
-  TempDir outside;
-  write_file(outside / "ini", "[return]\r\n");
-  write_file(outside / "victim", "precious\n");
-  ASSERT_EQ(::chmod(pub.path().c_str(), 0777), 0);
-  // The first of the system calls `held` after the judgement waits 2 s,
-  // and meanwhile "swap" replaces the name judged: the other user's link,
-  // never read, as the write goes where the link judged (held open) points;
-  // a program, which never starts, as the copy starts from its descriptor.
-  const struct {
-    std::string replaced, client, held, judged;  // judged: a trace line
-    int status;
-  } cases[] = {
-      {"tolmex.ini", kClient, "readlinkat",
-       "\"tolmex.ini\", O_RDONLY|O_NOFOLLOW|O_CLOEXEC|O_PATH) = ", 0},
-      {"mart.exe", read_file(SAMPLE_CLIENT_BINARY), "execve,execveat", "", 0},
-  };
-  for (const auto& c : cases) {
-    std::remove((pub / "calls").c_str());
-    std::remove((pub / "tolmex.ini").c_str());
-    write_file(pub / "mart.dll", c.client, 0755);
-    if (c.replaced == "tolmex.ini") {
-      ASSERT_EQ(
-          ::symlink((outside / "ini").c_str(), (pub / "tolmex.ini").c_str()),
-          0);
-      plant("ln -s " + (outside / "victim") + " " + (pub / "swap"));
-    } else {
-      write_file(pub / "swap", kForeign, 0755);
-    }
-    Started s = start({"/usr/bin/strace", "-f", "-o", pub / "calls", "-e",
-                       "trace=openat," + c.held, "-e",
-                       "inject=" + c.held + ":delay_enter=2000000:when=1",
-                       TOLMEX_BINARY, request() + ",1.00"},
-                      {"DISPLAY="});
-    auto judged = [&] {  // a line of the trace, or the copy in its place
-      return c.judged.empty() ? exists(pub / "mart.exe")
-                              : exists(pub / "calls") &&
-                                    read_file(pub / "calls").find(c.judged) !=
-                                        std::string::npos;
-    };
-    appears(pub / "calls", 2, judged);
-    ASSERT_EQ(::rename((pub / "swap").c_str(), (pub / c.replaced).c_str()), 0);
-    RunResult r = finish_within(s, kSeconds);
-    EXPECT_EQ(r.status, c.status) << c.replaced << ": " << r.err;
-    EXPECT_EQ(read_file(outside / "victim"), "precious\n");
-    EXPECT_FALSE(exists("/tmp/tolmex-foreign-ran"));
-  }
-}
-
 TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {
   write_file(
       pub / "mart.dll",
