@@ -186,16 +186,15 @@ Status read_capped(int fd, const std::string& path, std::string& content) {
   return Status();
 }
 
-// What the edits make of the open file `fd` (`path`), from its `old`
-// content, and its status `st`; a failure where it is not to be written: no
+// What the edits make of the open file `fd` (`path`, `st` as its open saw
+// it), from its `old` content; a failure where it is not to be written: no
 // write permission bit (root, whom the open does not stop, leaves such a
 // file alone too), too large, or keys that would not read back.
 // A missing file (`fd` -1) is the empty text.
 Status edited_content(int fd, const std::string& path,
-                      const std::vector<IniEdit>& edits, struct stat& st,
+                      const std::vector<IniEdit>& edits, const struct stat& st,
                       std::string& old, std::string& content) {
   old.clear();
-  if (fd >= 0 && ::fstat(fd, &st) != 0) return cannot_write(path, errno);
   if (fd >= 0 && (st.st_mode & 0222) == 0) return cannot_write(path, EACCES);
   if (fd >= 0) {
     Status read = read_capped(fd, path, old);
@@ -250,11 +249,10 @@ Status write_ini_file(Site& site, const Text& name,
   if (!opened.ok() && at.name.empty()) return opened;
   site.hold().writers[fs_path(name)] =
       opened.ok() ? writers_warning(judged, path) : std::nullopt;
-  struct stat st = {};
   std::string old_content, content;
   if (opened.ok()) {
     Status edited =
-        edited_content(fd.get(), path, edits, st, old_content, content);
+        edited_content(fd.get(), path, edits, judged.st, old_content, content);
     // Edits that change nothing take no turn and write nothing.
     if (edited.ok() && content == old_content) return Status();
     if (site.withhold_writes && !edited.ok()) return edited;
@@ -289,6 +287,7 @@ Status write_ini_file(Site& site, const Text& name,
   }
   // What is about to be written must read back as written, and fit the
   // cap, or the file is left alone.
+  const struct stat& st = judged.st;
   Status edited = edited_content(created ? -1 : fd.get(), path, edits, st,
                                  old_content, content);
   if (!edited.ok()) return edited;

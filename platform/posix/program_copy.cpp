@@ -316,7 +316,8 @@ Status copy_file(Site& site, const Text& source, const Text& target,
   if (done.ok()) done = locate(site, what, target, to_at);
   // What the kernel loads with it, judged as the copy will run: from the
   // target's directory.
-  if (done.ok()) done = judge_program_image(what, from.get(), from_path, to_at);
+  if (done.ok())
+    done = judge_program_image(what, from.get(), from_stat, from_path, to_at);
   // A site that withholds writes stops here, with what the copy would meet.
   if (done.ok() && site.withhold_writes) {
     if (auto blocker = copy_blocker(site, what, target)) {

@@ -89,8 +89,8 @@ bool runs_here(std::uint16_t machine, unsigned char elf_class) {
          elf_class == ELFCLASS32;
 }
 
-Status judge_image(const std::string& what, int fd, const std::string& path,
-                   const Location& runs_in, int depth);
+Status judge_image(const std::string& what, int fd, const struct stat& st,
+                   const std::string& path, const Location& runs_in, int depth);
 
 // The loader that started this very program, as its PT_INTERP names it; ""
 // for a static program. Whoever could replace that file runs as this user
@@ -123,9 +123,10 @@ Status judge_named(const std::string& what, const std::string& path,
       what + ": " + path + " names the " + role + " " + program;
   if (depth >= kMaxInterpreters) return Status::failure(in, ELOOP);
   UniqueFd fd;
-  Status opened = open_named_program(in, program, fd);
+  struct stat st;
+  Status opened = open_named_program(in, program, fd, st);
   if (!opened.ok()) return opened;
-  return judge_image(what, fd.get(), program, runs_in, depth + 1);
+  return judge_image(what, fd.get(), st, program, runs_in, depth + 1);
 }
 
 // The library directories of the search path `paths` (DT_RUNPATH or
@@ -257,11 +258,10 @@ Status judge_elf(const std::string& what, int fd, const std::string& path,
   return Status();
 }
 
-Status judge_image(const std::string& what, int fd, const std::string& path,
-                   const Location& runs_in, int depth) {
+Status judge_image(const std::string& what, int fd, const struct stat& st,
+                   const std::string& path, const Location& runs_in,
+                   int depth) {
   // The copy keeps its owner's permission bits only.
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::failure(what, errno);
   if ((st.st_mode & (depth == 0 ? S_IXUSR : 0111)) == 0) {
     return refused(what,
                    path + " is not executable by its owner: chmod u+x " + path);
@@ -313,8 +313,9 @@ Status judge_image(const std::string& what, int fd, const std::string& path,
 }  // namespace
 
 Status judge_program_image(const std::string& what, int fd,
-                           const std::string& path, const Location& runs_in) {
-  return judge_image(what, fd, path, runs_in, 0);
+                           const struct stat& st, const std::string& path,
+                           const Location& runs_in) {
+  return judge_image(what, fd, st, path, runs_in, 0);
 }
 
 }  // namespace runtime

@@ -17,17 +17,18 @@
 
 namespace runtime {
 
-// Success when the program open as `fd` (found as `path`, already judged
-// for Use::kRun) will run here, and nothing the kernel or the loader then
-// opens for it could have been chosen by someone outside the trusted: its
-// interpreter or loader is there, a regular file, and judged for Use::kRun
-// with every directory and link on the way from "/"; an ELF file is an
-// executable of this machine; every library directory it names is one
-// that nobody outside the trusted may add names to, and "$ORIGIN" names
-// `runs_in`, the directory the program runs from; no file that runs lies
-// on a mount without exec. Failures read "`what`: <reason>".
+// Success when the program open as `fd` (`st` as fstat saw it, found as
+// `path`, already judged for Use::kRun) will run here, and nothing the kernel
+// or the loader then opens for it could have been chosen by someone outside the
+// trusted: its interpreter or loader is there, a regular file, and judged for
+// Use::kRun with every directory and link on the way from "/"; an ELF file is
+// an executable of this machine; every library directory it names is one that
+// nobody outside the trusted may add names to, and "$ORIGIN" names `runs_in`,
+// the directory the program runs from; no file that runs lies on a mount
+// without exec. Failures read "`what`: <reason>".
 Status judge_program_image(const std::string& what, int fd,
-                           const std::string& path, const Location& runs_in);
+                           const struct stat& st, const std::string& path,
+                           const Location& runs_in);
 
 }  // namespace runtime
 

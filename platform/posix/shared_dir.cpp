@@ -443,7 +443,7 @@ Status locate_path(const std::string& what, const std::string& path,
 
 Judgement judge(const struct stat& st, const std::string& path,
                 const Location& in) {
-  return {content_say(st, path), another_name_say(st, path, in), in.place};
+  return {content_say(st, path), another_name_say(st, path, in), in.place, st};
 }
 
 std::optional<std::string> refusal(const Judgement& judged, Use use) {
@@ -469,7 +469,7 @@ std::optional<std::string> refusal(const Judgement& judged, Use use) {
 }
 
 Status open_named_program(const std::string& what, const std::string& path,
-                          UniqueFd& fd) {
+                          UniqueFd& fd, struct stat& st) {
   if (!path.starts_with('/')) {
     return refused(what, path + " is not an absolute path");
   }
@@ -483,7 +483,10 @@ Status open_named_program(const std::string& what, const std::string& path,
   }
   at.name = parts.back();
   if (!walked.ok()) return walked;
-  return open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
+  Judgement judged;
+  walked = open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, &judged);
+  st = judged.st;
+  return walked;
 }
 
 std::optional<std::string> writers_warning(const Judgement& judged,
@@ -603,12 +606,11 @@ Status open_regular(const Site& site, const std::string& what, const Text& name,
 Status open_program(const Site& site, const std::string& what, const Text& name,
                     Location& at, UniqueFd& fd, struct stat& st) {
   Status opened = locate(site, what, name, at);
+  Judgement judged;
   if (opened.ok()) {
-    opened = open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, nullptr);
+    opened = open_file(what, at, O_RDONLY, Use::kRun, fd, nullptr, &judged);
   }
-  if (opened.ok() && ::fstat(fd.get(), &st) != 0) {
-    opened = Status::failure(what, errno);
-  }
+  st = judged.st;
   return opened;
 }
 

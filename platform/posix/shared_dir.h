@@ -66,6 +66,7 @@ struct Judgement {
   Say place;    // could replace the public directory or the files in it:
                 // its owner and mode and the directories above it, judged
                 // when it was opened (a warning, never a refusal)
+  struct stat st = {};  // the object, as fstat saw it through its descriptor
 };
 
 // What an object is used for.
@@ -168,7 +169,7 @@ std::optional<std::string> writers_warning(const Judgement& judged,
 // directory and link on the way and the file itself pass refusal() for
 // Use::kRun. Failures read "`what`: <reason>".
 Status open_named_program(const std::string& what, const std::string& path,
-                          UniqueFd& fd);
+                          UniqueFd& fd, struct stat& st);
 
 // Who outside the trusted may add names to the directory `st` (`path`),
 // the sticky bit notwithstanding: whoever may place a file where a program
