@@ -457,12 +457,18 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   plant("ln -s '" + victim + "' '" + (pub / "tolmex.ini") + "' && ln -s '" +
         victim + "' '" + log_file() + "' && touch " + (pub / "trace") +
         " && chmod 666 " + (pub / "trace"));
-  // Nor is the trace written into a file of theirs.
-  RunResult r = checked_run(0, {"TOLMEX_TRACE=" + (pub / "trace")});
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find("a symbolic link of another user"), std::string::npos)
-      << r.err;
-  EXPECT_EQ(read_file(victim) + read_file(pub / "trace"), "precious\n");
+  ASSERT_EQ(::link(victim.c_str(), (pub / "linked").c_str()), 0);
+  // Nor is the trace written into a file of theirs, nor through a second
+  // name that they could have made; the name that only we could make is
+  // written through (last).
+  for (const std::string& trace : {pub / "trace", pub / "linked", victim}) {
+    RunResult r = checked_run(0, {"TOLMEX_TRACE=" + trace});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("a symbolic link of another user"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(pub / "trace"), "");
+    EXPECT_EQ(read_file(victim) == "precious\n", trace != victim) << trace;
+  }
 }
 
 TEST_F(SharedDirTest, WhatIsReplacedAfterItWasJudgedIsNotUsed) {
