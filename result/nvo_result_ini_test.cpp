@@ -28,7 +28,7 @@ class ResultIniTest : public ::testing::Test {
   nvo_result_ini writer{site};
 };
 
-TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrder) {
+TEST_F(ResultIniTest, BothFormsWriteTheirKeysInOrder) {
   write_file(dir / "tolmex.ini", "");
   nvo_payoutattrib record;
   record.is_result_code = u"never written";
@@ -38,6 +38,12 @@ TEST_F(ResultIniTest, RecordFormWritesEightKeysInOrder) {
   EXPECT_EQ(written(),
             "[return]\r\nresult=FAIL\r\nsub_code=40004\r\nsub_desc=\r\n"
             "trade_no=\r\nout_trade_no=\r\nbuyer_user_id=\r\n"
+            "buyer_logon_id=\r\ntotal_amount=12.50\r\n");
+  // The five-field form leaves the last three keys as they are.
+  writer.uf_set_result(u"SUCCESS", u"", u"ok", u"T-1", u"ORDER-1", ini());
+  EXPECT_EQ(written(),
+            "[return]\r\nresult=SUCCESS\r\nsub_code=\r\nsub_desc=ok\r\n"
+            "trade_no=T-1\r\nout_trade_no=ORDER-1\r\nbuyer_user_id=\r\n"
             "buyer_logon_id=\r\ntotal_amount=12.50\r\n");
 }
 

@@ -3,8 +3,9 @@
 // states all the host then finds (exit status, stderr, stdout, the trace,
 // the names left, whether the recording client ran with the whole request,
 // the log record, the reset result file). After it, the ends a row cannot
-// set up: a full disk, a code set without a converter, a closed stderr,
-// the audit line in the system log, and the copy of a large client.
+// set up: a full disk, a log that cannot be closed, a code set without a
+// converter, a closed stderr, the audit line in the system log, and the
+// copy of a large client.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -329,6 +330,27 @@ TEST(OutcomesTest, FullDiskEndsWith2AndTheReason) {
   EXPECT_EQ(r.err, kMissing + "tolmex: cannot copy " + (few / "mart.dll") +
                        " to " + (few / "mart.exe") +
                        ": No space left on device\n");
+}
+
+TEST(OutcomesTest, LogThatCannotBeClosedSaysTheRecordIsLost) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
+#endif
+  if (!exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  TempDir pub;
+  write_file(pub / "mart.dll", "#!/bin/sh\n", 0755);
+  const std::string day = log_time_now();
+  const std::string log = pub / ("logpay/pay_log" + day.substr(0, 4) +
+                                 day.substr(5, 2) + day.substr(8, 2) + ".txt");
+  Started s = start({"/usr/bin/strace", "-f", "-o", "/dev/null", "-P", log,
+                     "-e", "inject=close:error=EIO", TOLMEX_BINARY,
+                     "pay," + pub.path() + "/,ORDER-1"},
+                    {"DISPLAY="});
+  RunResult r = finish_within(s, 20);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string lost = "tolmex: warning: the request was not logged: " +
+                           ("cannot close " + log + ": Input/output error");
+  EXPECT_NE(r.err.find(lost), std::string::npos) << r.err;
 }
 
 TEST(OutcomesTest, CodeSetThatCannotBeConvertedIsARuntimeError) {

@@ -457,12 +457,47 @@ TEST_F(SharedDirTest, LinksOfAnotherUserAreNotFollowed) {
   plant("ln -s '" + victim + "' '" + (pub / "tolmex.ini") + "' && ln -s '" +
         victim + "' '" + log_file() + "' && touch " + (pub / "trace") +
         " && chmod 666 " + (pub / "trace"));
-  // Nor is the trace written into a file of theirs.
-  RunResult r = checked_run(0, {"TOLMEX_TRACE=" + (pub / "trace")});
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find("a symbolic link of another user"), std::string::npos)
+  ASSERT_EQ(::link(victim.c_str(), (pub / "linked").c_str()), 0);
+  // Nor is the trace written into a file of theirs, nor through a second
+  // name that they could have made; the name that only we could make is
+  // written through (last).
+  for (const std::string& trace : {pub / "trace", pub / "linked", victim}) {
+    RunResult r = checked_run(0, {"TOLMEX_TRACE=" + trace});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("a symbolic link of another user"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(pub / "trace"), "");
+    EXPECT_EQ(read_file(victim) == "precious\n", trace != victim) << trace;
+  }
+}
+
+// The public directory swapped for a link to itself between its open and
+// the walk that judges who may replace it: the walk ends, and says so.
+TEST(PlaceTest, DirectorySwappedForALinkToItselfEndsTheWalk) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers' leak check cannot run under strace";
+#endif
+  if (!exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  TempDir tmp;
+  const std::string p = tmp / "p";
+  ASSERT_EQ(::mkdir(p.c_str(), 0755), 0);
+  write_file(p + "/mart.dll", "#!/bin/sh\n", 0755);
+  // The status of the opened directory, the call before the walk, waits.
+  Started s = start({"/usr/bin/strace", "-f", "-o", tmp / "calls", "-P", p,
+                     "-e", "inject=newfstatat:delay_enter=2000000:when=1",
+                     TOLMEX_BINARY, "pay," + p + "/,ORDER-1"},
+                    {"DISPLAY="});
+  ASSERT_TRUE(appears(tmp / "calls", 10, [&] {
+    return exists(tmp / "calls") &&
+           read_file(tmp / "calls").find("newfstatat(") != std::string::npos;
+  }));
+  ASSERT_EQ(::rename(p.c_str(), (tmp / "old").c_str()), 0);
+  ASSERT_EQ(::symlink("p", p.c_str()), 0);
+  RunResult r = finish_within(s, kSeconds);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("(Too many levels of symbolic links)"),
+            std::string::npos)
       << r.err;
-  EXPECT_EQ(read_file(victim) + read_file(pub / "trace"), "precious\n");
 }
 
 TEST_F(SharedDirTest, CopyHasNoSetIdBitsAndOpenDirectoryIsWarnedOf) {

@@ -91,6 +91,10 @@ TEST_F(ProfileTest, ReplacesOnlyAFileNobodyCouldTellFromItsReplacement) {
        [](const std::string& f) {
          return ::geteuid() == 0 && ::chown(f.c_str(), 65533, 65533) == 0;
        }},
+      {"another owner and our group", true,
+       [](const std::string& f) {
+         return ::geteuid() == 0 && ::chown(f.c_str(), 65533, 0) == 0;
+       }},
       {"two extended attributes", true,
        [](const std::string& f) {
          return ::setxattr(f.c_str(), "user.tolmex", "1", 1, 0) == 0 &&
