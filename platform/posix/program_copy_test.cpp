@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "runtime/code_set.h"
 #include "tests/harness.h"
@@ -56,7 +58,7 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
   // system directory passes, one that others may write does not.
   const std::string refused = "cannot copy " + dir / "mart.dll" + " to " +
                               dir / "mart.exe" + ": " + dir / "mart.dll" +
-                              " looks for libraries in /tmp///: /tmp is "
+                              " looks for libraries in /tmp////lib: /tmp is "
                               "writable by others: a library placed in";
   for (const auto& [runpath, outcome] :
        {std::pair<std::string, std::string>{"/usr///", "copied"},
@@ -68,6 +70,19 @@ TEST(CopyFileTest, CopyKeepsContentAndModeAndReplacesUnusedTarget) {
     write_file(dir / "mart.dll", client, 0755);
     EXPECT_EQ(copy(site, "mart.dll").substr(0, outcome.size()), outcome);
   }
+  // A site named from the working directory: "$ORIGIN/lib" is judged from
+  // "/" all the same.
+  char here[PATH_MAX];
+  ASSERT_TRUE(::getcwd(here, sizeof here) && ::chdir(dir.path().c_str()) == 0);
+  write_file(dir / "mart.dll", read_file(ORIGIN_CLIENT_BINARY), 0755);
+  ASSERT_EQ(::mkdir((dir / "lib").c_str(), 0755), 0);
+  ::chmod((dir / "lib").c_str(), 0777);
+  Site relative(u"");
+  const std::string said = copy(relative, "mart.dll");
+  ASSERT_EQ(::chdir(here), 0);
+  EXPECT_NE(said.find("$ORIGIN/lib: " + dir / "lib" + " is writable by others"),
+            std::string::npos)
+      << said;
 }
 
 TEST(CopyFileTest, CopyFromAnotherFileSystemMovesEveryByte) {

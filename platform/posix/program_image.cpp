@@ -157,8 +157,18 @@ Status judge_search_path(const std::string& what, const std::string& path,
       // on its whole way as any other.
       const std::string rest = dir.substr(
           dir.find('}') == std::string::npos ? 7 : dir.find('}') + 1);
-      if (!rest.empty() && runs_in.dir_path.starts_with('/')) {
-        Status judged = judge_search_directory(in, runs_in.dir_path + rest);
+      // A public directory named from the working directory is judged
+      // from "/" all the same.
+      std::string from = runs_in.dir_path;
+      if (!rest.empty() && !from.starts_with('/')) {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) == nullptr) {
+          return Status::failure(in, errno);
+        }
+        from = std::string(cwd) + "/" + from;
+      }
+      if (!rest.empty()) {
+        Status judged = judge_search_directory(in, from + rest);
         if (!judged.ok()) return judged;
       }
     } else if (!dir.starts_with('/')) {
