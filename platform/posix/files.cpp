@@ -109,14 +109,18 @@ Status file_open(Site& site, const Text& name, OpenMode mode, int& file) {
   if (mode == OpenMode::kAppend) open_existing();
   if (site.withhold_writes) {
     // Nothing is made: a missing file is one that this user could make.
-    if (opened.ok()) {
+    if (mode == OpenMode::kAppend && opened.ok()) {
       site.hold().writers[fs_path(name)] = writers_warning(judged, p);
-    } else if (mode == OpenMode::kCreateNew || opened.error() == ENOENT) {
-      opened = ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
-                   ? Status()
-                   : Status::failure(what, errno);
+      return opened;
     }
-    return opened;
+    if (mode == OpenMode::kAppend && opened.error() != ENOENT) return opened;
+    struct stat st;
+    if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      return Status::failure(what, EEXIST);
+    }
+    return ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
+               ? Status()
+               : Status::failure(what, errno);
   }
   if (mode == OpenMode::kCreateNew || opened.error() == ENOENT) {
     opened = open_regular_at(what, at, flags | O_CREAT | O_EXCL, fd, nullptr,
