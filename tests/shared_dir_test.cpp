@@ -332,7 +332,8 @@ TEST_F(SharedDirTest, WhatOthersPlantNeverRunsNorRedirectsAWrite) {
            " && chmod 755 " + (pub / "mart.dll")},
       {"a mart.dll that loads libraries from beside itself in a sticky P",
        "true", pub.path() + "/", 0, 2,
-       (pub / "mart.dll") + " looks for libraries in $ORIGIN/lib: " + pub.path() +
+       (pub / "mart.dll") +
+           " looks for libraries in $ORIGIN/lib: " + pub.path() +
            " is writable by others: a library placed there would run",
        std::string("cp ") + ORIGIN_CLIENT_BINARY + " " + (pub / "mart.dll")},
       {"root's tolmex.ini that is a link to a link to the file", "true",

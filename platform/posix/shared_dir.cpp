@@ -552,7 +552,7 @@ Site::Site(const Text& public_path)
   Hold& h = *hold_;
   h.dir_path = directory_of(whole);
   h.prefix = whole.substr(whole.find_last_of('/') + 1);
-  h.prefix.pop_back();
+  if (!h.prefix.empty()) h.prefix.pop_back();  // the "x"; none for a null P
   h.fd = open_directory_walked(h.dir_path, h.refusal, h.error);
   if (h.fd.valid() && ::fstat(h.fd.get(), &h.st) != 0) {
     h.error = errno;
