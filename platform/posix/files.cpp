@@ -48,15 +48,7 @@ Status create_directory(const Site& site, const Text& name) {
   Location at;
   Status found = locate(site, what, name, at);
   if (!found.ok()) return found;
-  if (site.withhold_writes) {
-    struct stat st;
-    if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      return Status::failure(what, EEXIST);
-    }
-    return ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
-               ? Status()
-               : Status::failure(what, errno);
-  }
+  if (site.withhold_writes) return could_make(what, at);
   // Its mode whatever the umask, and its name on disk before anything in
   // it is written.
   if (::mkdirat(at.dir, at.name.c_str(), kNewDirectoryMode) != 0 ||
@@ -114,13 +106,7 @@ Status file_open(Site& site, const Text& name, OpenMode mode, int& file) {
       return opened;
     }
     if (mode == OpenMode::kAppend && opened.error() != ENOENT) return opened;
-    struct stat st;
-    if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      return Status::failure(what, EEXIST);
-    }
-    return ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
-               ? Status()
-               : Status::failure(what, errno);
+    return could_make(what, at);
   }
   if (mode == OpenMode::kCreateNew || opened.error() == ENOENT) {
     opened = open_regular_at(what, at, flags | O_CREAT | O_EXCL, fd, nullptr,

@@ -256,9 +256,9 @@ Status write_ini_file(Site& site, const Text& name,
     // Edits that change nothing take no turn and write nothing.
     if (edited.ok() && content == old_content) return Status();
     if (site.withhold_writes && !edited.ok()) return edited;
-  } else if (site.withhold_writes &&
-             ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) != 0) {
-    return Status::failure(what + " at " + at.path, errno);
+  } else if (site.withhold_writes) {
+    Status made = could_make(what + " at " + at.path, at);
+    if (!made.ok()) return made;
   }
   // What others left at the writers' turn name ends the write at once.
   if (site.withhold_writes) return turn_blocker(at);

@@ -489,6 +489,16 @@ Status open_named_program(const std::string& what, const std::string& path,
   return walked;
 }
 
+Status could_make(const std::string& what, const Location& at) {
+  struct stat st;
+  if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    return Status::failure(what, EEXIST);
+  }
+  return ::faccessat(at.dir, ".", W_OK | X_OK, AT_EACCESS) == 0
+             ? Status()
+             : Status::failure(what, errno);
+}
+
 std::optional<std::string> writers_warning(const Judgement& judged,
                                            const std::string& path) {
   const Say& say = judged.content;

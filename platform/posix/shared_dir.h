@@ -158,6 +158,12 @@ Status open_regular(const Site& site, const std::string& what, const Text& name,
 Status open_program(const Site& site, const std::string& what, const Text& name,
                     Location& at, UniqueFd& fd, struct stat& st);
 
+// The Status that making the name `at.name` in `at.dir` would meet, where a
+// site withholds the write: "File exists" when something is there, else
+// whether this user may make names in the directory. Failures read
+// "`what`: <reason>".
+Status could_make(const std::string& what, const Location& at);
+
 // A warning for the operator, or none, when the judgement says that others
 // may write the file `path`: "its owner pos may write /p/tolmex.ini and so
 // change what it says".
